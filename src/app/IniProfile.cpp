@@ -1,0 +1,1 @@
+// placeholder until this layer's first class lands

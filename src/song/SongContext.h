@@ -1,0 +1,22 @@
+#pragma once
+
+#include "song/AudioClip.h"
+#include "song/Clock.h"
+#include "song/Profile.h"
+#include "song/Prompter.h"
+
+namespace cantivo {
+
+// The services a song reaches outside itself. The application passes its real ones; tests pass a
+// private profile, scripted answers and a fixed clock. All pointers are non-null and outlive the song.
+struct SongContext {
+    Profile* profile;
+    Prompter* prompter;
+    Clock* clock;
+    AudioFiles* audio;
+};
+
+// Empty profile, silent prompter (safe answers), the steady clock, no audio backend.
+SongContext DefaultSongContext();
+
+} // namespace cantivo
