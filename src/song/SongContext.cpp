@@ -16,7 +16,7 @@ SongContext DefaultSongContext()
     static SilentPrompter prompter;
     static SteadyClock clock;
     static NoAudioFiles audio;
-    return SongContext{&profile, &prompter, &clock, &audio};
+    return SongContext{&profile, &prompter, &clock, &audio, {}};
 }
 
 } // namespace cantivo

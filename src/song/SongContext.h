@@ -5,6 +5,8 @@
 #include "song/Profile.h"
 #include "song/Prompter.h"
 
+#include <string>
+
 namespace cantivo {
 
 // The services a song reaches outside itself. The application passes its real ones; tests pass a
@@ -14,6 +16,9 @@ struct SongContext {
     Prompter* prompter;
     Clock* clock;
     AudioFiles* audio;
+    // The private working folder for audio that undo steps hold (its name contains "undoredo.wav");
+    // empty when there is none, and then no clip file is ever moved there.
+    std::string undoFolder;
 };
 
 // Empty profile, silent prompter (safe answers), the steady clock, no audio backend.

@@ -51,7 +51,7 @@ struct TestContext {
     ScriptedPrompter prompter;
     FixedClock clock;
     NoAudioFiles audio;
-    SongContext Context() { return SongContext{&profile, &prompter, &clock, &audio}; }
+    SongContext Context() { return SongContext{&profile, &prompter, &clock, &audio, {}}; }
 };
 
 } // namespace cantivo::test
