@@ -22,6 +22,8 @@ class SongObserver {
 public:
     virtual ~SongObserver() = default;
     virtual void OnSongRefresh(Song& song) = 0;
+    // The modified flag was set: the main frame redraws its title, the set list the song's row.
+    virtual void OnSongModifiedFlag(Song& /*song*/) {}
 };
 
 // The edit history as the song layer sees it; the undo layer implements it. The writer uses it to
@@ -123,6 +125,8 @@ public:
     } smpteOffset;
 
 private:
+    bool IsObserving(const SongObserver* observer) const;
+
     SongContext context_;
     bool modified_ = false;
     std::vector<SongObserver*> observers_;
