@@ -1,9 +1,50 @@
+#include "song/AudioClip.h"
 #include "song/Song.h"
 #include "song/TrackEncoder.h"
 
+#include <algorithm>
+
 namespace cantivo {
 
-// ---- to be filled in ----
-void Song::UpdateSongEnd(int) {}
+void Song::UpdateSongEnd(int which)
+{
+    for (auto& track : tracks)
+        track->encodedMark = false;
+    // Until the port table exists, a port number is its own device.
+    const SameDeviceTest samePort = [](int32_t portA, int32_t portB) { return portA == portB; };
+    const int32_t interval = int32_t{timebase} * 8;
+    // The trailing empty track is never encoded.
+    const int last = static_cast<int>(tracks.size()) - 1;
+
+    for (int number = 0; number < last; ++number) {
+        Track& track = *tracks[static_cast<size_t>(number)];
+        if (track.IsAudio()) {
+            // A clip's length is real time, so its duration in ticks follows the tempo map.
+            for (SongEvent& event : track.events) {
+                if (const AudioClip* clip = event.ClipData()) {
+                    const double start = TicksToMicroseconds(event.time);
+                    event.length = MicrosecondsToTicks(start + clip->lengthMs * 1000.0) - event.time;
+                }
+            }
+            track.reSendTimes.clear();
+            track.encodedMark = true;
+            EncodeTrack(track, interval, number);
+        } else if (!track.encodedMark && (which == AllTracks || which == number)) {
+            for (int member : ComputeReSendTimes(*this, number, samePort)) {
+                Track& encoded = *tracks[static_cast<size_t>(member)];
+                encoded.encodedMark = true;
+                EncodeTrack(encoded, interval, member);
+            }
+        }
+    }
+
+    // Taken after all encoding: a group member before `number` may have been encoded again with it.
+    songEnd = 0;
+    for (int number = 0; number < last; ++number)
+        songEnd = std::max(songEnd, tracks[static_cast<size_t>(number)]->end);
+    for (const auto& cue : cues)
+        songEnd = std::max({songEnd, cue->stopAt, cue->restartAt});
+    songLength = TicksToMicroseconds(songEnd);
+}
 
 } // namespace cantivo

@@ -1,11 +1,652 @@
 #include "song/TrackEncoder.h"
 
+#include "song/AudioClip.h"
 #include "song/Song.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <initializer_list>
+#include <limits>
+#include <string_view>
 
 namespace cantivo {
 
-// ---- to be filled in ----
-void EncodeTrack(Track&, int32_t, int) {}
-std::vector<int> ComputeReSendTimes(Song&, int trackNumber, const SameDeviceTest&) { return {trackNumber}; }
+namespace {
+
+constexpr int64_t Never = std::numeric_limits<int64_t>::max();
+
+// A damaged file can put an event near tick 2^31; snapshots beyond this many blocks (73 hours at
+// 120 bpm, whatever the timebase) are not kept, so such a file cannot exhaust memory.
+constexpr size_t MaxSnapshotBlocks = size_t{1} << 16;
+
+// Slots of the channel state a snapshot carries: controllers per channel and number, then program
+// change, channel pressure and pitch bend per channel.
+constexpr int ControllerSlots = 16 * 128;
+constexpr int ChannelStateSlots = ControllerSlots + 3 * 16;
+
+// Initial controllers in the order the initial block sends them, as slots of Track::initial.
+constexpr std::array<InitialSlot, 14> InitialBlockControllers = {
+    InitVolume,  InitPan,    InitReverb,     InitChorus, InitDelay,       InitPortamento,   InitResonance,
+    InitRelease, InitAttack, InitBrightness, InitDecay,  InitVibratoRate, InitVibratoDepth, InitVibratoDelay};
+
+// Registered parameters in the order the initial block sends them: 0, 1, 2, 5.
+constexpr std::array<ParameterSlot, 4> InitialBlockParameters = {ParamBendRange, ParamFineTuning, ParamCoarseTuning,
+                                                                 ParamModulationRange};
+
+constexpr uint8_t ProgramMetaTag[2] = {'c', 'v'};
+
+// A note-on already written whose note-off is still to come.
+struct PendingNoteOff {
+    int64_t time;     // unshifted time of the note-off (the event's time plus its duration)
+    uint32_t order;   // write order, so equal times come off first-in first-out
+    uint32_t message; // the note-on as written: status | key << 8 | velocity << 16
+};
+
+// Heap order: the earliest note-off on top.
+struct LaterNoteOff {
+    bool operator()(const PendingNoteOff& a, const PendingNoteOff& b) const
+    {
+        return a.time != b.time ? a.time > b.time : a.order > b.order;
+    }
+};
+
+uint8_t KeyIntoRange(int key, bool& clipped)
+{
+    if (key > 127) {
+        key -= (key - 127 + 11) / 12 * 12;
+        clipped = true;
+    } else if (key < 0) {
+        key += (-key + 11) / 12 * 12;
+        clipped = true;
+    }
+    return static_cast<uint8_t>(key);
+}
+
+size_t VarLenSize(uint32_t value)
+{
+    size_t size = 1;
+    while (value >>= 7)
+        ++size;
+    return size;
+}
+
+class Encoder {
+  public:
+    Encoder(Track& track, int32_t snapshotInterval, int trackNumber)
+        : track_(track), interval_(snapshotInterval), trackTag_(static_cast<uint32_t>(trackNumber & 0xFF) << 24),
+          channel_(static_cast<uint8_t>(track.outputChannel & 0x0F))
+    {
+        slotIndex_.fill(-1);
+    }
+
+    void Run();
+
+  private:
+    // ---- output ----
+    void Ensure(size_t count)
+    {
+        if (size_ + count > buffer_.size())
+            buffer_.resize(std::max(buffer_.size() * 2, size_ + count));
+    }
+    void Put(uint8_t byte) { buffer_[size_++] = byte; }
+    void PutBytes(const uint8_t* bytes, size_t count)
+    {
+        if (count > 0)
+            std::memcpy(buffer_.data() + size_, bytes, count);
+        size_ += count;
+    }
+    void PutVarLen(uint32_t value);
+
+    // Starts an item of at most `size` bytes at `time`: stores the snapshots of the blocks that start
+    // at or before it and writes the delta.
+    void BeginItem(int32_t time, size_t size);
+    void PutChannelMessage(int32_t time, uint8_t status, uint8_t data1, uint8_t data2, int dataBytes);
+    void PutMeta(int32_t time, uint8_t type, const uint8_t* data, size_t size);
+    void PutProgramMeta(int32_t time, uint8_t subtype, std::initializer_list<uint8_t> values);
+    void PutController(int32_t time, uint8_t controller, uint8_t value)
+    {
+        PutChannelMessage(time, static_cast<uint8_t>(0xB0 | channel_), controller, value, 2);
+    }
+
+    // ---- the parts of a track ----
+    void PutSettings();
+    void PutInitialBlock(int32_t time);
+    void PutDestinationMessage(int32_t time, uint8_t subtype, const int32_t* ranges, int controller);
+    void PutEvent(const SongEvent& event);
+    void PutNote(const SongEvent& event, int32_t time);
+    void PutParameter(const SongEvent& event, int32_t time);
+    void PutSysex(const SongEvent& event, int32_t time);
+    void PutClip(const SongEvent& event, int32_t time);
+    void PutNoteOff();
+
+    // The time an item is written at: shifted by the time offset, never before 0.
+    int32_t Shifted(int64_t time);
+    void RecordChannelState(uint8_t status, uint8_t data1, uint8_t data2);
+    void StoreSnapshot(uint32_t position, int32_t time);
+
+    Track& track_;
+    const int32_t interval_;
+    const uint32_t trackTag_;
+    const uint8_t channel_;
+
+    std::vector<uint8_t> buffer_;
+    size_t size_ = 0;
+    int32_t lastTime_ = 0;
+    uint8_t runningStatus_ = 0;
+    int32_t end_ = 0;
+    uint8_t clipFlags_ = 0;
+    // The parameter last selected on the track's channel: registered or not in bit 16, number below;
+    // -1 when unknown.
+    int32_t selectedParameter_ = -1;
+
+    std::vector<PendingNoteOff> pending_; // a min-heap by LaterNoteOff
+    uint32_t noteOrder_ = 0;
+
+    // Snapshot state: the last channel message of each slot, in the order the slots were first met.
+    std::array<int32_t, ChannelStateSlots> slotIndex_;
+    std::vector<SnapshotMessage> lastMessages_;
+    std::vector<PendingNoteOff> soundingScratch_;
+    int64_t nextBlockStart_ = 0;
+    size_t blockCount_ = 0;
+};
+
+void Encoder::PutVarLen(uint32_t value)
+{
+    uint8_t bytes[5];
+    int count = 0;
+    bytes[count++] = static_cast<uint8_t>(value & 0x7F);
+    while (value >>= 7)
+        bytes[count++] = static_cast<uint8_t>(0x80 | (value & 0x7F));
+    while (count > 0)
+        Put(bytes[--count]);
+}
+
+int32_t Encoder::Shifted(int64_t time)
+{
+    time += track_.timeOffset;
+    if (time < 0) {
+        if (track_.timeOffset != 0)
+            clipFlags_ |= ClipTime;
+        return 0;
+    }
+    return static_cast<int32_t>(std::min<int64_t>(time, std::numeric_limits<int32_t>::max()));
+}
+
+void Encoder::BeginItem(int32_t time, size_t size)
+{
+    // Inputs are merged in time order; this only guards against a malformed duration.
+    if (time < lastTime_)
+        time = lastTime_;
+    const auto delta = static_cast<uint32_t>(time - lastTime_);
+    const size_t deltaSize = VarLenSize(delta);
+    while (interval_ > 0 && time >= nextBlockStart_ && blockCount_ < MaxSnapshotBlocks) {
+        StoreSnapshot(static_cast<uint32_t>(size_ + deltaSize), time);
+        nextBlockStart_ += interval_;
+    }
+    Ensure(deltaSize + size);
+    PutVarLen(delta);
+    lastTime_ = time;
+    end_ = std::max(end_, time);
+}
+
+void Encoder::PutChannelMessage(int32_t time, uint8_t status, uint8_t data1, uint8_t data2, int dataBytes)
+{
+    BeginItem(time, 3);
+    if (status != runningStatus_) {
+        Put(status);
+        runningStatus_ = status;
+    }
+    data1 &= 0x7F;
+    data2 = dataBytes == 2 ? static_cast<uint8_t>(data2 & 0x7F) : 0;
+    Put(data1);
+    if (dataBytes == 2)
+        Put(data2);
+    if (interval_ > 0)
+        RecordChannelState(status, data1, data2);
+}
+
+void Encoder::PutMeta(int32_t time, uint8_t type, const uint8_t* data, size_t size)
+{
+    BeginItem(time, 2 + 5 + size);
+    Put(0xFF);
+    Put(type);
+    PutVarLen(static_cast<uint32_t>(size));
+    PutBytes(data, size);
+    runningStatus_ = 0;
+}
+
+void Encoder::PutProgramMeta(int32_t time, uint8_t subtype, std::initializer_list<uint8_t> values)
+{
+    uint8_t data[8] = {ProgramMetaTag[0], ProgramMetaTag[1], subtype};
+    size_t size = 3;
+    for (uint8_t value : values)
+        data[size++] = value;
+    PutMeta(time, 0x7F, data, size);
+}
+
+void Encoder::RecordChannelState(uint8_t status, uint8_t data1, uint8_t data2)
+{
+    const int channel = status & 0x0F;
+    int slot;
+    switch (status & 0xF0) {
+    case 0xB0:
+        slot = channel * 128 + data1;
+        break;
+    case 0xC0:
+        slot = ControllerSlots + channel;
+        break;
+    case 0xD0:
+        slot = ControllerSlots + 16 + channel;
+        break;
+    case 0xE0:
+        slot = ControllerSlots + 32 + channel;
+        break;
+    default:
+        return;
+    }
+    const SnapshotMessage message{status | uint32_t{data1} << 8 | uint32_t{data2} << 16, lastTime_};
+    if (slotIndex_[slot] < 0) {
+        slotIndex_[slot] = static_cast<int32_t>(lastMessages_.size());
+        lastMessages_.push_back(message);
+    } else {
+        lastMessages_[static_cast<size_t>(slotIndex_[slot])] = message;
+    }
+}
+
+void Encoder::StoreSnapshot(uint32_t position, int32_t time)
+{
+    auto& snapshots = track_.snapshots;
+    if (blockCount_ == snapshots.size())
+        snapshots.emplace_back();
+    // Reuse the vectors of the snapshot stored before at this index: re-encoding after an edit then
+    // allocates almost nothing.
+    PlaybackSnapshot& snapshot = snapshots[blockCount_++];
+    snapshot.imagePosition = position;
+    snapshot.itemTime = time;
+    snapshot.runningStatus = runningStatus_;
+    snapshot.lastMessages.assign(lastMessages_.begin(), lastMessages_.end());
+    // Sounding notes in the order they were struck; the heap keeps them in another order.
+    soundingScratch_.assign(pending_.begin(), pending_.end());
+    std::sort(soundingScratch_.begin(), soundingScratch_.end(),
+              [](const PendingNoteOff& a, const PendingNoteOff& b) { return a.order < b.order; });
+    snapshot.soundingNotes.clear();
+    for (const PendingNoteOff& note : soundingScratch_)
+        snapshot.soundingNotes.push_back(note.message | trackTag_);
+}
+
+void Encoder::PutSettings()
+{
+    const Track& t = track_;
+    PutMeta(0, 0x03, reinterpret_cast<const uint8_t*>(t.name.data()), t.name.size());
+    const uint8_t port = static_cast<uint8_t>(t.outputPort);
+    PutMeta(0, 0x21, &port, 1);
+    if (t.kind != 0)
+        PutProgramMeta(0, 30, {static_cast<uint8_t>(t.kind)});
+    if (t.inputPort != 0)
+        PutProgramMeta(0, 31, {static_cast<uint8_t>(t.inputPort)});
+    if (t.inputChannel != -1)
+        PutProgramMeta(0, 32, {static_cast<uint8_t>(t.inputChannel)});
+    if (t.defaultClef != 0)
+        PutProgramMeta(0, 33, {static_cast<uint8_t>(t.defaultClef)});
+    if (t.splitKey != 0)
+        PutProgramMeta(0, 34, {static_cast<uint8_t>(t.splitKey + 60)});
+    PutProgramMeta(0, 35,
+                   {static_cast<uint8_t>(t.colour & 0xFF), static_cast<uint8_t>((t.colour >> 8) & 0xFF),
+                    static_cast<uint8_t>((t.colour >> 16) & 0xFF)});
+    if (t.keyOffset != 0)
+        PutProgramMeta(0, 36, {static_cast<uint8_t>(t.keyOffset + 128)});
+    if (t.timeOffset != 0) {
+        const auto biased = static_cast<uint32_t>(t.timeOffset + 0x8000);
+        PutProgramMeta(0, 37, {static_cast<uint8_t>(biased & 0xFF), static_cast<uint8_t>((biased >> 8) & 0xFF)});
+    }
+    if (t.velocityOffset != 0)
+        PutProgramMeta(0, 38, {static_cast<uint8_t>(t.velocityOffset + 128)});
+    if (t.play == 0)
+        PutProgramMeta(0, 39, {0});
+}
+
+void Encoder::PutInitialBlock(int32_t time)
+{
+    const Track& t = track_;
+    for (ParameterSlot slot : InitialBlockParameters) {
+        const int32_t value = t.initialParameters[slot];
+        if (value < 0)
+            continue;
+        const int rpn = ParameterSlotRpn[slot];
+        PutController(time, 101, 0);
+        PutController(time, 100, static_cast<uint8_t>(rpn));
+        PutController(time, 6, static_cast<uint8_t>(value >> 7));
+        PutController(time, 38, static_cast<uint8_t>(value));
+        selectedParameter_ = 1 << 16 | rpn;
+    }
+    if (t.initial[InitBank] >= 0) {
+        PutController(time, 0, static_cast<uint8_t>(t.initial[InitBank] >> 7));
+        PutController(time, 32, static_cast<uint8_t>(t.initial[InitBank]));
+    }
+    if (t.initial[InitPatch] >= 0)
+        PutChannelMessage(time, static_cast<uint8_t>(0xC0 | channel_), static_cast<uint8_t>(t.initial[InitPatch]), 0,
+                          1);
+    for (InitialSlot slot : InitialBlockControllers) {
+        if (t.initial[slot] >= 0)
+            PutController(time, static_cast<uint8_t>(InitialSlotController[slot]),
+                          static_cast<uint8_t>(t.initial[slot]));
+    }
+    PutDestinationMessage(time, 0x01, &t.destinations[0], -1);
+    PutDestinationMessage(time, 0x03, &t.destinations[12], std::max(t.destinationController, 0));
+}
+
+// The controller destination setting message, written without the length a file's system-exclusive
+// event would carry: the reader recognises it by exactly this layout.
+void Encoder::PutDestinationMessage(int32_t time, uint8_t subtype, const int32_t* ranges, int controller)
+{
+    if (std::none_of(ranges, ranges + 6, [](int32_t range) { return range >= 0; }))
+        return;
+    BeginItem(time, 7 + 12 + 1);
+    for (uint8_t byte : {uint8_t{0xF0}, uint8_t{0x7F}, uint8_t{0x7F}, uint8_t{0x09}, subtype, channel_})
+        Put(byte);
+    if (controller >= 0)
+        Put(static_cast<uint8_t>(controller & 0x7F));
+    for (int parameter = 0; parameter < 6; ++parameter) {
+        if (ranges[parameter] >= 0) {
+            Put(static_cast<uint8_t>(parameter));
+            Put(static_cast<uint8_t>(ranges[parameter] & 0x7F));
+        }
+    }
+    Put(0xF7);
+    runningStatus_ = 0;
+}
+
+void Encoder::PutNote(const SongEvent& event, int32_t time)
+{
+    bool keyClipped = false;
+    const uint8_t key = KeyIntoRange(event.Data1() + track_.keyOffset, keyClipped);
+    if (keyClipped)
+        clipFlags_ |= ClipKey;
+    int velocity = event.Data2() + track_.velocityOffset;
+    if (velocity < 1 || velocity > 127) {
+        // A velocity of 0 would turn the note into a note-off; keep it audible instead.
+        velocity = std::clamp(velocity, 1, 127);
+        clipFlags_ |= ClipVelocity;
+    }
+    PutChannelMessage(time, event.Status(), key, static_cast<uint8_t>(velocity), 2);
+    if (event.spelling != -1 || event.notation != 0) {
+        // The reader matches this against the note's key after taking the key offset off again, so it
+        // carries the stored key.
+        PutProgramMeta(time, 0,
+                       {static_cast<uint8_t>(event.Data1() & 0x7F),
+                        static_cast<uint8_t>((event.notation + 1) * 16 + (event.spelling + 1))});
+    }
+    const int64_t duration = std::max<int32_t>(event.length, 0);
+    pending_.push_back({int64_t{event.time} + duration, noteOrder_++,
+                        event.Status() | uint32_t{key} << 8 | static_cast<uint32_t>(velocity) << 16});
+    std::push_heap(pending_.begin(), pending_.end(), LaterNoteOff{});
+}
+
+void Encoder::PutNoteOff()
+{
+    std::pop_heap(pending_.begin(), pending_.end(), LaterNoteOff{});
+    const PendingNoteOff note = pending_.back();
+    pending_.pop_back();
+    PutChannelMessage(Shifted(note.time), static_cast<uint8_t>(note.message & 0xFF),
+                      static_cast<uint8_t>((note.message >> 8) & 0x7F), 0, 2);
+}
+
+void Encoder::PutParameter(const SongEvent& event, int32_t time)
+{
+    const bool registered = event.Status() == StatusRpn;
+    const uint32_t number = event.ParameterNumber() & 0x3FFF;
+    const int32_t selection = (registered ? 1 << 16 : 0) | static_cast<int32_t>(number);
+    if (selection != selectedParameter_) {
+        PutController(time, registered ? 101 : 99, static_cast<uint8_t>(number >> 7));
+        PutController(time, registered ? 100 : 98, static_cast<uint8_t>(number));
+        selectedParameter_ = selection;
+    }
+    if (event.length == ParamIncrement) {
+        PutController(time, 96, 0);
+    } else if (event.length == ParamDecrement) {
+        PutController(time, 97, 0);
+    } else {
+        PutController(time, 6, static_cast<uint8_t>(event.length >> 7));
+        PutController(time, 38, static_cast<uint8_t>(event.length));
+    }
+}
+
+void Encoder::PutSysex(const SongEvent& event, int32_t time)
+{
+    const uint8_t* data = event.Data();
+    const size_t size = event.DataSize();
+    if (size == 0)
+        return;
+    // The reader takes a message from 0xF0 to the first 0xF7; one without them would swallow the rest
+    // of the track, so they are supplied when an edit left them out.
+    const bool addStart = data[0] != 0xF0;
+    const bool addEnd = data[size - 1] != 0xF7;
+    BeginItem(time, size + 2);
+    if (addStart)
+        Put(0xF0);
+    PutBytes(data, size);
+    if (addEnd)
+        Put(0xF7);
+    runningStatus_ = 0;
+}
+
+void Encoder::PutClip(const SongEvent& event, int32_t time)
+{
+    const AudioClip* clip = event.ClipData();
+    std::string_view name = clip ? std::string_view(clip->fileName) : std::string_view();
+    // A clip in the song's own folder is saved by its relative name, so the song folder can move.
+    const size_t relative = name.find("WaveData");
+    if (relative != std::string_view::npos && relative > 0)
+        name.remove_prefix(relative);
+    PutMeta(time, 0x07, reinterpret_cast<const uint8_t*>(name.data()), name.size());
+    end_ = static_cast<int32_t>(
+        std::min<int64_t>(std::max<int64_t>(end_, int64_t{time} + std::max<int32_t>(event.length, 0)),
+                          std::numeric_limits<int32_t>::max()));
+}
+
+void Encoder::PutEvent(const SongEvent& event)
+{
+    const int32_t time = Shifted(event.time);
+    if (event.IsAudioClip()) {
+        PutClip(event, time);
+        return;
+    }
+    const uint8_t status = event.Status();
+    switch (status & 0xF0) {
+    case 0x90:
+        PutNote(event, time);
+        break;
+    case 0x80:
+    case 0xA0: {
+        bool keyClipped = false;
+        const uint8_t key = KeyIntoRange(event.Data1() + track_.keyOffset, keyClipped);
+        if (keyClipped)
+            clipFlags_ |= ClipKey;
+        PutChannelMessage(time, status, key, event.Data2(), 2);
+        break;
+    }
+    case 0xB0:
+        // A raw parameter select on the track's channel leaves the selection unknown to us.
+        if ((status & 0x0F) == channel_ && event.Data1() >= 98 && event.Data1() <= 101)
+            selectedParameter_ = -1;
+        PutChannelMessage(time, status, event.Data1(), event.Data2(), 2);
+        break;
+    case 0xE0:
+        PutChannelMessage(time, status, event.Data1(), event.Data2(), 2);
+        break;
+    case 0xD0:
+        PutChannelMessage(time, status, event.Data1(), 0, 1);
+        break;
+    case 0xC0:
+        if (event.length >= 0) {
+            PutController(time, 0, static_cast<uint8_t>(event.length >> 7));
+            PutController(time, 32, static_cast<uint8_t>(event.length));
+        }
+        PutChannelMessage(time, static_cast<uint8_t>(0xC0 | channel_), event.Data1(), 0, 1);
+        break;
+    case StatusRpn:
+    case StatusNrpn:
+        PutParameter(event, time);
+        break;
+    case 0xF0:
+        if (status == 0xF0) {
+            PutSysex(event, time);
+        } else if (status == 0xFF && event.Data1() != 0x2F) {
+            // An end-of-track meta in the middle would cut the track short when read back.
+            PutMeta(time, event.Data1(), event.Data(), event.DataSize());
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void Encoder::Run()
+{
+    Track& track = track_;
+    track.formatVersion |= OffsetsApplied;
+
+    buffer_.swap(track.image);
+    buffer_.resize(64 + track.name.size() + track.events.size() * 8 + track.reSendTimes.size() * 96);
+    pending_.reserve(64);
+    lastMessages_.reserve(64);
+
+    PutSettings();
+
+    const std::vector<SongEvent>& events = track.events;
+    const std::vector<int32_t>& reSendTimes = track.reSendTimes;
+    size_t nextEvent = 0;
+    size_t nextReSend = 0;
+    int64_t lastReSend = -1;
+    for (;;) {
+        const int64_t eventTime = nextEvent < events.size() ? events[nextEvent].time : Never;
+        const int64_t noteOffTime = pending_.empty() ? Never : pending_.front().time;
+        const int64_t itemTime = std::min(eventTime, noteOffTime);
+        if (nextReSend < reSendTimes.size() && reSendTimes[nextReSend] <= itemTime) {
+            const int32_t reSend = reSendTimes[nextReSend++];
+            if (reSend != lastReSend)
+                PutInitialBlock(Shifted(reSend));
+            lastReSend = reSend;
+            continue;
+        }
+        if (itemTime == Never)
+            break;
+        if (noteOffTime <= eventTime)
+            PutNoteOff();
+        else
+            PutEvent(events[nextEvent++]);
+    }
+
+    // End of track, at the time of the last item.
+    Ensure(4);
+    Put(0);
+    Put(0xFF);
+    Put(0x2F);
+    Put(0);
+
+    buffer_.resize(size_);
+    track.image.swap(buffer_);
+    track.end = end_;
+    track.clipFlags = clipFlags_;
+    track.reading = RawReadState{};
+    // Snapshots of a previous, longer encoding would point into the old image.
+    track.snapshots.resize(interval_ > 0 ? blockCount_ : 0);
+}
+
+// The initial values the rule for lone tracks asks about. Any of them counts, not only bank, patch,
+// volume, pan, reverb and chorus: a track with only a bend range would otherwise lose it on save.
+bool HasInitialValues(const Track& track)
+{
+    auto isSet = [](int32_t value) { return value >= 0; };
+    return std::any_of(track.initial.begin(), track.initial.end(), isSet) ||
+           std::any_of(track.initialParameters.begin(), track.initialParameters.end(), isSet) ||
+           std::any_of(track.destinations.begin(), track.destinations.end(), isSet);
+}
+
+bool JoinsGroups(const Track& track)
+{
+    return !track.IsAudio() && track.initial[InitPatch] >= 0;
+}
+
+} // namespace
+
+void EncodeTrack(Track& track, int32_t snapshotInterval, int trackNumber)
+{
+    Encoder encoder(track, snapshotInterval, trackNumber);
+    encoder.Run();
+}
+
+std::vector<int> ComputeReSendTimes(Song& song, int trackNumber, const SameDeviceTest& sameDevice)
+{
+    Track& self = *song.tracks.at(static_cast<size_t>(trackNumber));
+    std::vector<int> group;
+    if (JoinsGroups(self)) {
+        // Every track but the trailing empty one may share the channel.
+        for (int number = 0; number + 1 < static_cast<int>(song.tracks.size()); ++number) {
+            const Track& other = *song.tracks[static_cast<size_t>(number)];
+            if (number == trackNumber || (JoinsGroups(other) && other.outputChannel == self.outputChannel &&
+                                          sameDevice(self.outputPort, other.outputPort)))
+                group.push_back(number);
+        }
+    } else {
+        group.push_back(trackNumber);
+    }
+
+    for (int number : group)
+        song.tracks[static_cast<size_t>(number)]->reSendTimes.clear();
+    if (group.size() == 1) {
+        if (HasInitialValues(self))
+            self.reSendTimes.push_back(0);
+        return group;
+    }
+
+    // Walk the members' notes in time order; at equal times the higher track number goes first.
+    std::vector<size_t> nextIndex(group.size(), 0);
+    auto nextNote = [&](size_t member) -> const SongEvent* {
+        const auto& events = song.tracks[static_cast<size_t>(group[member])]->events;
+        size_t& index = nextIndex[member];
+        while (index < events.size() && !events[index].IsNote())
+            ++index;
+        return index < events.size() ? &events[index] : nullptr;
+    };
+    const Track* previous = nullptr;
+    int64_t groupEnd = -1;
+    for (;;) {
+        size_t chosen = group.size();
+        const SongEvent* chosenNote = nullptr;
+        for (size_t member = group.size(); member-- > 0;) {
+            const SongEvent* note = nextNote(member);
+            if (note && (!chosenNote || note->time < chosenNote->time)) {
+                chosen = member;
+                chosenNote = note;
+            }
+        }
+        if (!chosenNote)
+            break;
+        Track& owner = *song.tracks[static_cast<size_t>(group[chosen])];
+        if (!previous)
+            owner.reSendTimes.push_back(0);
+        else if (previous->initial[InitBank] != owner.initial[InitBank] ||
+                 previous->initial[InitPatch] != owner.initial[InitPatch])
+            owner.reSendTimes.push_back(chosenNote->time);
+        previous = &owner;
+        // The latest note end, not the end of the latest note: a member's patch must not change under a
+        // note that is still sounding.
+        groupEnd = std::max(groupEnd, int64_t{chosenNote->time} + std::max<int32_t>(chosenNote->length, 0));
+        ++nextIndex[chosen];
+    }
+
+    const int32_t afterGroup =
+        groupEnd < 0
+            ? 0
+            : static_cast<int32_t>(std::min<int64_t>(groupEnd + song.timebase, std::numeric_limits<int32_t>::max()));
+    for (int number : group) {
+        Track& member = *song.tracks[static_cast<size_t>(number)];
+        if (member.reSendTimes.empty() && HasInitialValues(member))
+            member.reSendTimes.push_back(afterGroup);
+    }
+    return group;
+}
 
 } // namespace cantivo
