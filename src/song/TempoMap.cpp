@@ -1,6 +1,7 @@
 #include "song/TempoMap.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 
 namespace cantivo {
@@ -27,26 +28,41 @@ int TempoMap::FindTempoAtTime(double microseconds) const
 
 double TempoMap::TicksToMicroseconds(int32_t tick, int timebase) const
 {
+    if (entries.empty() || timebase <= 0)
+        return 0.0;
     const TempoChange& entry = entries[FindTempo(tick)];
-    return static_cast<double>(tick - entry.tick) * entry.microsecondsPerQuarter / timebase + entry.absolute;
+    return (static_cast<double>(tick) - entry.tick) * entry.microsecondsPerQuarter / timebase + entry.absolute;
 }
 
 int32_t TempoMap::MicrosecondsToTicks(double microseconds, int timebase) const
 {
+    if (entries.empty() || std::isnan(microseconds))
+        return 0;
     const TempoChange& entry = entries[FindTempoAtTime(microseconds)];
-    const double ticks = std::trunc((microseconds - entry.absolute) * timebase / entry.microsecondsPerQuarter);
-    return entry.tick + static_cast<int32_t>(ticks);
+    if (entry.microsecondsPerQuarter == 0)
+        return entry.tick;
+    const double ticks =
+        entry.tick + std::trunc((microseconds - entry.absolute) * timebase / entry.microsecondsPerQuarter);
+    // A time beyond the tick range, or a NaN from a damaged map, must not become an undefined cast.
+    if (std::isnan(ticks))
+        return 0;
+    if (ticks <= static_cast<double>(INT32_MIN))
+        return INT32_MIN;
+    if (ticks >= static_cast<double>(INT32_MAX))
+        return INT32_MAX;
+    return static_cast<int32_t>(ticks);
 }
 
 void TempoMap::RecomputeTempoTimes(int timebase)
 {
-    if (entries.empty())
+    if (entries.empty() || timebase <= 0)
         return;
     entries[0].absolute = 0.0;
     for (size_t i = 1; i < entries.size(); ++i) {
         const TempoChange& previous = entries[i - 1];
-        entries[i].absolute = previous.absolute + static_cast<double>(entries[i].tick - previous.tick) *
-                                                      (static_cast<double>(previous.microsecondsPerQuarter) / timebase);
+        const double ticks = static_cast<double>(entries[i].tick) - previous.tick;
+        entries[i].absolute =
+            previous.absolute + ticks * (static_cast<double>(previous.microsecondsPerQuarter) / timebase);
     }
 }
 
