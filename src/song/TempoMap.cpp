@@ -41,8 +41,12 @@ int32_t TempoMap::MicrosecondsToTicks(double microseconds, int timebase) const
     const TempoChange& entry = entries[FindTempoAtTime(microseconds)];
     if (entry.microsecondsPerQuarter == 0)
         return entry.tick;
-    const double ticks =
-        entry.tick + std::trunc((microseconds - entry.absolute) * timebase / entry.microsecondsPerQuarter);
+    const double exact = (microseconds - entry.absolute) * timebase / entry.microsecondsPerQuarter;
+    // Truncation toward zero, except that a value a rounding error short of a whole tick is that tick:
+    // the time of a tick must convert back to the same tick, not the one before.
+    const double nearest = std::round(exact);
+    const bool wholeTick = std::fabs(exact - nearest) <= 1e-9 + 1e-12 * std::fabs(exact);
+    const double ticks = entry.tick + (wholeTick ? nearest : std::trunc(exact));
     // A time beyond the tick range, or a NaN from a damaged map, must not become an undefined cast.
     if (std::isnan(ticks))
         return 0;
@@ -60,9 +64,10 @@ void TempoMap::RecomputeTempoTimes(int timebase)
     entries[0].absolute = 0.0;
     for (size_t i = 1; i < entries.size(); ++i) {
         const TempoChange& previous = entries[i - 1];
+        // Multiplied before dividing, as the conversions do, so that a change lands exactly on whole
+        // microseconds where it can and a lookup by that time finds it.
         const double ticks = static_cast<double>(entries[i].tick) - previous.tick;
-        entries[i].absolute =
-            previous.absolute + ticks * (static_cast<double>(previous.microsecondsPerQuarter) / timebase);
+        entries[i].absolute = previous.absolute + ticks * previous.microsecondsPerQuarter / timebase;
     }
 }
 
