@@ -120,8 +120,9 @@ class Encoder {
     void PutClip(const SongEvent& event, int32_t time);
     void PutNoteOff();
 
-    // The time an item is written at: shifted by the time offset, never before 0.
-    int32_t Shifted(int64_t time);
+    // The time an item is written at: shifted by the time offset, never before 0. Only events count
+    // as clipped; an initial block moved up to 0 loses nothing.
+    int32_t Shifted(int64_t time, bool flagClipping = true);
     void RecordChannelState(uint8_t status, uint8_t data1, uint8_t data2);
     void StoreSnapshot(uint32_t position, int32_t time);
 
@@ -162,11 +163,11 @@ void Encoder::PutVarLen(uint32_t value)
         Put(bytes[--count]);
 }
 
-int32_t Encoder::Shifted(int64_t time)
+int32_t Encoder::Shifted(int64_t time, bool flagClipping)
 {
     time += track_.timeOffset;
     if (time < 0) {
-        if (track_.timeOffset != 0)
+        if (flagClipping && track_.timeOffset != 0)
             clipFlags_ |= ClipTime;
         return 0;
     }
@@ -526,7 +527,7 @@ void Encoder::Run()
         if (nextReSend < reSendTimes.size() && reSendTimes[nextReSend] <= itemTime) {
             const int32_t reSend = reSendTimes[nextReSend++];
             if (reSend != lastReSend)
-                PutInitialBlock(Shifted(reSend));
+                PutInitialBlock(Shifted(reSend, false));
             lastReSend = reSend;
             continue;
         }
@@ -596,7 +597,8 @@ std::vector<int> ComputeReSendTimes(Song& song, int trackNumber, const SameDevic
     for (int number : group)
         song.tracks[static_cast<size_t>(number)]->reSendTimes.clear();
     if (group.size() == 1) {
-        if (HasInitialValues(self))
+        // An audio track sends no channel messages.
+        if (!self.IsAudio() && HasInitialValues(self))
             self.reSendTimes.push_back(0);
         return group;
     }
