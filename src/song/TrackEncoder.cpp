@@ -154,6 +154,10 @@ class Encoder {
 
 void Encoder::PutVarLen(uint32_t value)
 {
+    if (value < 0x80) [[likely]] {
+        Put(static_cast<uint8_t>(value));
+        return;
+    }
     uint8_t bytes[5];
     int count = 0;
     bytes[count++] = static_cast<uint8_t>(value & 0x7F);
@@ -181,9 +185,13 @@ void Encoder::BeginItem(int32_t time, size_t size)
         time = lastTime_;
     const auto delta = static_cast<uint32_t>(time - lastTime_);
     const size_t deltaSize = VarLenSize(delta);
-    while (interval_ > 0 && time >= nextBlockStart_ && blockCount_ < MaxSnapshotBlocks) {
-        StoreSnapshot(static_cast<uint32_t>(size_ + deltaSize), time);
-        nextBlockStart_ += interval_;
+    if (time >= nextBlockStart_) [[unlikely]] {
+        while (interval_ > 0 && time >= nextBlockStart_ && blockCount_ < MaxSnapshotBlocks) {
+            StoreSnapshot(static_cast<uint32_t>(size_ + deltaSize), time);
+            nextBlockStart_ += interval_;
+        }
+        if (interval_ <= 0 || blockCount_ >= MaxSnapshotBlocks)
+            nextBlockStart_ = Never;
     }
     Ensure(deltaSize + size);
     PutVarLen(delta);

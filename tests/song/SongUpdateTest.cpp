@@ -1,0 +1,165 @@
+#include "song/AudioClip.h"
+#include "song/Song.h"
+#include "support/TestContext.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace cantivo {
+namespace {
+
+// A song of track 0, `userTracks` default tracks and the trailing track, at timebase 120 and 120 bpm.
+struct UpdateSong {
+    test::TestContext context;
+    Song song{context.Context()};
+
+    explicit UpdateSong(int userTracks)
+    {
+        for (int i = 0; i < userTracks + 2; ++i)
+            song.tracks.push_back(std::make_unique<Track>());
+    }
+    Track& TrackAt(int number) { return *song.tracks[static_cast<size_t>(number)]; }
+};
+
+// True when the image holds a program change to `program`, with or without its status byte.
+bool HasProgramChange(const Track& track, uint8_t status, uint8_t program)
+{
+    const auto& image = track.image;
+    for (size_t i = 0; i + 1 < image.size(); ++i) {
+        if (image[i] == status && image[i + 1] == program)
+            return true;
+    }
+    return false;
+}
+
+TEST(UpdateSongEnd, SongEndIsTheLatestTrackEndOrCueTime)
+{
+    struct Case {
+        const char* what;
+        int32_t noteTime, noteLength, timeOffset, cueStop, cueRestart;
+        int32_t expectedEnd;
+    };
+    const Case cases[] = {
+        {"note end", 100, 380, 0, -1, -1, 480},
+        {"time offset moves the end", 100, 380, 20, -1, -1, 500},
+        {"a vamp's stop-at", 100, 20, 0, 960, 480, 960},
+        {"a skip's restart-at", 100, 20, 0, 240, 1200, 1200},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        UpdateSong s(2);
+        s.TrackAt(2).timeOffset = c.timeOffset;
+        s.TrackAt(2).events.push_back(SongEvent::Note(c.noteTime, 0, 60, 100, c.noteLength));
+        if (c.cueStop >= 0) {
+            auto cue = std::make_unique<Cue>();
+            cue->stopAt = c.cueStop;
+            cue->restartAt = c.cueRestart;
+            s.song.cues.push_back(std::move(cue));
+        }
+        s.song.songEnd = 99999; // recomputed, not kept
+        s.song.UpdateSongEnd();
+        EXPECT_EQ(s.song.songEnd, c.expectedEnd);
+        EXPECT_DOUBLE_EQ(s.song.songLength, c.expectedEnd * 500000.0 / 120);
+    }
+}
+
+TEST(UpdateSongEnd, EncodesEveryTrackButTheTrailingOne)
+{
+    UpdateSong s(2);
+    s.song.UpdateSongEnd();
+    for (int number = 0; number < 3; ++number) {
+        SCOPED_TRACE(number);
+        EXPECT_FALSE(s.TrackAt(number).image.empty());
+        EXPECT_TRUE(s.TrackAt(number).encodedMark);
+        // One block, snapshot interval timebase × 8.
+        EXPECT_EQ(s.TrackAt(number).snapshots.size(), 1u);
+    }
+    EXPECT_TRUE(s.TrackAt(3).image.empty());
+    EXPECT_FALSE(s.TrackAt(3).encodedMark);
+}
+
+TEST(UpdateSongEnd, SnapshotIntervalIsEightQuarterNotes)
+{
+    UpdateSong s(1);
+    s.song.timebase = 96;
+    s.TrackAt(1).events.push_back(SongEvent::Short(96 * 8 * 3, 0xB0, 7, 1));
+    s.song.UpdateSongEnd();
+    EXPECT_EQ(s.TrackAt(1).snapshots.size(), 4u);
+}
+
+TEST(UpdateSongEnd, OneTrackEncodesOnlyItsGroup)
+{
+    UpdateSong s(3);
+    for (int number : {1, 2}) {
+        s.TrackAt(number).initial[InitPatch] = 10 * number;
+        s.TrackAt(number).events.push_back(SongEvent::Note(100 * number, 0, 60, 100, 10));
+    }
+    s.TrackAt(3).outputChannel = 1;
+    s.TrackAt(3).events.push_back(SongEvent::Note(0, 1, 60, 100, 50));
+
+    s.TrackAt(3).image = {1, 2, 3}; // a stale image that must stay untouched
+    s.TrackAt(3).end = 5000;
+    s.song.UpdateSongEnd(2);
+    EXPECT_EQ(s.TrackAt(3).image, (std::vector<uint8_t>{1, 2, 3}));
+    EXPECT_TRUE(s.TrackAt(0).image.empty());
+    // Track 1 shares the channel with track 2 and is encoded with it.
+    for (int number : {1, 2}) {
+        SCOPED_TRACE(number);
+        EXPECT_TRUE(s.TrackAt(number).encodedMark);
+        EXPECT_TRUE(HasProgramChange(s.TrackAt(number), 0xC0, static_cast<uint8_t>(10 * number)));
+    }
+    EXPECT_EQ(s.TrackAt(1).reSendTimes, (std::vector<int32_t>{0}));
+    EXPECT_EQ(s.TrackAt(2).reSendTimes, (std::vector<int32_t>{200}));
+    // The song end still counts the track that was not encoded.
+    EXPECT_EQ(s.song.songEnd, 5000);
+}
+
+TEST(UpdateSongEnd, GroupMemberBeforeTheChosenTrackCountsWithItsNewEnd)
+{
+    UpdateSong s(2);
+    s.TrackAt(1).initial[InitPatch] = 1;
+    s.TrackAt(2).initial[InitPatch] = 2;
+    s.TrackAt(1).end = 9000; // from an earlier, longer encoding
+    s.TrackAt(1).events.push_back(SongEvent::Note(0, 0, 60, 100, 100));
+    s.TrackAt(2).events.push_back(SongEvent::Note(200, 0, 60, 100, 100));
+    s.song.UpdateSongEnd(2);
+    EXPECT_EQ(s.TrackAt(1).end, 100);
+    EXPECT_EQ(s.song.songEnd, 300);
+}
+
+TEST(UpdateSongEnd, AudioClipDurationFollowsTheTempoMap)
+{
+    UpdateSong s(1);
+    s.song.tempoMap.entries.push_back(TempoChange{480, 250000, 0.0});
+    s.song.RecomputeTempoTimes();
+    Track& audio = s.TrackAt(1);
+    audio.kind = 1;
+    audio.reSendTimes = {0}; // stale: an audio track sends no initial block
+    audio.initial[InitPatch] = 3;
+    auto clip = std::make_unique<AudioClip>("WaveData/0000abcd.wav");
+    clip->lengthMs = 2000; // from tick 240 (1 s): 1 s at 120 bpm to tick 480, 1 s at 240 bpm to tick 960
+    audio.events.push_back(SongEvent::Clip(240, std::move(clip)));
+
+    s.song.UpdateSongEnd(0); // audio tracks are done whatever `which` says
+    EXPECT_EQ(audio.events[0].length, 720);
+    EXPECT_EQ(audio.end, 960);
+    EXPECT_EQ(s.song.songEnd, 960);
+    EXPECT_TRUE(audio.reSendTimes.empty());
+    EXPECT_FALSE(HasProgramChange(audio, 0xC0, 3));
+}
+
+TEST(UpdateSongEnd, EmptySongEndsAtZero)
+{
+    UpdateSong s(0);
+    s.song.UpdateSongEnd();
+    EXPECT_EQ(s.song.songEnd, 0);
+    EXPECT_EQ(s.song.songLength, 0.0);
+
+    Song bare(s.context.Context()); // no tracks at all
+    bare.UpdateSongEnd();
+    EXPECT_EQ(bare.songEnd, 0);
+}
+
+} // namespace
+} // namespace cantivo
