@@ -18,7 +18,10 @@ constexpr int64_t DropFramesPerHour = 107892;
 // Far beyond any song (about 27 million hours); keeps every field within 32 bits.
 constexpr double MaxMicroseconds = 1e17;
 
-int ValidFormat(int format) { return format >= Frames24 && format <= Milliseconds ? format : Milliseconds; }
+int ValidFormat(int format)
+{
+    return format >= Frames24 && format <= Milliseconds ? format : Milliseconds;
+}
 
 double UnitLength(int format)
 {
@@ -147,11 +150,14 @@ std::string TransportTempoText(int32_t tempoRatio, uint32_t microsecondsPerQuart
     // Tenths of beats per minute; a zero tempo never reaches a song, but must not divide by zero here.
     const uint32_t tenths = microsecondsPerQuarter == 0 ? 0 : 600000000u / microsecondsPerQuarter;
     char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%0d.%03d x %3u.%01u bpm", ratio / 100000, (ratio % 100000) / 100,
-                  tenths / 10, tenths % 10);
+    std::snprintf(buffer, sizeof buffer, "%0d.%03d x %3u.%01u bpm", ratio / 100000, (ratio % 100000) / 100, tenths / 10,
+                  tenths % 10);
     return buffer;
 }
 
-std::string LengthText(double microseconds) { return TransportTimeText(microseconds, Milliseconds); }
+std::string LengthText(double microseconds)
+{
+    return TransportTimeText(microseconds, Milliseconds);
+}
 
 } // namespace cantivo
