@@ -41,7 +41,10 @@ void Song::AddObserver(SongObserver* observer)
         observers_.push_back(observer);
 }
 
-void Song::RemoveObserver(SongObserver* observer) { std::erase(observers_, observer); }
+void Song::RemoveObserver(SongObserver* observer)
+{
+    std::erase(observers_, observer);
+}
 
 bool Song::IsObserving(const SongObserver* observer) const
 {
@@ -300,8 +303,8 @@ void Song::ExtendMeasures()
         next.letter = 0;
         measures.push_back(next);
     }
-    measureTableEnd = static_cast<int32_t>(std::min<int64_t>(int64_t{measures.back().start} + measures.back().length,
-                                                             INT32_MAX));
+    measureTableEnd =
+        static_cast<int32_t>(std::min<int64_t>(int64_t{measures.back().start} + measures.back().length, INT32_MAX));
 }
 
 void Song::SetTimebase(uint16_t newTimebase)
