@@ -1,0 +1,46 @@
+#include "cli/CliSession.h"
+
+#include "song/MidiFileReader.h"
+#include "song/Song.h"
+
+#include <filesystem>
+#include <ostream>
+
+namespace cantivo {
+
+CliSession::CliSession(std::ostream& out, std::ostream& err)
+    : out_(out), err_(err), prompter_(err), context_(DefaultSongContext())
+{
+}
+
+CliSession::~CliSession() = default;
+
+void CliSession::Start()
+{
+    prompter_.SetPreset(options.yes ? PromptAnswer::Yes : options.no ? PromptAnswer::No : PromptAnswer::NotAsked);
+    profile_ = std::make_unique<IniProfile>(IniProfile::ResolvePath(options.configPath));
+    if (auto warning = profile_->TakeWarning())
+        prompter_.Show(*warning, PromptIcon::Warning);
+    workFolder_ = std::make_unique<WorkFolder>();
+    if (workFolder_->Path().empty())
+        prompter_.Show(workFolder_->Error(), PromptIcon::Warning);
+    context_ = SongContext{profile_.get(), &prompter_, &clock_, &audio_, workFolder_->Path()};
+}
+
+bool CliSession::OpenSong(Song& song, const std::string& path)
+{
+    if (ReadSong(song, path))
+        return true;
+    // The fixed message says little; name the plain causes first.
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::file_status status = fs::status(path, error);
+    if (status.type() == fs::file_type::not_found)
+        err_ << path << ": there is no such file.\n";
+    else if (status.type() == fs::file_type::directory)
+        err_ << path << ": this is a folder, not a song file.\n";
+    prompter_.Show(DamagedSongMessage, PromptIcon::Error);
+    return false;
+}
+
+} // namespace cantivo

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "app/IniProfile.h"
+#include "app/WorkFolder.h"
+#include "cli/TerminalPrompter.h"
+#include "platform/SndfileAudio.h"
+#include "song/Clock.h"
+#include "song/SongContext.h"
+
+#include <iosfwd>
+#include <memory>
+#include <string>
+
+namespace cantivo {
+
+class Song;
+
+// The tool's exit codes, a public contract of cantivo-cli.
+inline constexpr int ExitSuccess = 0;
+inline constexpr int ExitFileUnusable = 1;
+inline constexpr int ExitUsage = 2;
+
+// Options that hold for every subcommand.
+struct CliOptions {
+    std::string configPath; // --config
+    bool yes = false;       // --yes
+    bool no = false;        // --no
+};
+
+// What the subcommands share: the global options and the services a song needs (the settings file, the
+// terminal prompter, the clock, the audio backend and the private working folder), made once the
+// options are parsed.
+class CliSession {
+  public:
+    CliSession(std::ostream& out, std::ostream& err);
+    ~CliSession();
+    CliSession(const CliSession&) = delete;
+    CliSession& operator=(const CliSession&) = delete;
+
+    // Opens the settings file and makes the working folder; call after the command line is parsed.
+    void Start();
+    // The services for a song; valid after Start.
+    const SongContext& Context() const { return context_; }
+    // Reads the song at `path`; on failure tells the user why and returns false.
+    [[nodiscard]] bool OpenSong(Song& song, const std::string& path);
+
+    std::ostream& Out() { return out_; }
+    std::ostream& Err() { return err_; }
+
+    CliOptions options;
+
+  private:
+    std::ostream& out_;
+    std::ostream& err_;
+    TerminalPrompter prompter_;
+    SteadyClock clock_;
+    SndfileAudioFiles audio_;
+    std::unique_ptr<IniProfile> profile_;
+    std::unique_ptr<WorkFolder> workFolder_;
+    SongContext context_;
+};
+
+} // namespace cantivo

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include <functional>
+
+namespace cantivo {
+
+class CliSession;
+
+// A subcommand: its parser (a child of the tool's) and what runs it once the command line is parsed,
+// giving the exit code.
+struct CliCommand {
+    CLI::App* app = nullptr;
+    std::function<int()> run;
+};
+
+CliCommand AddInfoCommand(CLI::App& tool, CliSession& session);
+CliCommand AddDumpCommand(CLI::App& tool, CliSession& session);
+
+} // namespace cantivo
