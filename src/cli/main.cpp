@@ -3,9 +3,30 @@
 
 #include <exception>
 #include <iostream>
+#include <string>
 #include <vector>
 
 namespace {
+
+// CLI11 reports a mistyped subcommand only as "a subcommand is required"; name the word instead.
+void ReportUnknownSubcommand(const CLI::App& tool, int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (word == "--config") {
+            ++i; // its value
+            continue;
+        }
+        if (word.empty() || word[0] == '-')
+            continue;
+        bool known = false;
+        for (const CLI::App* command : tool.get_subcommands({}))
+            known = known || command->check_name(word);
+        if (!known)
+            std::cerr << "cantivo-cli: there is no subcommand \"" << word << "\".\n";
+        return;
+    }
+}
 
 int Run(int argc, char** argv)
 {
@@ -20,13 +41,19 @@ int Run(int argc, char** argv)
     tool.require_subcommand(1);
     // Global options may stand after the subcommand too: "cantivo-cli info song.mid --yes".
     tool.fallthrough();
+    tool.footer("Environment: CANTIVO_CONFIG names the settings file (as --config does).\n"
+                "Exit codes: 0 success, 1 the file could not be used, 2 a usage error.");
 
     const std::vector<CliCommand> commands = {AddInfoCommand(tool, session), AddDumpCommand(tool, session)};
     try {
         tool.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
         // Help requests exit 0; every other parse error is a usage error.
-        return tool.exit(error) == 0 ? ExitSuccess : ExitUsage;
+        if (error.get_exit_code() == 0)
+            return tool.exit(error) == 0 ? ExitSuccess : ExitUsage;
+        ReportUnknownSubcommand(tool, argc, argv);
+        tool.exit(error);
+        return ExitUsage;
     }
     session.Start();
     for (const CliCommand& command : commands)
