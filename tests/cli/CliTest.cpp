@@ -1,0 +1,461 @@
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+constexpr const char* Damaged = "Sorry, the song can not be opened--it may be damaged.";
+
+struct RunResult {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string Quote(const std::string& text)
+{
+    std::string quoted = "'";
+    for (char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+std::string ReadFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteFile(const fs::path& path, const std::string& bytes)
+{
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// Every run gets a private settings file and a private temporary folder, so the tool never touches the
+// user's settings and its working folder can be checked for removal.
+class CliTest : public ::testing::Test {
+  protected:
+    void SetUp() override
+    {
+        std::string pattern = (fs::temp_directory_path() / "cantivo-cli-test-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        folder = pattern;
+        fs::create_directory(folder / "tmp");
+        config = folder / "settings" / "Cantivo.ini";
+    }
+    void TearDown() override
+    {
+        std::error_code ignored;
+        fs::remove_all(folder, ignored);
+    }
+
+    RunResult Run(const std::vector<std::string>& args) const
+    {
+        std::string command = "CANTIVO_CONFIG=" + Quote(config.string()) +
+                              " TMPDIR=" + Quote((folder / "tmp").string()) + " " + Quote(CANTIVO_CLI_PATH);
+        for (const std::string& arg : args)
+            command += " " + Quote(arg);
+        const fs::path errPath = folder / "stderr.txt";
+        command += " 2>" + Quote(errPath.string()) + " </dev/null";
+        RunResult result;
+        FILE* pipe = ::popen(command.c_str(), "r");
+        if (!pipe)
+            return result;
+        std::array<char, 4096> buffer{};
+        size_t got = 0;
+        while ((got = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
+            result.out.append(buffer.data(), got);
+        const int status = ::pclose(pipe);
+        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        result.err = ReadFile(errPath);
+        return result;
+    }
+
+    fs::path folder;
+    fs::path config;
+};
+
+// A small Standard MIDI File built byte by byte.
+std::string VarLen(uint32_t value)
+{
+    std::string bytes(1, static_cast<char>(value & 0x7F));
+    while (value >>= 7)
+        bytes.insert(bytes.begin(), static_cast<char>((value & 0x7F) | 0x80));
+    return bytes;
+}
+
+std::string Chunk(const char* id, const std::string& body)
+{
+    const auto size = static_cast<uint32_t>(body.size());
+    std::string chunk(id, 4);
+    for (int shift = 24; shift >= 0; shift -= 8)
+        chunk += static_cast<char>((size >> shift) & 0xFF);
+    return chunk + body;
+}
+
+struct TimedBytes {
+    uint32_t delta;
+    std::string bytes;
+};
+
+std::string TrackChunk(const std::vector<TimedBytes>& events)
+{
+    std::string body;
+    for (const TimedBytes& event : events)
+        body += VarLen(event.delta) + event.bytes;
+    body += std::string("\x00\xFF\x2F\x00", 4);
+    return Chunk("MTrk", body);
+}
+
+std::string Bytes(std::initializer_list<int> values)
+{
+    std::string bytes;
+    for (int value : values)
+        bytes += static_cast<char>(value);
+    return bytes;
+}
+
+std::string Meta(int type, const std::string& data)
+{
+    return Bytes({0xFF, type}) + VarLen(static_cast<uint32_t>(data.size())) + data;
+}
+
+// Timebase 96, 3/4 in B-flat minor, a tempo change, a marker, a vamp cue and one piano track that
+// exercises the reading rules the dump shows: initial values folded into the track, an RPN, a lyric.
+std::string TinySong()
+{
+    const std::string vampLabel = "2||Chorus";
+    const std::string conductor = TrackChunk({
+        {0, Meta(0x03, "Tiny")},
+        {0, Meta(0x58, Bytes({3, 2, 24, 8}))},
+        {0, Meta(0x59, Bytes({0xFB, 1}))},
+        {0, Meta(0x51, Bytes({0x07, 0xA1, 0x20}))}, // 500000
+        {0, Meta(0x06, "Start")},
+        {288, Meta(0x51, Bytes({0x06, 0x1A, 0x80}))}, // 400000
+        {0, Meta(0x7F, Bytes({'c', 'v', 22, 3, 96, 0, 0, 0}) + vampLabel)},
+    });
+    const std::string piano = TrackChunk({
+        {0, Meta(0x03, "Piano")},
+        {0, Meta(0x21, Bytes({3}))},
+        {0, Bytes({0xC2, 5})},
+        {0, Bytes({0xB2, 7, 100})},
+        {0, Bytes({0x92, 60, 100})},
+        {48, Bytes({0xB2, 11, 80})},
+        {48, Bytes({0x82, 60, 0})},
+        {0, Meta(0x05, "la")},
+        {0, Bytes({0x92, 64, 90})},
+        {96, Bytes({0x92, 64, 0})},
+        {0, Bytes({0xB2, 101, 0})},
+        {0, Bytes({0xB2, 100, 0})},
+        {0, Bytes({0xB2, 6, 2})},
+        {48, Bytes({0xE2, 0x00, 0x40})},
+        {0, Bytes({0xF0, 3, 0x43, 0x12, 0xF7})},
+    });
+    return Chunk("MThd", Bytes({0, 1, 0, 2, 0, 96})) + conductor + piano;
+}
+
+TEST_F(CliTest, UsageErrorsExitTwoAndHelpExitsZero)
+{
+    WriteFile(folder / "song.mid", TinySong());
+    const std::string song = (folder / "song.mid").string();
+    struct Case {
+        std::vector<std::string> args;
+        int exitCode;
+        const char* inOut; // expected in stdout ("" = no check)
+        const char* inErr; // expected in stderr
+    };
+    const std::vector<Case> cases = {
+        {{}, 2, "", "subcommand"},
+        {{"frobnicate"}, 2, "", "frobnicate"},
+        {{"frobnicate", song}, 2, "", "frobnicate"},
+        {{"info"}, 2, "", "FILE"},
+        {{"dump"}, 2, "", "FILE"},
+        {{"info", song, "--bogus"}, 2, "", "--bogus"},
+        {{"--yes", "--no", "info", song}, 2, "", "--no"},
+        {{"info", song, "extra.mid"}, 2, "", "extra.mid"},
+        {{"--help"}, 0, "dump", ""},
+        {{"--help"}, 0, "info", ""},
+        {{"info", "--help"}, 0, "--json", ""},
+        {{"dump", "--help"}, 0, "--json", ""},
+        {{"dump", "-h"}, 0, "FILE", ""},
+    };
+    for (const Case& c : cases) {
+        std::string line;
+        for (const std::string& arg : c.args)
+            line += arg + " ";
+        SCOPED_TRACE(line);
+        const RunResult result = Run(c.args);
+        EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
+        EXPECT_NE(result.out.find(c.inOut), std::string::npos) << result.out;
+        EXPECT_NE(result.err.find(c.inErr), std::string::npos) << result.err;
+    }
+}
+
+TEST_F(CliTest, FilesThatCannotBeUsedExitOneWithTheDamagedMessage)
+{
+    const std::string tiny = TinySong();
+    const std::map<std::string, std::string> files = {
+        {"text.mid", "this is not a MIDI file\n"},
+        {"short-header.mid", "MThd\0\0\0\2\0\1"},
+        {"no-track.mid", Chunk("MThd", Bytes({0, 1, 0, 2, 0, 96}))},
+        {"wrong-chunk.mid", Chunk("MThd", Bytes({0, 1, 0, 1, 0, 96})) + Chunk("XXXX", "abc")},
+        {"truncated.mid", tiny.substr(0, tiny.size() - 20)},
+        {"bad-riff.rmi", std::string("RIFF\x04\0\0\0RMID", 12)},
+    };
+    std::vector<std::string> paths;
+    for (const auto& [name, bytes] : files) {
+        WriteFile(folder / name, bytes);
+        paths.push_back((folder / name).string());
+    }
+    paths.push_back((folder / "missing.mid").string());
+    paths.push_back((folder / "tmp").string()); // a folder
+    for (const std::string& path : paths) {
+        for (const std::vector<std::string>& args :
+             {std::vector<std::string>{"info", path}, std::vector<std::string>{"dump", path, "--json"}}) {
+            SCOPED_TRACE(args[0] + " " + path);
+            const RunResult result = Run(args);
+            EXPECT_EQ(result.exitCode, 1);
+            EXPECT_NE(result.err.find(Damaged), std::string::npos) << result.err;
+            EXPECT_TRUE(result.out.empty()) << result.out;
+        }
+    }
+}
+
+TEST_F(CliTest, DumpJsonOfAKnownSongHasTheContractedFields)
+{
+    WriteFile(folder / "tiny.mid", TinySong());
+    const RunResult result = Run({"dump", (folder / "tiny.mid").string(), "--json"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const json dump = json::parse(result.out);
+
+    EXPECT_EQ(dump["timebase"], 96);
+    ASSERT_EQ(dump["tracks"].size(), 2u) << "the conductor and the piano; the trailing empty track is left out";
+    EXPECT_TRUE(dump["tracks"][0]["events"].empty()) << "tempo, meter, key, name and cues leave track 0";
+    const json& piano = dump["tracks"][1];
+    EXPECT_EQ(piano["name"], "Piano");
+    EXPECT_EQ(piano["port"], 3);
+    EXPECT_EQ(piano["channel"], 2);
+
+    struct Expected {
+        int time, status, data1, data2, length;
+        const char* hex;
+    };
+    // The program change and volume before the first note became initial values, not events.
+    const Expected expected[] = {
+        {0, 0x92, 60, 100, 96, ""},   {48, 0xB2, 11, 80, 0, ""},
+        {96, 0xFF, 5, 0, 2, "6C 61"}, {96, 0x92, 64, 90, 96, ""},
+        {192, 0x10, 0, 0, 256, ""}, // RPN 0 (pitch-bend range), two semitones
+        {240, 0xE2, 0, 64, 0, ""},    {240, 0xF0, 3, 0, 5, "F0 03 43 12 F7"},
+    };
+    const json& events = piano["events"];
+    ASSERT_EQ(events.size(), std::size(expected)) << events.dump(1);
+    for (size_t i = 0; i < std::size(expected); ++i) {
+        SCOPED_TRACE("event " + std::to_string(i));
+        EXPECT_EQ(events[i]["time"], expected[i].time);
+        EXPECT_EQ(events[i]["status"], expected[i].status);
+        if (expected[i].status != 0xF0) { // the reader keeps the byte after F0 where it lands
+            EXPECT_EQ(events[i]["data1"], expected[i].data1);
+            EXPECT_EQ(events[i]["data2"], expected[i].data2);
+        }
+        EXPECT_EQ(events[i]["length"], expected[i].length);
+        EXPECT_EQ(events[i]["hex"], expected[i].hex);
+    }
+
+    ASSERT_EQ(dump["tempos"].size(), 2u);
+    EXPECT_EQ(dump["tempos"][0]["tick"], 0);
+    EXPECT_EQ(dump["tempos"][0]["usPerQuarter"], 500000);
+    EXPECT_DOUBLE_EQ(dump["tempos"][0]["us"].get<double>(), 0.0);
+    EXPECT_EQ(dump["tempos"][1]["tick"], 288);
+    EXPECT_EQ(dump["tempos"][1]["usPerQuarter"], 400000);
+    EXPECT_DOUBLE_EQ(dump["tempos"][1]["us"].get<double>(), 1500000.0);
+
+    ASSERT_GE(dump["measures"].size(), 1u);
+    const json& first = dump["measures"][0];
+    EXPECT_EQ(first["start"], 0);
+    EXPECT_EQ(first["length"], 288);
+    EXPECT_EQ(first["number"], 1);
+    EXPECT_EQ(first["letter"], "");
+    EXPECT_EQ(first["numerator"], 3);
+    EXPECT_EQ(first["denominator"], 4);
+    EXPECT_EQ(first["key"], -5);
+    EXPECT_EQ(first["mode"], 1);
+
+    ASSERT_EQ(dump["cues"].size(), 2u);
+    EXPECT_EQ(dump["cues"][0], (json{{"kind", 0}, {"label", "Start"}, {"stopAt", 0}, {"restartAt", 0}, {"count", 0}}));
+    EXPECT_EQ(dump["cues"][1],
+              (json{{"kind", 3}, {"label", "Chorus"}, {"stopAt", 288}, {"restartAt", 192}, {"count", 2}}));
+}
+
+TEST_F(CliTest, InfoShowsTextsLengthCuesAndTrackSettings)
+{
+    WriteFile(folder / "tiny.mid", TinySong());
+    const RunResult result = Run({"info", (folder / "tiny.mid").string(), "--json"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const json info = json::parse(result.out);
+    EXPECT_EQ(info["title"], "Tiny");
+    EXPECT_EQ(info["timebase"], 96);
+    EXPECT_EQ(info["format"], 1);
+    ASSERT_EQ(info["cues"].size(), 2u);
+    EXPECT_EQ(info["cues"][1]["kindName"], "Vamp (Repeat)");
+    EXPECT_EQ(info["cues"][1]["stopAtPosition"], "2:1:000");
+    EXPECT_EQ(info["cues"][1]["restartAtPosition"], "1:3:000");
+    EXPECT_EQ(info["meters"][0]["keyName"], "Bb minor");
+    ASSERT_EQ(info["tracks"].size(), 2u);
+    const json& piano = info["tracks"][1];
+    EXPECT_EQ(piano["initial"]["patch"], 5);
+    EXPECT_EQ(piano["initial"]["volume"], 100);
+    EXPECT_EQ(piano["events"]["note"], 2);
+    EXPECT_EQ(piano["events"]["RPN"], 1);
+    EXPECT_EQ(piano["events"]["lyric"], 1);
+    // 240 ticks: 288 at 500000 us per 96 ticks would be 1.5 s; 240 is 1.25 s.
+    EXPECT_EQ(info["length"].get<std::string>().substr(0, 7), "0:00:01");
+
+    const RunResult text = Run({"info", (folder / "tiny.mid").string()});
+    ASSERT_EQ(text.exitCode, 0) << text.err;
+    for (const char* expected : {"Tiny", "3/4", "Bb minor", "Chorus (2x)", "Piano", "port 3, channel 3", "patch 5"})
+        EXPECT_NE(text.out.find(expected), std::string::npos) << expected << "\n" << text.out;
+}
+
+TEST_F(CliTest, ShippedDemoSongShowsItsSections)
+{
+    const fs::path demo = fs::path(CANTIVO_SOURCE_DIR) / "data" / "songs" / "demo.mid";
+    const RunResult result = Run({"info", demo.string()});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    for (const char* expected : {"Lantern Waltz", "3/4", "Intro", "Waltz", "Coda", "Intro vamp", "lyric"})
+        EXPECT_NE(result.out.find(expected), std::string::npos) << expected;
+    EXPECT_TRUE(result.err.empty()) << result.err;
+}
+
+TEST_F(CliTest, RecoveryFileIsLeftAloneUnlessTheAnswerIsGiven)
+{
+    const std::string saved = TinySong();
+    std::string recovered = TinySong();
+    recovered.replace(recovered.find("Tiny"), 4, "Rcvd");
+    struct Case {
+        std::vector<std::string> flags;
+        bool savRemains;
+        const char* songHolds; // "saved" or "recovered"
+        const char* title;
+    };
+    const Case cases[] = {
+        {{}, true, "saved", "Tiny"},
+        {{"--no"}, false, "saved", "Tiny"},
+        {{"--yes"}, false, "recovered", "Rcvd"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.flags.empty() ? "no flag" : c.flags[0]);
+        const fs::path song = folder / "show.mid";
+        const fs::path sav = folder / "show.sav";
+        WriteFile(song, saved);
+        WriteFile(sav, recovered);
+        std::vector<std::string> args = c.flags;
+        args.insert(args.end(), {"info", song.string(), "--json"});
+        const RunResult result = Run(args);
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_NE(result.err.find("AutoRecover files were found for " + song.string()), std::string::npos);
+        EXPECT_EQ(json::parse(result.out)["title"], c.title);
+        EXPECT_EQ(fs::exists(sav), c.savRemains);
+        if (c.savRemains) {
+            EXPECT_EQ(ReadFile(sav), recovered);
+            EXPECT_NE(result.err.find("--yes"), std::string::npos) << "tell the user how to choose";
+        }
+        EXPECT_EQ(ReadFile(song), std::string(c.songHolds) == "saved" ? saved : recovered);
+    }
+}
+
+TEST_F(CliTest, SettingsAreNeverWrittenByReadingAndADamagedStoreIsOnlyAWarning)
+{
+    WriteFile(folder / "tiny.mid", TinySong());
+    RunResult result = Run({"info", (folder / "tiny.mid").string()});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_FALSE(fs::exists(config)) << "reading a song must not create the settings file";
+
+    fs::create_directories(config.parent_path());
+    WriteFile(config, std::string("\x01\x02garbage\0", 10));
+    result = Run({"info", (folder / "tiny.mid").string()});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_NE(result.err.find(config.string()), std::string::npos) << result.err;
+    EXPECT_EQ(ReadFile(config), std::string("\x01\x02garbage\0", 10)) << "the damaged store is left as it is";
+
+    // --config wins over CANTIVO_CONFIG.
+    const fs::path other = folder / "other.ini";
+    WriteFile(other, "[SongDefaults]\nTimebase=240\n");
+    result = Run({"--config", other.string(), "info", (folder / "tiny.mid").string()});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.err.find(config.string()), std::string::npos) << result.err;
+}
+
+TEST_F(CliTest, WorkingFolderIsGoneAfterEveryRun)
+{
+    WriteFile(folder / "tiny.mid", TinySong());
+    EXPECT_EQ(Run({"info", (folder / "tiny.mid").string()}).exitCode, 0);
+    EXPECT_EQ(Run({"dump", (folder / "missing.mid").string()}).exitCode, 1);
+    EXPECT_EQ(Run({"frobnicate"}).exitCode, 2);
+    EXPECT_TRUE(fs::is_empty(folder / "tmp"));
+}
+
+// Every corpus file: refused files exit 1 with the message, accepted ones give a parseable dump that
+// agrees with the independent reference on timebase, tracks and notes.
+TEST_F(CliTest, CorpusFilesDumpOrAreRefusedCleanly)
+{
+    const char* env = std::getenv("CANTIVO_CORPUS");
+    const fs::path corpus = env && *env ? env : CANTIVO_CORPUS_DEFAULT;
+    std::ifstream manifest(corpus / "MANIFEST.tsv");
+    if (!manifest)
+        GTEST_SKIP() << "no corpus at " << corpus << " (set CANTIVO_CORPUS)";
+    std::string line;
+    std::getline(manifest, line); // header
+    int checked = 0;
+    while (std::getline(manifest, line)) {
+        std::vector<std::string> fields;
+        std::stringstream row(line);
+        for (std::string field; std::getline(row, field, '\t');)
+            fields.push_back(field);
+        if (fields.size() < 14)
+            continue;
+        const std::string& name = fields[0];
+        SCOPED_TRACE(name);
+        const RunResult result = Run({"dump", (corpus / "files" / name).string(), "--json"});
+        if (fields[13] != "ok") {
+            EXPECT_EQ(result.exitCode, 1);
+            EXPECT_NE(result.err.find(Damaged), std::string::npos);
+            continue;
+        }
+        const int division = std::stoi(fields[5]);
+        if (division < 0) { // SMPTE divisions may be refused
+            EXPECT_TRUE(result.exitCode == 0 || result.exitCode == 1) << result.exitCode;
+            continue;
+        }
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        const json dump = json::parse(result.out, nullptr, false);
+        ASSERT_FALSE(dump.is_discarded());
+        EXPECT_EQ(dump["timebase"], division);
+        if (fields[3] == "1") {
+            EXPECT_EQ(dump["tracks"].size(), static_cast<size_t>(std::stoi(fields[4])));
+        }
+        size_t notes = 0;
+        for (const json& track : dump["tracks"])
+            for (const json& event : track["events"])
+                notes += (event["status"].get<int>() & 0xF0) == 0x90;
+        EXPECT_EQ(notes, static_cast<size_t>(std::stoi(fields[8])));
+        ++checked;
+    }
+    EXPECT_GT(checked, 50);
+}
+
+} // namespace
