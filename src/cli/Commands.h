@@ -17,5 +17,6 @@ struct CliCommand {
 
 CliCommand AddInfoCommand(CLI::App& tool, CliSession& session);
 CliCommand AddDumpCommand(CLI::App& tool, CliSession& session);
+CliCommand AddConvertCommand(CLI::App& tool, CliSession& session);
 
 } // namespace cantivo

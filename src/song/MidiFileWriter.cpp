@@ -291,10 +291,18 @@ void ConductorBuilder::PutEvent(const SongEvent& event)
         return;
     }
     if (event.IsSysex()) {
-        if (event.DataSize() == 0)
+        const uint8_t* data = event.Data();
+        const size_t size = event.DataSize();
+        if (size == 0)
             return;
+        // The reader takes a message from 0xF0 to the first 0xF7; without them it would swallow the
+        // rest of the track, so an edit's message that lacks them gets them here.
         Delta(event.time);
-        out_.insert(out_.end(), event.Data(), event.Data() + event.DataSize());
+        if (data[0] != 0xF0)
+            out_.push_back(0xF0);
+        out_.insert(out_.end(), data, data + size);
+        if (data[size - 1] != 0xF7)
+            out_.push_back(0xF7);
         return;
     }
     if (event.IsParameter()) {
@@ -732,7 +740,11 @@ bool WriteSong(Song& song, const std::string& path, const WriteOptions& options)
                                PromptIcon::Error);
         return false;
     }
-    files.Remove(StripKnownExtension(path) + (autosave ? ".cv.sav" : ".cv"));
+    // An autosave's path is the song's name + ".sav", so its settings file is that name + ".cv.sav".
+    if (autosave)
+        files.Remove((EndsWith(path, ".sav") ? path.substr(0, path.size() - 4) : path) + ".cv.sav");
+    else
+        files.Remove(StripKnownExtension(path) + ".cv");
     if (autosave)
         return true;
 
