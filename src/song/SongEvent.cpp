@@ -9,7 +9,7 @@ namespace cantivo {
 
 SongEvent::SongEvent(const SongEvent& other)
     : kind(other.kind), time(other.time), length(other.length), selectionMark(other.selectionMark),
-      reserved(other.reserved), notation(other.notation), spelling(other.spelling)
+      reserved(other.reserved), notation(other.notation), spelling(other.spelling), isClip_(other.isClip_)
 {
     CopyDataFrom(other);
 }
@@ -25,6 +25,7 @@ SongEvent& SongEvent::operator=(const SongEvent& other)
         reserved = other.reserved;
         notation = other.notation;
         spelling = other.spelling;
+        isClip_ = other.isClip_;
         CopyDataFrom(other);
     }
     return *this;
@@ -33,7 +34,7 @@ SongEvent& SongEvent::operator=(const SongEvent& other)
 SongEvent::SongEvent(SongEvent&& other) noexcept
     : kind(other.kind), time(other.time), length(other.length), selectionMark(other.selectionMark),
       reserved(other.reserved), notation(other.notation), spelling(other.spelling),
-      data_(std::exchange(other.data_, nullptr))
+      isClip_(other.isClip_), data_(std::exchange(other.data_, nullptr))
 {
 }
 
@@ -49,6 +50,7 @@ SongEvent& SongEvent::operator=(SongEvent&& other) noexcept
         notation = other.notation;
         spelling = other.spelling;
         data_ = std::exchange(other.data_, nullptr);
+        isClip_ = other.isClip_;
     }
     return *this;
 }
@@ -57,7 +59,7 @@ void SongEvent::FreeData()
 {
     if (!data_)
         return;
-    if (IsAudioClip())
+    if (isClip_)
         delete static_cast<AudioClip*>(data_);
     else
         delete[] static_cast<uint8_t*>(data_);
@@ -81,6 +83,7 @@ void SongEvent::CopyDataFrom(const SongEvent& other)
 void SongEvent::SetData(const uint8_t* bytes, size_t size)
 {
     FreeData();
+    isClip_ = false;
     length = static_cast<int32_t>(size);
     if (size > 0) {
         auto* copy = new uint8_t[size];
@@ -93,6 +96,7 @@ void SongEvent::SetClip(std::unique_ptr<AudioClip> clip)
 {
     FreeData();
     kind = KindAudioClip;
+    isClip_ = true;
     data_ = clip.release();
 }
 

@@ -46,8 +46,10 @@ public:
     bool IsChannelMessage() const { return Type() >= 0x80 && Type() < 0xF0; }
     bool IsParameter() const { return Status() == StatusRpn || Status() == StatusNrpn; }
     bool IsSysex() const { return Status() == 0xF0; }
-    bool IsMeta() const { return Status() == 0xFF && kind != KindAudioClip; }
-    bool IsAudioClip() const { return kind == KindAudioClip; }
+    bool IsMeta() const { return Status() == 0xFF && !isClip_; }
+    // A cue-point meta (type 7) has the same kind word as a clip event, so the event remembers which
+    // one it is: only an event made with a clip owns an AudioClip.
+    bool IsAudioClip() const { return isClip_; }
     void SetData1(uint8_t value) { kind = (kind & ~0xFF00u) | (uint32_t{value} << 8); }
     void SetData2(uint8_t value) { kind = (kind & ~0xFF0000u) | (uint32_t{value} << 16); }
     void SetChannel(uint8_t channel) { kind = (kind & ~0x0Fu) | (channel & 0x0Fu); }
@@ -74,8 +76,11 @@ private:
     void FreeData();
     void CopyDataFrom(const SongEvent& other);
 
-    // Bytes (new uint8_t[]) or, for kind KindAudioClip, an AudioClip; owned.
+    bool isClip_ = false; // declared before data_ so it fills padding: events stay 32 bytes
+    // Bytes (new uint8_t[]) or, for a clip event, an AudioClip; owned.
     void* data_ = nullptr;
 };
+
+static_assert(sizeof(SongEvent) == 32, "events are held by value in large arrays: keep them small");
 
 } // namespace cantivo
