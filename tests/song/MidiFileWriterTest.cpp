@@ -418,8 +418,9 @@ TEST(MidiFileWriter, SaveRenamesAfterTheTitleWithoutOverwriting)
         for (const std::string& name : c.expectedFiles)
             EXPECT_TRUE(fs::exists(folder / name)) << name;
         for (const std::string& name : c.present) {
-            if (fs::exists(folder / name) && name.ends_with(".mid"))
+            if (fs::exists(folder / name) && name.ends_with(".mid")) {
                 EXPECT_EQ(Text(ReadFile(folder / name)), "keep me");
+            }
         }
         EXPECT_FALSE(fs::exists(folder / (c.folder + "/Old.bak")));
     }
