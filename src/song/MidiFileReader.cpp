@@ -251,17 +251,6 @@ public:
             tail_[slot] = -1;
         return index;
     }
-    // Notes never closed sound to the end of their track.
-    void CloseAll(std::vector<SongEvent>& events, int32_t end)
-    {
-        for (int slot = 0; slot < SlotCount; ++slot)
-            for (int32_t index = head_[slot]; index >= 0; index = next_[static_cast<size_t>(index)]) {
-                SongEvent& note = events[static_cast<size_t>(index)];
-                note.length = std::max(0, end - note.time);
-            }
-        Clear();
-    }
-
 private:
     static constexpr int SlotCount = 16 * 128;
     static int Slot(uint8_t channel, uint8_t key) { return (channel & 0x0F) * 128 + (key & 0x7F); }
@@ -515,7 +504,6 @@ bool ParseConductor(Song& song, const ConductorOptions& options)
             break;
         }
     }
-    open.CloseAll(track.events, track.end);
     song.RecomputeTempoTimes();
 
     // Gaps between meter and key records are filled with copies of the record before them.
@@ -627,7 +615,6 @@ public:
             track.end = std::max(track.end, event.time);
             Handle(event);
         }
-        open_.CloseAll(track.events, track.end);
     }
 
 private:

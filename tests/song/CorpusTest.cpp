@@ -77,8 +77,8 @@ bool IsChannelType(const std::string& type)
 }
 
 // Notes paired as the reader pairs them: a note-off (or note-on of velocity 0) closes the oldest open
-// note of its channel and key; a note never closed sounds to the last event of its track.
-std::vector<NoteTuple> PairNotes(const std::vector<RefMessage>& messages, int32_t trackEnd)
+// note of its channel and key; a note never closed keeps no length.
+std::vector<NoteTuple> PairNotes(const std::vector<RefMessage>& messages)
 {
     std::vector<NoteTuple> notes;
     std::map<std::pair<int, int>, std::deque<size_t>> open;
@@ -98,10 +98,39 @@ std::vector<NoteTuple> PairNotes(const std::vector<RefMessage>& messages, int32_
         }
     }
     for (NoteTuple& note : notes)
-        if (std::get<3>(note) < 0)
-            std::get<3>(note) = trackEnd - std::get<2>(note);
+        std::get<3>(note) = std::max(std::get<3>(note), 0);
     std::sort(notes.begin(), notes.end());
     return notes;
+}
+
+// A split format-0 track is written into an image and read again: each note-on followed by the
+// note-offs due by then (earlier ones first; at one tick a note-off before a note-on), then paired as
+// before. A note left open (length 0) can so close an older note of its key.
+std::vector<NoteTuple> ThroughImage(std::vector<NoteTuple> notes)
+{
+    std::stable_sort(notes.begin(), notes.end(),
+                     [](const NoteTuple& a, const NoteTuple& b) { return std::get<2>(a) < std::get<2>(b); });
+    std::multimap<int32_t, std::pair<int, int>> pending; // off time -> channel, key
+    std::map<std::pair<int, int>, std::deque<size_t>> open;
+    std::vector<NoteTuple> reread;
+    const auto flush = [&](int64_t upTo) {
+        while (!pending.empty() && pending.begin()->first <= upTo) {
+            const auto [time, slot] = *pending.begin();
+            pending.erase(pending.begin());
+            auto& queue = open[slot];
+            std::get<3>(reread[queue.front()]) = time - std::get<2>(reread[queue.front()]);
+            queue.pop_front();
+        }
+    };
+    for (const auto& [channel, key, start, length] : notes) {
+        flush(start);
+        open[{channel, key}].push_back(reread.size());
+        reread.emplace_back(channel, key, start, 0);
+        pending.emplace(start + length, std::make_pair(channel, key));
+    }
+    flush(INT64_MAX);
+    std::sort(reread.begin(), reread.end());
+    return reread;
 }
 
 int InitialSlot(int controller)
@@ -114,11 +143,11 @@ int InitialSlot(int controller)
 
 // The reader's rules for a user track: settings before the first note fold into the track, bank and
 // parameter controllers are assembled, repeated programs and initial-controller values are dropped.
-ExpectedTrack ExpectUserTrack(const std::vector<RefMessage>& messages, int32_t trackEnd, int defaultChannel)
+ExpectedTrack ExpectUserTrack(const std::vector<RefMessage>& messages, int defaultChannel)
 {
     ExpectedTrack track;
     track.outputChannel = defaultChannel;
-    track.notes = PairNotes(messages, trackEnd);
+    track.notes = PairNotes(messages);
     bool noteSeen = false;
     int bank = 0;
     int rpn = 16383;
@@ -215,15 +244,6 @@ ExpectedTrack ExpectUserTrack(const std::vector<RefMessage>& messages, int32_t t
     return track;
 }
 
-int32_t TrackEnd(const std::vector<RefMessage>& messages)
-{
-    int32_t end = 0;
-    for (const RefMessage& m : messages)
-        if (m.Type() != "end_of_track")
-            end = std::max(end, m.time);
-    return end;
-}
-
 // Tempo entries as the reader merges them: one at a tick (the last), none equal to the one in force.
 std::vector<std::pair<int32_t, uint32_t>> ExpectTempos(const std::vector<RefMessage>& conductor)
 {
@@ -296,10 +316,12 @@ std::vector<uint8_t> MidiBytes(const std::vector<uint8_t>& file)
     if (file.size() >= 20 && std::equal(file.begin(), file.begin() + 4, "RIFF") &&
         std::equal(file.begin() + 8, file.begin() + 12, "RMID")) {
         for (size_t at = 12; at + 8 <= file.size();) {
-            const uint32_t length = file[at + 4] | file[at + 5] << 8 | file[at + 6] << 16 | uint32_t{file[at + 7]} << 24;
+            const uint32_t length =
+                file[at + 4] | file[at + 5] << 8 | file[at + 6] << 16 | uint32_t{file[at + 7]} << 24;
             if (std::equal(file.begin() + static_cast<long>(at), file.begin() + static_cast<long>(at) + 4, "data"))
                 return std::vector<uint8_t>(file.begin() + static_cast<long>(at) + 8,
-                                            file.begin() + static_cast<long>(std::min<size_t>(file.size(), at + 8 + length)));
+                                            file.begin() +
+                                                static_cast<long>(std::min<size_t>(file.size(), at + 8 + length)));
             at += 8 + length + (length & 1);
         }
     }
@@ -347,12 +369,12 @@ void CompareWithReference(const Song& song, const json& ref, const std::vector<u
                 highest = std::max(highest, m.Channel());
             }
         }
-        const int32_t end = TrackEnd(refTracks[0]);
         ASSERT_EQ(song.tracks.size(), static_cast<size_t>(highest + 3));
         for (int channel = 0; channel <= highest; ++channel) {
             SCOPED_TRACE("channel " + std::to_string(channel + 1));
-            CompareUserTrack(*song.tracks[static_cast<size_t>(channel + 1)],
-                             ExpectUserTrack(channels[static_cast<size_t>(channel)], end, channel));
+            ExpectedTrack expected = ExpectUserTrack(channels[static_cast<size_t>(channel)], channel);
+            expected.notes = ThroughImage(expected.notes);
+            CompareUserTrack(*song.tracks[static_cast<size_t>(channel + 1)], expected);
         }
         for (const SongEvent& event : song.tracks[0]->events)
             conductorEvents += event.IsChannelMessage() ? 1000000 : 1;
@@ -361,10 +383,10 @@ void CompareWithReference(const Song& song, const json& ref, const std::vector<u
     }
 
     ASSERT_EQ(song.tracks.size(), refTracks.size() + 1);
-    EXPECT_EQ(SongNotes(*song.tracks[0]), PairNotes(refTracks[0], TrackEnd(refTracks[0])));
+    EXPECT_EQ(SongNotes(*song.tracks[0]), PairNotes(refTracks[0]));
     for (size_t number = 1; number < refTracks.size(); ++number) {
         SCOPED_TRACE("track " + std::to_string(number));
-        CompareUserTrack(*song.tracks[number], ExpectUserTrack(refTracks[number], TrackEnd(refTracks[number]), 0));
+        CompareUserTrack(*song.tracks[number], ExpectUserTrack(refTracks[number], 0));
     }
 }
 

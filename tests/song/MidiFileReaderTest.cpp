@@ -21,7 +21,7 @@ using Bytes = std::vector<uint8_t>;
 
 // Builds one track chunk's contents: events at absolute times, deltas worked out as they are added.
 class TrackBytes {
-public:
+  public:
     TrackBytes& At(int32_t time)
     {
         VarLen(static_cast<uint32_t>(time - last_));
@@ -69,7 +69,7 @@ public:
 
     Bytes data;
 
-private:
+  private:
     int32_t last_ = 0;
 };
 
@@ -109,10 +109,13 @@ Bytes Rmid(const Bytes& midi)
     return out;
 }
 
-Bytes Conductor() { return TrackBytes().Meta(0, 0x51, {0x07, 0xA1, 0x20}).End(0).data; }
+Bytes Conductor()
+{
+    return TrackBytes().Meta(0, 0x51, {0x07, 0xA1, 0x20}).End(0).data;
+}
 
 class ReaderTest : public ::testing::Test {
-protected:
+  protected:
     bool Read(const Bytes& bytes) { return ReadSongFromBytes(song, bytes.data(), bytes.size()); }
     bool ReadTracks(const std::vector<Bytes>& tracks, uint16_t format = 1, uint16_t division = 120)
     {
@@ -202,13 +205,9 @@ TEST_F(ReaderTest, DamagedContainersAndHeadersFailWithAnEmptySong)
 TEST_F(ReaderTest, SmpteDivisionKeepsRealTimeAtAFixedTempo)
 {
     // 25 frames per second, 40 ticks per frame: 1000 ticks per second; tempo events do not apply.
-    ASSERT_TRUE(ReadTracks({TrackBytes()
-                                .Meta(0, 0x51, {0x07, 0xA1, 0x20})
-                                .Event(0, {0x90, 60, 64})
-                                .Event(40, {0x90, 60, 0})
-                                .End(40)
-                                .data},
-                           0, 0xE728));
+    ASSERT_TRUE(ReadTracks(
+        {TrackBytes().Meta(0, 0x51, {0x07, 0xA1, 0x20}).Event(0, {0x90, 60, 64}).Event(40, {0x90, 60, 0}).End(40).data},
+        0, 0xE728));
     EXPECT_EQ(song.timebase, 1000);
     ASSERT_EQ(song.tempoMap.entries.size(), 1u);
     EXPECT_EQ(song.tempoMap.entries[0].microsecondsPerQuarter, 1000000u);
@@ -222,10 +221,10 @@ TEST_F(ReaderTest, SmpteDivisionKeepsRealTimeAtAFixedTempo)
 TEST_F(ReaderTest, TemposAtOneTickMergeAndRepeatsAddNothing)
 {
     ASSERT_TRUE(ReadTracks({TrackBytes()
-                                .Meta(0, 0x51, {0x09, 0x27, 0xC0}) // 600000 replaces the default at 0
-                                .Meta(480, 0x51, {0x09, 0x27, 0xC0}) // same tempo: no entry
-                                .Meta(960, 0x51, {0x06, 0x1A, 0x80}) // 400000
-                                .Meta(960, 0x51, {0x04, 0x93, 0xE0}) // 300000 at the same tick wins
+                                .Meta(0, 0x51, {0x09, 0x27, 0xC0})    // 600000 replaces the default at 0
+                                .Meta(480, 0x51, {0x09, 0x27, 0xC0})  // same tempo: no entry
+                                .Meta(960, 0x51, {0x06, 0x1A, 0x80})  // 400000
+                                .Meta(960, 0x51, {0x04, 0x93, 0xE0})  // 300000 at the same tick wins
                                 .Meta(1200, 0x51, {0x00, 0x00, 0x00}) // tempo 0 is ignored
                                 .End(1200)
                                 .data}));
@@ -312,9 +311,9 @@ TEST_F(ReaderTest, ConductorTextsMarkersCuesAndOffset)
                                 .Text(480, 6, "Verse")
                                 .Program(1920, 22, vamp)
                                 .Program(1920, 22, {5, 0x3C, 0, 0, 0, 'A'}) // ad lib, span 60
-                                .Program(1920, 22, {12, 1, 0, 0, 0})       // unknown kind: dropped
-                                .Program(1920, 21, {1, 2})                 // unknown subtype: dropped
-                                .Text(1920, 5, "lyric")                    // kept as an event
+                                .Program(1920, 22, {12, 1, 0, 0, 0})        // unknown kind: dropped
+                                .Program(1920, 21, {1, 2})                  // unknown subtype: dropped
+                                .Text(1920, 5, "lyric")                     // kept as an event
                                 .End(1920)
                                 .data}));
     EXPECT_EQ(song.title, "Title");
@@ -352,10 +351,10 @@ TEST_F(ReaderTest, FirstProgramIsTheTrackPatchWithItsBankAndRepeatsAreDropped)
                                              .Event(0, {0xC3, 5})
                                              .Event(0, {0x93, 60, 90})
                                              .Event(10, {0x83, 60, 0})
-                                             .Event(20, {0xC3, 5})  // same program and bank: dropped
+                                             .Event(20, {0xC3, 5}) // same program and bank: dropped
                                              .Event(30, {0xB3, 32, 3})
-                                             .Event(30, {0xC3, 5})  // same program, other bank: kept
-                                             .Event(40, {0xC3, 7})  // kept with the bank
+                                             .Event(30, {0xC3, 5}) // same program, other bank: kept
+                                             .Event(40, {0xC3, 7}) // kept with the bank
                                              .End(40)
                                              .data}));
     const Track& track = UserTrack(1);
@@ -397,13 +396,13 @@ TEST_F(ReaderTest, RegisteredParametersBeforeTheFirstNoteAreSettingsAfterItEvent
 {
     TrackBytes bytes;
     bytes.Event(0, {0xB0, 101, 0}).Event(0, {0xB0, 100, 0}).Event(0, {0xB0, 6, 2}); // bend range 2 semitones
-    bytes.Event(0, {0xB0, 38, 64});                                                  // and 50 cents
+    bytes.Event(0, {0xB0, 38, 64});                                                 // and 50 cents
     bytes.Event(0, {0x90, 60, 90}).Event(10, {0x80, 60, 0});
     bytes.Event(20, {0xB0, 101, 0}).Event(20, {0xB0, 100, 0}).Event(20, {0xB0, 6, 2});
-    bytes.Event(20, {0xB0, 38, 5});                                                  // LSB of that event
-    bytes.Event(30, {0xB0, 96, 0});                                                  // increment
-    bytes.Event(40, {0xB0, 99, 1}).Event(40, {0xB0, 98, 8}).Event(40, {0xB0, 6, 64}); // NRPN 136
-    bytes.Event(50, {0xB0, 97, 0});                                                  // decrement of the NRPN
+    bytes.Event(20, {0xB0, 38, 5});                                                        // LSB of that event
+    bytes.Event(30, {0xB0, 96, 0});                                                        // increment
+    bytes.Event(40, {0xB0, 99, 1}).Event(40, {0xB0, 98, 8}).Event(40, {0xB0, 6, 64});      // NRPN 136
+    bytes.Event(50, {0xB0, 97, 0});                                                        // decrement of the NRPN
     bytes.Event(60, {0xB0, 101, 127}).Event(60, {0xB0, 100, 127}).Event(60, {0xB0, 6, 1}); // null: dropped
     ASSERT_TRUE(ReadTracks({Conductor(), bytes.End(60).data}));
     const Track& track = UserTrack(1);
@@ -426,8 +425,8 @@ TEST_F(ReaderTest, NotesPairByChannelAndKeyOldestFirst)
                                              .Event(10, {0x90, 60, 70}) // same key and channel
                                              .Event(20, {0x81, 60, 0})  // closes the channel 2 note
                                              .Event(30, {0x90, 60, 0})  // closes the oldest: tick 0
-                                             .Event(40, {0x80, 61, 0}) // nothing open: dropped
-                                             .Event(50, {0x90, 62, 1}) // never closed: sounds to the end
+                                             .Event(40, {0x80, 61, 0})  // nothing open: dropped
+                                             .Event(50, {0x90, 62, 1})  // never closed: sounds to the end
                                              .Event(90, {0xB0, 1, 1})
                                              .End(100)
                                              .data}));
@@ -435,16 +434,18 @@ TEST_F(ReaderTest, NotesPairByChannelAndKeyOldestFirst)
     ASSERT_EQ(notes.size(), 4u);
     EXPECT_EQ(notes[0]->length, 30);
     EXPECT_EQ(notes[1]->length, 15);
-    EXPECT_EQ(notes[2]->length, 80) << "never closed: sounds to its track's last event";
-    EXPECT_EQ(notes[3]->length, 40);
+    // A note never closed keeps no length: sounding it to the end would turn a file whose note-offs
+    // were lost into a wall of held notes.
+    EXPECT_EQ(notes[2]->length, 0);
+    EXPECT_EQ(notes[3]->length, 0);
 }
 
 TEST_F(ReaderTest, KeyOffsetRecordReadsNotesThatManySemitonesLower)
 {
     ASSERT_TRUE(ReadTracks({Conductor(), TrackBytes()
-                                             .Program(0, 36, {0x83}) // key offset +3
+                                             .Program(0, 36, {0x83})      // key offset +3
                                              .Program(0, 38, {0x80 + 10}) // velocity offset +10
-                                             .Program(0, 37, {20, 0x80}) // time offset +20
+                                             .Program(0, 37, {20, 0x80})  // time offset +20
                                              .Event(20, {0x90, 63, 100})
                                              .Program(20, 0, {63, 0x24}) // spelling of the written key
                                              .Event(30, {0x90, 1, 5})    // key 1 − 3 folds up to 10
@@ -479,10 +480,10 @@ TEST_F(ReaderTest, TrackSettingRecordsNameAndPort)
                                              .Program(0, 34, {72})
                                              .Program(0, 35, {0x10, 0xE0, 0x10}) // the old default colour
                                              .Program(0, 39, {0})
-                                             .Program(0, 35, {1, 2})       // wrong length: dropped
-                                             .Program(0, 50, {1})          // unknown: kept as meta
-                                             .Text(10, 1, "A text")        // not at 0: kept
-                                             .Meta(10, 0x21, {3})          // port not at 0: dropped
+                                             .Program(0, 35, {1, 2}) // wrong length: dropped
+                                             .Program(0, 50, {1})    // unknown: kept as meta
+                                             .Text(10, 1, "A text")  // not at 0: kept
+                                             .Meta(10, 0x21, {3})    // port not at 0: dropped
                                              .End(10)
                                              .data}));
     const Track& track = UserTrack(1);
@@ -519,9 +520,9 @@ TEST_F(ReaderTest, ProgramDestinationRecordsAreSettingsAndStandardSysexIsKept)
 
 // Clips open through the song's audio backend: one that opens stays, one that does not is reported.
 class OneFileAudio final : public AudioFiles {
-public:
+  public:
     class File final : public AudioFile {
-    public:
+      public:
         uint32_t LengthMs() const override { return 2000; }
         WaveFormat Format() const override { return {}; }
         bool WriteCopy(const std::string&, std::string&) const override { return false; }
@@ -645,8 +646,8 @@ TEST_F(ReaderTest, LastEventOfAChunkWithoutEndOfTrackIsRead)
 
 TEST_F(ReaderTest, EscapedSysexPacketsAreSteppedOver)
 {
-    ASSERT_TRUE(ReadTracks({Conductor(),
-                            TrackBytes().Event(0, {0xF7, 0x02, 0x43, 0x12}).Event(0, {0x90, 60, 1}).End(5).data}));
+    ASSERT_TRUE(
+        ReadTracks({Conductor(), TrackBytes().Event(0, {0xF7, 0x02, 0x43, 0x12}).Event(0, {0x90, 60, 1}).End(5).data}));
     EXPECT_EQ(Notes(UserTrack(1)).size(), 1u);
 }
 
@@ -668,7 +669,7 @@ TEST_F(ReaderTest, AnEndBeyondAnyRealSongIsRefused)
 // ---- Files on disk: empty songs, recovery, settings ----
 
 class ReaderFileTest : public ReaderTest {
-protected:
+  protected:
     void SetUp() override
     {
         std::string pattern = (fs::temp_directory_path() / "cantivo-reader-XXXXXX").string();
@@ -683,8 +684,8 @@ protected:
     std::string Path(const std::string& name) const { return (fs::path(folder) / name).string(); }
     static void Write(const std::string& path, const Bytes& bytes)
     {
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                    static_cast<std::streamsize>(bytes.size()));
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     }
 
     fs::path folder;
@@ -739,7 +740,7 @@ TEST_F(ReaderFileTest, UnansweredRecoveryQuestionLeavesEveryFile)
 
 // A settings archive as older versions wrote it beside the song.
 class Archive {
-public:
+  public:
     Archive& U32(uint32_t value)
     {
         for (int i = 0; i < 4; ++i)
@@ -779,16 +780,16 @@ TEST_F(ReaderFileTest, SettingsFileGivesTitleCuesTrackSettingsAndLabels)
     Archive archive;
     archive.String("Old Title.MID").U32(0).U32(5);
     archive.Cue("Loop", 2u << 8 | CueVamp, 960, 1920); // a vamp given backwards is turned round
-    archive.Cue("Early", CueFermata, 100, 200);         // before the vamp's anchor: dropped
+    archive.Cue("Early", CueFermata, 100, 200);        // before the vamp's anchor: dropped
     archive.Cue("Hold", CueFermata, 2000, 2100);
-    archive.Cue("Bad", CueSkip, 2000, 1900);             // skips forward only: dropped
+    archive.Cue("Bad", CueSkip, 2000, 1900); // skips forward only: dropped
     archive.Cue("Odd", 0xFFFFFF00u | CueBreath, 2100, 2000);
     archive.U32(5); // more records than track chunks: three are read
     archive.U32(static_cast<uint32_t>(-2222)).U32(0).U32(0).U32(static_cast<uint32_t>(-1)).U32(0).U32(0);
-    archive.U32(0x10E010).U32(0).U32(0).U32(0).U32(1);                      // track 0, current layout
-    archive.U32(0).U32(0).U32(0).U32(1);                                    // track 1, old layout
+    archive.U32(0x10E010).U32(0).U32(0).U32(0).U32(1); // track 0, current layout
+    archive.U32(0).U32(0).U32(0).U32(1);               // track 1, old layout
     archive.U32(static_cast<uint32_t>(-(0x1000 | 2222))).U32(1).U32(40).U32(3).U32(1).U32(5).U32(0x123456);
-    archive.U32(200).U32(5).U32(static_cast<uint32_t>(-4)).U32(0);          // track 2
+    archive.U32(200).U32(5).U32(static_cast<uint32_t>(-4)).U32(0); // track 2
     archive.U32(0).U32(3).U16(7).U8('C').U16(8).U8(0).U16(9).U8(0);
     Write(Path("old.mid"), midi);
     Write(Path("old.cv"), archive.bytes);
@@ -823,14 +824,14 @@ TEST_F(ReaderFileTest, SettingsFileGivesTitleCuesTrackSettingsAndLabels)
 
 TEST_F(ReaderFileTest, DamagedSettingsFilesNeverSpoilTheSong)
 {
-    const Bytes midi = Smf(1, 120, {TrackBytes().Text(0, 3, "Kept").End(0).data,
-                                    TrackBytes().Event(0, {0x90, 60, 100}).End(10).data});
+    const Bytes midi =
+        Smf(1, 120, {TrackBytes().Text(0, 3, "Kept").End(0).data, TrackBytes().Event(0, {0x90, 60, 100}).End(10).data});
     Write(Path("s.mid"), midi);
     const Bytes cases[] = {
         {},
-        {0xFF, 0xFF},                                          // cut inside the title length
-        Archive().String("T").U32(0).U32(0xFFFFFFFF).bytes,    // cue count past the file
-        Archive().String("T").U32(0).U32(0).U32(1).U32(7).bytes, // cut inside a track record
+        {0xFF, 0xFF},                                                            // cut inside the title length
+        Archive().String("T").U32(0).U32(0xFFFFFFFF).bytes,                      // cue count past the file
+        Archive().String("T").U32(0).U32(0).U32(1).U32(7).bytes,                 // cut inside a track record
         Archive().String("T").U32(0).U32(0).U32(0).U32(0).U32(0x7FFFFFFF).bytes, // label count past the file
     };
     for (const Bytes& settings : cases) {
@@ -844,9 +845,10 @@ TEST_F(ReaderFileTest, DamagedSettingsFilesNeverSpoilTheSong)
 TEST(StripKnownExtension, RemovesOnlySongAndSetExtensions)
 {
     const std::pair<const char*, const char*> cases[] = {
-        {"a/Song.mid", "a/Song"}, {"Song.MIDI", "Song"},   {"x.Kar", "x"},       {"show.set", "show"},
-        {"s.smf", "s"},           {"r.RSS", "r"},          {"wave.wav", "wave.wav"}, {"noext", "noext"},
-        {"dir.mid/file", "dir.mid/file"}, {"two.mid.mid", "two.mid"},
+        {"a/Song.mid", "a/Song"},   {"Song.MIDI", "Song"}, {"x.Kar", "x"},
+        {"show.set", "show"},       {"s.smf", "s"},        {"r.RSS", "r"},
+        {"wave.wav", "wave.wav"},   {"noext", "noext"},    {"dir.mid/file", "dir.mid/file"},
+        {"two.mid.mid", "two.mid"},
     };
     for (const auto& [name, stripped] : cases)
         EXPECT_EQ(StripKnownExtension(name), stripped) << name;
