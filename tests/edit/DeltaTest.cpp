@@ -1,0 +1,487 @@
+#include "SongFixtures.h"
+#include "edit/OffsetStep.h"
+#include "support/TestContext.h"
+
+#include <gtest/gtest.h>
+
+namespace cantivo::test {
+namespace {
+
+struct Fixture {
+    explicit Fixture(int userTracks = 1) : song(context.Context())
+    {
+        song.NewSongDefaults();
+        for (int i = 0; i < userTracks; ++i)
+            song.tracks.insert(song.tracks.end() - 1, std::make_unique<Track>());
+        song.UpdateSongEnd(AllTracks);
+        history = &UndoHistory::Install(song);
+    }
+    Track& track(int number) { return *song.tracks[static_cast<size_t>(number)]; }
+    // Brings the song up to date after a test changed it directly, as a read song would be.
+    void Settle()
+    {
+        song.RecomputeTempoTimes();
+        song.UpdateSongEnd(AllTracks);
+        song.ExtendMeasures();
+    }
+    bool Submit(std::unique_ptr<UndoStep> step) { return history->SubmitStep(song, std::move(step)); }
+
+    TestContext context;
+    Song song;
+    UndoHistory* history = nullptr;
+};
+
+std::vector<uint8_t> Statuses(const Track& track)
+{
+    std::vector<uint8_t> statuses;
+    for (const SongEvent& event : track.events)
+        statuses.push_back(event.Type() == 0xF0 ? event.Status() : event.Type());
+    return statuses;
+}
+
+SongEvent Text(int32_t time, const char* text)
+{
+    return SongEvent::Meta(time, 1, reinterpret_cast<const uint8_t*>(text), std::strlen(text));
+}
+
+TEST(EventDelta, EventsAtOneTickGoInTypeOrderWhateverTheStepOrder)
+{
+    const std::vector<uint8_t> expected = {0xFF, 0xA0, 0xB0, 0xC0, 0xD0, 0xE0, 0x90};
+    std::vector<SongEvent> events = {
+        SongEvent::Note(240, 0, 60, 100, 10), SongEvent::Short(240, 0xE0, 0, 64), SongEvent::Short(240, 0xD0, 5),
+        SongEvent::Short(240, 0xC0, 3),       SongEvent::Short(240, 0xB0, 7, 1), SongEvent::Short(240, 0xA0, 60, 9),
+        Text(240, "cue")};
+    Random random(7);
+    for (int round = 0; round < 20; ++round) {
+        std::shuffle(events.begin(), events.end(), random.Engine());
+        Fixture f;
+        auto step = std::make_unique<UndoStep>(StepEvents, "Paste Events");
+        for (const SongEvent& event : events)
+            step->events.InsertByTime(1, event);
+        ASSERT_TRUE(f.Submit(std::move(step)));
+        EXPECT_EQ(Statuses(f.track(1)), expected) << "round " << round;
+    }
+}
+
+TEST(EventDelta, PlacementAmongEventsAlreadyThere)
+{
+    struct Case {
+        const char* name;
+        SongEvent inserted;
+        size_t index; // where it lands among: CC 7 @100, note 60 @100, CC 7 @200
+    };
+    const Case cases[] = {
+        {"a control change before the first one with the same number", SongEvent::Short(100, 0xB0, 7, 5), 0},
+        {"a lower controller number first", SongEvent::Short(100, 0xB0, 1, 5), 0},
+        {"a higher controller number after it", SongEvent::Short(100, 0xB0, 10, 5), 1},
+        {"a note-on before a note-on with the same key", SongEvent::Note(100, 0, 60, 90, 5), 1},
+        {"a higher key after it", SongEvent::Note(100, 0, 61, 90, 5), 2},
+        {"a meta event first at its tick", Text(200, "x"), 2},
+        {"after everything earlier", SongEvent::Note(150, 0, 0, 90, 5), 2},
+        {"at the end", SongEvent::Short(300, 0xB0, 7, 5), 3},
+        {"at the start", SongEvent::Note(0, 0, 127, 90, 5), 0},
+    };
+    for (const Case& c : cases) {
+        Fixture f;
+        f.track(1).events = {SongEvent::Short(100, 0xB0, 7, 0), SongEvent::Note(100, 0, 60, 80, 10),
+                             SongEvent::Short(200, 0xB0, 7, 0)};
+        auto step = std::make_unique<UndoStep>(StepEvents, "Insert Event");
+        step->events.InsertByTime(1, c.inserted);
+        ASSERT_TRUE(f.Submit(std::move(step))) << c.name;
+        ASSERT_EQ(f.track(1).events.size(), 4u);
+        EXPECT_EQ(f.track(1).events[c.index].kind, c.inserted.kind) << c.name;
+        EXPECT_EQ(f.history->StepAt(0).events.RemoveRefs(), std::vector<EventRef>{MakeEventRef(1, c.index)}) << c.name;
+    }
+}
+
+TEST(EventDelta, InsertedEventsAreSelectedTakeTheTrackChannelAndSpanTheRange)
+{
+    Fixture f(2);
+    f.track(2).outputChannel = 9;
+    const uint8_t sysex[] = {0xF0, 0x43, 0x10, 0xF7};
+    auto step = std::make_unique<UndoStep>(StepEvents, "Paste Events");
+    step->events.InsertByTime(2, SongEvent::Note(480, 3, 36, 100, 240));
+    step->events.InsertByTime(2, SongEvent::Sysex(100, sysex, sizeof sysex));
+    step->events.InsertByTime(2, SongEvent::Parameter(300, true, 0, 256));
+    ASSERT_TRUE(f.Submit(std::move(step)));
+    const auto& events = f.track(2).events;
+    ASSERT_EQ(events.size(), 3u);
+    for (const SongEvent& event : events)
+        EXPECT_EQ(event.selectionMark, f.song.selectionGeneration);
+    EXPECT_EQ(events[2].Channel(), 9);
+    EXPECT_EQ(events[0].Status(), 0xF0) << "system exclusive keeps its status";
+    EXPECT_EQ(events[1].Status(), StatusRpn) << "a parameter event keeps channel nibble 0";
+    EXPECT_EQ(events[0].DataSize(), sizeof sysex);
+    EXPECT_EQ(f.song.selectionStart, 100);
+    EXPECT_EQ(f.song.selectionEnd, 720);
+
+    // Undone and redone, the events come back exactly: the channel rule is for what the edit hands in.
+    f.track(2).outputChannel = 4;
+    ASSERT_TRUE(f.history->Undo(f.song));
+    ASSERT_TRUE(f.history->Redo(f.song));
+    EXPECT_EQ(f.track(2).events[2].Channel(), 9);
+}
+
+TEST(EventDelta, ExplicitIndexesAreFinalPositionsAndRoundTrip)
+{
+    Fixture f;
+    for (int i = 0; i < 6; ++i)
+        f.track(1).events.push_back(SongEvent::Note(i * 10, 0, static_cast<uint8_t>(60 + i), 100, 5));
+    f.Settle();
+    const SongState before = Capture(f.song);
+    auto step = std::make_unique<UndoStep>(StepEvents, "Edit velocities");
+    for (uint32_t i : {1u, 2u, 5u}) {
+        step->events.Remove(MakeEventRef(1, i));
+        SongEvent copy = f.track(1).events[i];
+        copy.SetData2(1);
+        step->events.Insert(MakeEventRef(1, i), copy);
+    }
+    ASSERT_TRUE(f.Submit(std::move(step)));
+    for (size_t i = 0; i < 6; ++i) {
+        EXPECT_EQ(f.track(1).events[i].Data1(), 60 + i);
+        EXPECT_EQ(f.track(1).events[i].Data2(), (i == 1 || i == 2 || i == 5) ? 1 : 100);
+    }
+    ASSERT_TRUE(f.history->Undo(f.song));
+    EXPECT_EQ(Difference(before, Capture(f.song)), "");
+}
+
+TEST(TempoDelta, TempoAtTickZeroIsNeverLost)
+{
+    struct Case {
+        const char* name;
+        std::vector<uint32_t> removed;
+        std::vector<std::pair<int32_t, uint32_t>> inserted;
+        std::vector<std::pair<int32_t, uint32_t>> expected;
+    };
+    const Case cases[] = {
+        {"entry 0 removed alone", {0}, {}, {{0, 500000}, {480, 400000}}},
+        {"everything removed", {0, 1}, {}, {{0, 500000}}},
+        {"entry 0 replaced at tick 0", {0}, {{0, 700000}}, {{0, 700000}, {480, 400000}}},
+        {"entry 0 replaced later only", {0}, {{960, 300000}}, {{0, 500000}, {480, 400000}, {960, 300000}}},
+        {"entry 1 removed", {1}, {}, {{0, 600000}}},
+        {"same tick goes after", {}, {{480, 350000}}, {{0, 600000}, {480, 400000}, {480, 350000}}},
+    };
+    for (const Case& c : cases) {
+        Fixture f;
+        f.song.tempoMap.entries = {TempoChange{0, 600000, 0}, TempoChange{480, 400000, 0}};
+        f.song.RecomputeTempoTimes();
+        const SongState before = Capture(f.song);
+        auto step = std::make_unique<UndoStep>(StepTempos, "Delete Tempos");
+        for (uint32_t index : c.removed)
+            step->tempos.Remove(index);
+        for (const auto& [tick, value] : c.inserted)
+            step->tempos.InsertByTick(tick, value);
+        ASSERT_TRUE(f.Submit(std::move(step))) << c.name;
+        std::vector<std::pair<int32_t, uint32_t>> actual;
+        for (const TempoChange& tempo : f.song.tempoMap.entries)
+            actual.emplace_back(tempo.tick, tempo.microsecondsPerQuarter);
+        EXPECT_EQ(actual, c.expected) << c.name;
+        EXPECT_DOUBLE_EQ(f.song.tempoMap.entries.back().absolute,
+                         f.song.TicksToMicroseconds(f.song.tempoMap.entries.back().tick))
+            << c.name;
+        ASSERT_TRUE(f.history->Undo(f.song));
+        EXPECT_EQ(Difference(before, Capture(f.song), {true, false}), "") << c.name;
+    }
+}
+
+TEST(TempoDelta, InsertedTempoBeyondTheEndExtendsTheSong)
+{
+    Fixture f;
+    auto step = std::make_unique<UndoStep>(StepTempos, "Insert Series of Tempos");
+    step->tempos.InsertByTick(2000, 400000);
+    ASSERT_TRUE(f.Submit(std::move(step)));
+    EXPECT_EQ(f.song.songEnd, 2000);
+    EXPECT_GE(f.song.measures.back().start, 2000);
+    EXPECT_EQ(f.history->LastEffects().insertedTempos, std::vector<int>{1});
+}
+
+TEST(CueDelta, NewCueGoesBeforeCuesWithTheSameAnchor)
+{
+    Fixture f;
+    Cue first;
+    first.label = "old";
+    first.stopAt = first.restartAt = 480;
+    f.song.cues.push_back(std::make_unique<Cue>(first));
+    Cue adLib; // anchored at its restart time
+    adLib.kind = CueAdLib;
+    adLib.label = "adlib";
+    adLib.stopAt = 100;
+    adLib.restartAt = 480;
+    Cue late;
+    late.label = "late";
+    late.stopAt = late.restartAt = 960;
+    auto step = std::make_unique<UndoStep>(StepCues, "Paste Cues");
+    step->cues.InsertByTime(late);
+    step->cues.InsertByTime(adLib);
+    ASSERT_TRUE(f.Submit(std::move(step)));
+    std::vector<std::string> labels;
+    for (const auto& cue : f.song.cues)
+        labels.push_back(cue->label);
+    EXPECT_EQ(labels, (std::vector<std::string>{"adlib", "old", "late"}));
+    EXPECT_EQ(f.song.cues[0]->selectionMark, f.song.selectionGeneration);
+}
+
+TEST(TimeGap, InsertTimeMovesWhatFollowsAndStretchesSpanningCues)
+{
+    Fixture f;
+    f.song.tempoMap.entries = {TempoChange{0, 500000, 0}, TempoChange{480, 400000, 0}};
+    f.track(1).events = {SongEvent::Note(100, 0, 60, 100, 600), SongEvent::Note(480, 0, 62, 100, 60),
+                         SongEvent::Note(900, 0, 64, 100, 60)};
+    const auto cue = [](int kind, int32_t stop, int32_t restart) {
+        Cue c;
+        c.kind = kind;
+        c.stopAt = stop;
+        c.restartAt = restart;
+        return std::make_unique<Cue>(c);
+    };
+    f.song.cues.push_back(cue(CueVamp, 600, 200));    // spans 480: grows at its end (stop-at)
+    f.song.cues.push_back(cue(CueFermata, 300, 480)); // ends at 480: not spanning
+    f.song.cues.push_back(cue(CueMarker, 480, 480));  // starts at 480: moves
+    f.song.RecomputeTempoTimes();
+    f.song.UpdateSongEnd(AllTracks);
+    f.song.ExtendMeasures();
+    const SongState before = Capture(f.song);
+
+    auto step = std::make_unique<UndoStep>(StepInsertTime, "Insert Time");
+    step->start = 480;
+    step->length = 240;
+    ASSERT_TRUE(f.Submit(std::move(step)));
+    const auto& events = f.track(1).events;
+    EXPECT_EQ(events[0].time, 100);
+    EXPECT_EQ(events[0].length, 600) << "a note that starts before the point keeps its duration";
+    EXPECT_EQ(events[1].time, 720);
+    EXPECT_EQ(events[2].time, 1140);
+    EXPECT_EQ(f.song.tempoMap.entries[1].tick, 720);
+    EXPECT_EQ(f.song.cues[0]->restartAt, 200);
+    EXPECT_EQ(f.song.cues[0]->stopAt, 840);
+    EXPECT_EQ(f.song.cues[1]->stopAt, 300);
+    EXPECT_EQ(f.song.cues[1]->restartAt, 480);
+    EXPECT_EQ(f.song.cues[2]->stopAt, 720);
+    EXPECT_EQ(f.song.selectionStart, 480);
+    EXPECT_EQ(f.song.selectionEnd, 720);
+    EXPECT_EQ(f.song.currentPosition, 480);
+
+    ASSERT_TRUE(f.history->Undo(f.song));
+    EXPECT_EQ(Difference(before, Capture(f.song), {true, false}), "");
+}
+
+TEST(TimeGap, TempoAtTickZeroStaysWhenTimeIsInsertedAtTheStart)
+{
+    Fixture f;
+    f.song.tempoMap.entries = {TempoChange{0, 500000, 0}, TempoChange{0, 450000, 0}, TempoChange{240, 400000, 0}};
+    auto step = std::make_unique<UndoStep>(StepInsertTime, "Insert Time");
+    step->length = 480;
+    ASSERT_TRUE(f.Submit(std::move(step)));
+    EXPECT_EQ(f.song.tempoMap.entries[0].tick, 0);
+    EXPECT_EQ(f.song.tempoMap.entries[1].tick, 0);
+    EXPECT_EQ(f.song.tempoMap.entries[2].tick, 720);
+}
+
+TEST(TimeGap, DeleteTimeClosesTheRangeAndUndoReopensIt)
+{
+    Fixture f;
+    f.track(1).events = {SongEvent::Note(100, 0, 60, 100, 50), SongEvent::Note(500, 0, 62, 100, 60),
+                         SongEvent::Note(1000, 0, 64, 100, 60)};
+    Cue spanning;
+    spanning.kind = CueFermata;
+    spanning.stopAt = 200;
+    spanning.restartAt = 1200;
+    f.song.cues.push_back(std::make_unique<Cue>(spanning));
+    f.song.UpdateSongEnd(AllTracks);
+    f.song.ExtendMeasures();
+    f.song.currentPosition = 1500;
+    const SongState before = Capture(f.song);
+
+    auto step = std::make_unique<UndoStep>(StepDeleteTime | StepEvents, "Delete Time");
+    step->start = 480;
+    step->length = 240;
+    step->events.Remove(MakeEventRef(1, 1));
+    ASSERT_TRUE(f.Submit(std::move(step)));
+    ASSERT_EQ(f.track(1).events.size(), 2u);
+    EXPECT_EQ(f.track(1).events[1].time, 760);
+    EXPECT_EQ(f.song.cues[0]->restartAt, 960);
+    EXPECT_EQ(f.song.currentPosition, 480);
+    EXPECT_EQ(f.song.selectionStart, -1) << "deleting selects nothing";
+
+    ASSERT_TRUE(f.history->Undo(f.song));
+    EXPECT_EQ(Difference(before, Capture(f.song), {true, false}), "");
+    EXPECT_EQ(f.song.selectionStart, 480) << "undoing a deletion selects the reopened range";
+    EXPECT_EQ(f.song.selectionEnd, 720);
+    EXPECT_EQ(f.song.currentPosition, 480);
+}
+
+TEST(TrackPropertyDelta, ChannelChangeMovesEveryChannelEventAndUndoRestoresMixedChannels)
+{
+    Fixture f;
+    const uint8_t sysex[] = {0xF0, 0x7E, 0xF7};
+    f.track(1).events = {SongEvent::Note(0, 0, 60, 100, 10), SongEvent::Note(0, 9, 36, 100, 10),
+                         SongEvent::Short(10, 0xB3, 7, 100), SongEvent::Sysex(20, sysex, sizeof sysex),
+                         SongEvent::Parameter(30, false, 5, 7), Text(40, "t")};
+    f.Settle();
+    const SongState before = Capture(f.song);
+    auto step = std::make_unique<UndoStep>(StepTrackProperties | StepSelectTracks, "Edit Track Properties");
+    TrackSettings settings = TrackSettings::Of(f.track(1));
+    settings.outputChannel = 5;
+    step->trackProperties.Set(1, settings);
+    ASSERT_TRUE(f.Submit(std::move(step)));
+    const auto& events = f.track(1).events;
+    EXPECT_EQ(events[0].Status(), 0x95);
+    EXPECT_EQ(events[1].Status(), 0x95);
+    EXPECT_EQ(events[2].Status(), 0xB5);
+    EXPECT_EQ(events[3].Status(), 0xF0);
+    EXPECT_EQ(events[4].Status(), StatusNrpn);
+    EXPECT_EQ(events[5].Status(), 0xFF);
+    EXPECT_EQ(f.history->LastEffects().propertyTracks, std::vector<int>{1});
+
+    ASSERT_TRUE(f.history->Undo(f.song));
+    EXPECT_EQ(Difference(before, Capture(f.song)), "");
+    ASSERT_TRUE(f.history->Redo(f.song));
+    EXPECT_EQ(f.track(1).events[1].Status(), 0x95);
+}
+
+TEST(TrackPropertyDelta, InitialValueBelowMinusOneLeavesTheValueAndOnlyChangesAreUndone)
+{
+    Fixture f;
+    f.track(1).initial[InitVolume] = 90;
+    f.track(1).initial[InitPan] = 64;
+    auto step = std::make_unique<UndoStep>(StepTrackProperties, "Change Track Property");
+    TrackSettings settings = TrackSettings::Of(f.track(1));
+    settings.initial.fill(-2);
+    settings.initial[InitPatch] = 5;
+    settings.initial[InitPan] = -1; // cleared
+    settings.name = "Bass";
+    step->trackProperties.Set(1, settings);
+    ASSERT_TRUE(f.Submit(std::move(step)));
+    EXPECT_EQ(f.track(1).initial[InitVolume], 90);
+    EXPECT_EQ(f.track(1).initial[InitPatch], 5);
+    EXPECT_EQ(f.track(1).initial[InitPan], -1);
+    EXPECT_EQ(f.track(1).name, "Bass");
+
+    // Solo flips the play flag outside the history; undoing the property edit must not revert it.
+    f.track(1).play = 0;
+    f.track(1).initial[InitVolume] = 70;
+    ASSERT_TRUE(f.history->Undo(f.song));
+    EXPECT_EQ(f.track(1).play, 0);
+    EXPECT_EQ(f.track(1).initial[InitVolume], 70);
+    EXPECT_EQ(f.track(1).initial[InitPatch], -1);
+    EXPECT_EQ(f.track(1).initial[InitPan], 64);
+    EXPECT_EQ(f.track(1).name, "(new track)");
+}
+
+TEST(TrackDelta, TracksMoveByNumberAndComeBack)
+{
+    Fixture f(3);
+    for (int n = 1; n <= 3; ++n)
+        f.track(n).name = "T" + std::to_string(n);
+    f.Settle();
+    const SongState before = Capture(f.song);
+    auto step = std::make_unique<UndoStep>(StepTracks, "Drag Tracks");
+    step->tracks.Remove(3);
+    auto moved = std::make_unique<Track>(f.track(3));
+    step->tracks.Insert(1, std::move(moved));
+    ASSERT_TRUE(f.Submit(std::move(step)));
+    std::vector<std::string> names;
+    for (const auto& track : f.song.tracks)
+        names.push_back(track->name);
+    EXPECT_EQ(names, (std::vector<std::string>{"(new track)", "T3", "T1", "T2", "(new track)"}));
+    ASSERT_TRUE(f.history->Undo(f.song));
+    EXPECT_EQ(Difference(before, Capture(f.song)), "");
+}
+
+TEST(MeasureSnapshot, RestoresTheTableExactlyAndStoresOnlyWhatDiffers)
+{
+    std::vector<Measure> table;
+    int32_t start = 0;
+    for (int i = 0; i < 100; ++i) {
+        Measure m;
+        m.start = start;
+        m.length = 480;
+        m.number = static_cast<uint16_t>(i + 1);
+        table.push_back(m);
+        start += 480;
+    }
+    EXPECT_EQ(MeasureSnapshot::Of(table).EntryCount(), 1u) << "a regular table needs its first measure only";
+
+    table[10].numerator = 3;
+    table[10].length = 360;
+    for (size_t i = 11; i < table.size(); ++i) {
+        table[i].numerator = 3;
+        table[i].length = 360;
+        table[i].start = table[i - 1].End();
+    }
+    table[20].letter = 'A';
+    table[21].number = 1;
+    table[30].reserved[1] = 7;
+    table[40].key = -3;
+    const MeasureSnapshot snapshot = MeasureSnapshot::Of(table);
+    EXPECT_LT(snapshot.EntryCount(), 12u);
+    const std::vector<Measure> restored = snapshot.Measures();
+    ASSERT_EQ(restored.size(), table.size());
+    for (size_t i = 0; i < table.size(); ++i)
+        EXPECT_TRUE(SameMeasure(restored[i], table[i])) << i;
+    EXPECT_TRUE(MeasureSnapshot::Of(std::vector<Measure>{}).Measures().empty());
+}
+
+TEST(ApplyOffsets, FlaggedOffsetsAreAppliedAndCleared)
+{
+    Fixture f(2);
+    Track& track = f.track(1);
+    track.keyOffset = 3;
+    track.velocityOffset = 40;
+    track.timeOffset = -100;
+    track.events = {SongEvent::Short(30, 0xB0, 7, 90),        SongEvent::Note(50, 0, 126, 100, 200),
+                    SongEvent::Note(60, 9, 40, 10, 20),        SongEvent::Short(70, 0xA0, 126, 50),
+                    SongEvent::Note(480, 0, 60, 120, 10)};
+    f.track(2).keyOffset = 2; // within range: not flagged, left alone
+    f.track(2).events = {SongEvent::Note(0, 0, 60, 100, 10)};
+    f.Settle();
+    ASSERT_EQ(track.clipFlags, ClipKey | ClipVelocity | ClipTime);
+    ASSERT_EQ(f.track(2).clipFlags, 0);
+    const SongState before = Capture(f.song);
+
+    ASSERT_TRUE(f.history->ApplyOffsets(f.song));
+    ASSERT_EQ(f.history->StepCount(), 1u);
+    EXPECT_EQ(f.history->StepAt(0).label, "Apply offsets");
+    EXPECT_EQ(f.history->StepAt(0).kinds, uint32_t{StepEvents | StepTrackProperties});
+    const auto& events = track.events;
+    EXPECT_EQ(events[0].time, 0);
+    EXPECT_EQ(events[1].time, 0);
+    EXPECT_EQ(events[1].length, 150) << "the part before 0 is lost";
+    EXPECT_EQ(events[1].Data1(), 117) << "129 brought down by an octave";
+    EXPECT_EQ(events[1].Data2(), 127);
+    EXPECT_EQ(events[2].Data1(), 43);
+    EXPECT_EQ(events[2].Data2(), 50);
+    EXPECT_EQ(events[2].Channel(), 9) << "copies keep their own channel";
+    EXPECT_EQ(events[3].Data1(), 117) << "polyphonic pressure is keyed too";
+    EXPECT_EQ(events[4].time, 380);
+    EXPECT_EQ(track.keyOffset, 0);
+    EXPECT_EQ(track.velocityOffset, 0);
+    EXPECT_EQ(track.timeOffset, 0);
+    EXPECT_EQ(track.clipFlags, 0);
+    EXPECT_EQ(f.track(2).keyOffset, 2);
+
+    ASSERT_TRUE(f.history->Undo(f.song));
+    EXPECT_EQ(Difference(before, Capture(f.song)), "");
+}
+
+TEST(ApplyOffsets, NothingFlaggedSubmitsNothing)
+{
+    Fixture f;
+    f.track(1).keyOffset = 5;
+    f.track(1).events = {SongEvent::Note(0, 0, 60, 100, 10)};
+    f.song.UpdateSongEnd(AllTracks);
+    EXPECT_TRUE(f.history->ApplyOffsets(f.song));
+    EXPECT_EQ(f.history->StepCount(), 0u);
+}
+
+TEST(ApplyOffsets, KeysComeIntoRangeByWholeOctaves)
+{
+    const struct {
+        int key, offset, expected;
+    } cases[] = {{126, 3, 117}, {2, -5, 9}, {0, -25, 11}, {127, 0, 127}, {60, 80, 116}};
+    for (const auto& c : cases)
+        EXPECT_EQ(OffsetKey(c.key, c.offset), c.expected) << c.key << " " << c.offset;
+}
+
+} // namespace
+} // namespace cantivo::test
