@@ -47,10 +47,13 @@ SongEvent Text(int32_t time, const char* text)
 TEST(EventDelta, EventsAtOneTickGoInTypeOrderWhateverTheStepOrder)
 {
     const std::vector<uint8_t> expected = {0xFF, 0xA0, 0xB0, 0xC0, 0xD0, 0xE0, 0x90};
-    std::vector<SongEvent> events = {
-        SongEvent::Note(240, 0, 60, 100, 10), SongEvent::Short(240, 0xE0, 0, 64), SongEvent::Short(240, 0xD0, 5),
-        SongEvent::Short(240, 0xC0, 3),       SongEvent::Short(240, 0xB0, 7, 1), SongEvent::Short(240, 0xA0, 60, 9),
-        Text(240, "cue")};
+    std::vector<SongEvent> events = {SongEvent::Note(240, 0, 60, 100, 10),
+                                     SongEvent::Short(240, 0xE0, 0, 64),
+                                     SongEvent::Short(240, 0xD0, 5),
+                                     SongEvent::Short(240, 0xC0, 3),
+                                     SongEvent::Short(240, 0xB0, 7, 1),
+                                     SongEvent::Short(240, 0xA0, 60, 9),
+                                     Text(240, "cue")};
     Random random(7);
     for (int round = 0; round < 20; ++round) {
         std::shuffle(events.begin(), events.end(), random.Engine());
@@ -314,8 +317,8 @@ TEST(TrackPropertyDelta, ChannelChangeMovesEveryChannelEventAndUndoRestoresMixed
 {
     Fixture f;
     const uint8_t sysex[] = {0xF0, 0x7E, 0xF7};
-    f.track(1).events = {SongEvent::Note(0, 0, 60, 100, 10), SongEvent::Note(0, 9, 36, 100, 10),
-                         SongEvent::Short(10, 0xB3, 7, 100), SongEvent::Sysex(20, sysex, sizeof sysex),
+    f.track(1).events = {SongEvent::Note(0, 0, 60, 100, 10),    SongEvent::Note(0, 9, 36, 100, 10),
+                         SongEvent::Short(10, 0xB3, 7, 100),    SongEvent::Sysex(20, sysex, sizeof sysex),
                          SongEvent::Parameter(30, false, 5, 7), Text(40, "t")};
     f.Settle();
     const SongState before = Capture(f.song);
@@ -429,8 +432,8 @@ TEST(ApplyOffsets, FlaggedOffsetsAreAppliedAndCleared)
     track.keyOffset = 3;
     track.velocityOffset = 40;
     track.timeOffset = -100;
-    track.events = {SongEvent::Short(30, 0xB0, 7, 90),        SongEvent::Note(50, 0, 126, 100, 200),
-                    SongEvent::Note(60, 9, 40, 10, 20),        SongEvent::Short(70, 0xA0, 126, 50),
+    track.events = {SongEvent::Short(30, 0xB0, 7, 90), SongEvent::Note(50, 0, 126, 100, 200),
+                    SongEvent::Note(60, 9, 40, 10, 20), SongEvent::Short(70, 0xA0, 126, 50),
                     SongEvent::Note(480, 0, 60, 120, 10)};
     f.track(2).keyOffset = 2; // within range: not flagged, left alone
     f.track(2).events = {SongEvent::Note(0, 0, 60, 100, 10)};

@@ -11,7 +11,7 @@ namespace {
 
 // A set held as a list of song paths; "reading" a path fails for the paths in `unreadable`.
 class FakeSongList final : public SongListDocument {
-public:
+  public:
     bool IsOpen() const override { return open; }
     int SongCount() const override { return static_cast<int>(songs.size()); }
     bool InsertSong(const std::string& path, int position) override

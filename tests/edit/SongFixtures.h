@@ -21,7 +21,7 @@
 namespace cantivo::test {
 
 class FakeTransport final : public Transport {
-public:
+  public:
     bool IsStopped() const override { return stopped; }
     void Relocate(int32_t tick) override { relocations.push_back(tick); }
 
@@ -85,9 +85,8 @@ struct CompareOptions {
 };
 
 class Differences {
-public:
-    template <typename T>
-    void Check(const std::string& what, const T& a, const T& b)
+  public:
+    template <typename T> void Check(const std::string& what, const T& a, const T& b)
     {
         if (!(a == b) && lines_.size() < 20) {
             std::ostringstream line;
@@ -108,11 +107,10 @@ public:
         return text;
     }
 
-private:
-    template <typename T>
-    static std::string Show(const T& value)
+  private:
+    template <typename T> static std::string Show(const T& value)
     {
-        if constexpr (requires(std::ostream& out) { out << value; }) {
+        if constexpr (requires(std::ostream & out) { out << value; }) {
             std::ostringstream out;
             if constexpr (std::is_same_v<T, uint8_t> || std::is_same_v<T, int8_t>)
                 out << int{value};
@@ -251,7 +249,7 @@ inline std::string Difference(const SongState& a, const SongState& b, CompareOpt
 // ---- random material ----
 
 class Random {
-public:
+  public:
     explicit Random(uint32_t seed) : engine_(seed) {}
     int Int(int low, int high) { return std::uniform_int_distribution<int>(low, high)(engine_); }
     bool Chance(int percent) { return Int(0, 99) < percent; }
@@ -264,7 +262,7 @@ public:
     }
     std::mt19937& Engine() { return engine_; }
 
-private:
+  private:
     std::mt19937 engine_;
 };
 
@@ -467,8 +465,8 @@ inline void AddEventChanges(UndoStep& step, const Song& song, Random& r, bool in
         if (number < 0)
             continue;
         const Track& track = *song.tracks[static_cast<size_t>(number)];
-        step.events.InsertByTime(number, track.IsAudio() ? RandomClipEvent(r, time)
-                                                         : RandomMidiEvent(r, time, r.Int(0, 15)));
+        step.events.InsertByTime(number,
+                                 track.IsAudio() ? RandomClipEvent(r, time) : RandomMidiEvent(r, time, r.Int(0, 15)));
     }
 }
 

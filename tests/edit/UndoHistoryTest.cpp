@@ -39,7 +39,7 @@ struct Fixture {
 };
 
 class CountingView final : public SongObserver {
-public:
+  public:
     void OnSongRefresh(Song&) override { ++refreshes; }
     int refreshes = 0;
 };
@@ -305,7 +305,7 @@ TEST(UndoHistory, OneControllerStepNamesTheFirstEventsController)
 }
 
 class ClipFiles : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
         folder = std::filesystem::temp_directory_path() /

@@ -34,8 +34,8 @@ TEST(UndoProperty, UndoAfterRedoRestoresAndRedoAfterUndoReapplies)
 
         for (int k = 0; k < 10; ++k) {
             std::unique_ptr<UndoStep> step = RandomStep(song, random);
-            const std::string where = "seed " + std::to_string(seed) + " step " + std::to_string(k) + " " +
-                                      Kinds(step->kinds);
+            const std::string where =
+                "seed " + std::to_string(seed) + " step " + std::to_string(k) + " " + Kinds(step->kinds);
             ASSERT_TRUE(history.SubmitStep(song, std::move(step))) << where;
             const SongState edited = Capture(song);
 
@@ -49,7 +49,8 @@ TEST(UndoProperty, UndoAfterRedoRestoresAndRedoAfterUndoReapplies)
         // All the way back, then all the way forward again.
         for (size_t k = states.size() - 1; k > 0; --k) {
             ASSERT_TRUE(history.Undo(song));
-            ASSERT_EQ(Difference(states[k - 1], Capture(song), AfterUndo), "") << "seed " << seed << " back to " << k - 1;
+            ASSERT_EQ(Difference(states[k - 1], Capture(song), AfterUndo), "")
+                << "seed " << seed << " back to " << k - 1;
         }
         EXPECT_FALSE(history.Undo(song));
         while (history.Redo(song)) {
