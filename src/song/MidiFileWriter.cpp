@@ -130,7 +130,7 @@ class ConductorBuilder {
     }
 
     void PutTexts();
-    void PutMeasureStart(const Measure& measure, bool withLabels);
+    void PutMeasureStart(const Measure& measure, bool withLabels, bool pinMeter);
     // Writes every tempo change, cue and track-0 item due before `limit`.
     void PutItemsBefore(int64_t limit);
     void PutEvent(const SongEvent& event);
@@ -170,7 +170,10 @@ std::vector<uint8_t> ConductorBuilder::Build()
     for (size_t i = 0; i < measures.size() && !withLabels; ++i)
         withLabels = measures[i].letter != 0 || measures[i].number != i + 1;
     for (size_t i = 0; i < measures.size(); ++i) {
-        PutMeasureStart(measures[i], withLabels);
+        // Reading makes measures up to the song end and where a meter or key stands; measures past the
+        // song end with neither would be lost, so the last one gets its meter written again.
+        const bool pin = !withLabels && i > 0 && i + 1 == measures.size() && measures[i].start >= song_.songEnd;
+        PutMeasureStart(measures[i], withLabels, pin);
         PutItemsBefore(measures[i].End());
     }
     // What lies beyond the last measure (a tempo change past the song end, say) is still the song's.
@@ -195,7 +198,7 @@ void ConductorBuilder::PutTexts()
         Meta(0, 0x01, piece);
 }
 
-void ConductorBuilder::PutMeasureStart(const Measure& measure, bool withLabels)
+void ConductorBuilder::PutMeasureStart(const Measure& measure, bool withLabels, bool pinMeter)
 {
     if (withLabels) {
         char label[16] = "";
@@ -212,8 +215,8 @@ void ConductorBuilder::PutMeasureStart(const Measure& measure, bool withLabels)
     }
     // The thirty-seconds are compared too: a measure that changes only them would otherwise read back
     // with the previous value.
-    if (!lastMeter_ || lastMeter_->numerator != measure.numerator || lastMeter_->denominator != measure.denominator ||
-        lastMeter_->clocksPerClick != measure.clocksPerClick ||
+    if (pinMeter || !lastMeter_ || lastMeter_->numerator != measure.numerator ||
+        lastMeter_->denominator != measure.denominator || lastMeter_->clocksPerClick != measure.clocksPerClick ||
         lastMeter_->thirtySecondsPerQuarter != measure.thirtySecondsPerQuarter) {
         const uint8_t meter[4] = {measure.numerator, static_cast<uint8_t>(Log2(measure.denominator)),
                                   measure.clocksPerClick, measure.thirtySecondsPerQuarter};
