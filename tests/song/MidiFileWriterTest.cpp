@@ -228,6 +228,24 @@ TEST(MidiFileWriter, MeasureLabelsOnlyWhenTheNumberingDeviates)
     }
 }
 
+TEST(MidiFileWriter, MeasuresPastTheSongEndAreKept)
+{
+    TestContext context;
+    TempFolder folder;
+    auto song = NewSong(context);
+    AddTrack(*song, "Keys").events.push_back(SongEvent::Note(0, 0, 60, 100, 100));
+    Settle(*song);
+    song->measures.resize(5, song->measures[0]);
+    for (size_t i = 0; i < song->measures.size(); ++i)
+        song->measures[i].number = static_cast<uint16_t>(i + 1);
+    const std::string path = folder / "long.mid";
+    ASSERT_TRUE(WriteSong(*song, path, WriteOptions{true, nullptr, {}}));
+    Song readBack(context.Context());
+    ASSERT_TRUE(ReadSong(readBack, path));
+    EXPECT_EQ(readBack.measures.size(), 5u);
+    EXPECT_EQ(SongDifference(*song, readBack), "");
+}
+
 TEST(MidiFileWriter, ConductorWritesTempoMeterKeyAndCuesOnlyWhereTheyChange)
 {
     TestContext context;
