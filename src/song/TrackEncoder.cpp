@@ -380,11 +380,9 @@ void Encoder::PutNote(const SongEvent& event, int32_t time)
     }
     PutChannelMessage(time, event.Status(), key, static_cast<uint8_t>(velocity), 2);
     if (event.spelling != -1 || event.notation != 0) {
-        // The reader matches this against the note's key after taking the key offset off again, so it
-        // carries the stored key.
-        PutProgramMeta(time, 0,
-                       {static_cast<uint8_t>(event.Data1() & 0x7F),
-                        static_cast<uint8_t>((event.notation + 1) * 16 + (event.spelling + 1))});
+        // The key as written, so the record names the note-on just before it; the reader takes the
+        // key offset off both the same way.
+        PutProgramMeta(time, 0, {key, static_cast<uint8_t>((event.notation + 1) * 16 + (event.spelling + 1))});
     }
     const int64_t duration = std::max<int32_t>(event.length, 0);
     pending_.push_back({int64_t{event.time} + duration, noteOrder_++,
