@@ -346,8 +346,9 @@ int32_t IniProfile::GetInt(const std::string& section, const std::string& value,
     // Accept the range of a registry DWORD too, so a hand-typed 4294967295 reads as −1.
     int64_t number = 0;
     const char* end = text->data() + text->size();
-    const auto [stop, error] = std::from_chars(text->data() + (text->starts_with('+') ? 1 : 0), end, number);
-    if (error != std::errc() || stop != end || text->empty() || number < INT32_MIN || number > UINT32_MAX)
+    const bool plus = text->starts_with('+') && !text->starts_with("+-");
+    const auto [stop, error] = std::from_chars(text->data() + (plus ? 1 : 0), end, number);
+    if (error != std::errc() || stop != end || number < INT32_MIN || number > UINT32_MAX)
         return fallback;
     return static_cast<int32_t>(static_cast<uint32_t>(number));
 }

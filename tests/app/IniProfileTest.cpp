@@ -122,6 +122,8 @@ TEST_F(IniProfileTest, IntegersReadFromHandEditedTextOrFallBack)
         {"2147483647", INT32_MAX},
         {"4294967295", -1}, // a registry DWORD
         {"+7", 7},
+        {"+-7", -99},
+        {"- 7", -99},
         {"", -99},
         {"12abc", -99},
         {"4294967296", -99},
