@@ -397,3 +397,35 @@ TEST(UndoHistory, HeldClipsAreVisitedExceptThoseThatShareFiles)
 
 } // namespace
 } // namespace cantivo::test
+
+namespace cantivo::test {
+namespace {
+
+class ForeignHistory final : public SongHistory {
+  public:
+    bool ApplyOffsets(Song&) override { return true; }
+    void ForEachHeldClip(const std::function<void(AudioClip&)>&) override {}
+    void MarkSaved() override {}
+    bool IsModified() const override { return false; }
+};
+
+TEST(UndoHistory, SongWithoutHistoryGetsOneOnFirstSubmission)
+{
+    TestContext context;
+    Song song(context.Context());
+    song.NewSongDefaults();
+    song.tracks.insert(song.tracks.end() - 1, std::make_unique<Track>());
+    auto step = std::make_unique<UndoStep>(StepEvents, "Insert Event");
+    step->events.InsertByTime(1, SongEvent::Short(0, 0xC0, 5));
+    ASSERT_TRUE(SubmitStep(song, std::move(step)));
+    ASSERT_NE(UndoHistory::Of(song), nullptr);
+    EXPECT_EQ(&HistoryOf(song), UndoHistory::Of(song));
+    EXPECT_EQ(UndoHistory::Of(song)->StepCount(), 1u);
+
+    song.history = std::make_unique<ForeignHistory>();
+    EXPECT_EQ(UndoHistory::Of(song), nullptr);
+    EXPECT_THROW(HistoryOf(song), std::logic_error);
+}
+
+} // namespace
+} // namespace cantivo::test
