@@ -17,10 +17,10 @@ namespace {
 const std::vector<uint8_t>& ThreeTrackSong()
 {
     static const std::vector<uint8_t> bytes = {
-        'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1, 0, 3, 0, 120,                                    // header
-        'M', 'T', 'r', 'k', 0, 0, 0, 4, 0, 0xFF, 0x2F, 0,                                      // conductor
-        'M', 'T', 'r', 'k', 0, 0, 0, 13, 0, 0xFF, 0x7F, 4, 'c', 'v', 36, 0x83, 0, 0x90, 63, 100, 0, // key +3
-        'M', 'T', 'r', 'k', 0, 0, 0, 8, 0, 0x90, 60, 100, 0x60, 0x80, 60, 0,                   // one note
+        'M', 'T', 'h', 'd', 0, 0, 0, 6,  0, 1,    0,    3,   0,    120,                                 // header
+        'M', 'T', 'r', 'k', 0, 0, 0, 4,  0, 0xFF, 0x2F, 0,                                              // conductor
+        'M', 'T', 'r', 'k', 0, 0, 0, 13, 0, 0xFF, 0x7F, 4,   'c',  'v',  36, 0x83, 0, 0x90, 63, 100, 0, // key +3
+        'M', 'T', 'r', 'k', 0, 0, 0, 8,  0, 0x90, 60,   100, 0x60, 0x80, 60, 0,                         // one note
     };
     return bytes;
 }
@@ -39,8 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const size_t settingsSize = data[0] | size_t{data[1]} << 8;
         if (settingsSize <= size - 2) {
             Song song(context);
-            (void)ReadSongFromBytes(song, data + 2, size - 2 - settingsSize, data + size - settingsSize,
-                                    settingsSize);
+            (void)ReadSongFromBytes(song, data + 2, size - 2 - settingsSize, data + size - settingsSize, settingsSize);
         }
     }
     {

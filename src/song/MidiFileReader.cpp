@@ -33,7 +33,10 @@ uint32_t BigEndian32(const uint8_t* bytes)
 {
     return uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 | uint32_t{bytes[2]} << 8 | bytes[3];
 }
-uint16_t BigEndian16(const uint8_t* bytes) { return static_cast<uint16_t>(bytes[0] << 8 | bytes[1]); }
+uint16_t BigEndian16(const uint8_t* bytes)
+{
+    return static_cast<uint16_t>(bytes[0] << 8 | bytes[1]);
+}
 uint32_t LittleEndian32(const uint8_t* bytes)
 {
     return uint32_t{bytes[3]} << 24 | uint32_t{bytes[2]} << 16 | uint32_t{bytes[1]} << 8 | bytes[0];
@@ -101,8 +104,7 @@ int ReadVarLenAt(const uint8_t* data, size_t size, size_t& cursor, uint32_t& val
 void AdvanceTime(const uint8_t* data, size_t size, RawReadState& state)
 {
     uint32_t delta = 0;
-    if (ReadVarLenAt(data, size, state.cursor, delta) == 0 ||
-        int64_t{state.nextEventTime} + delta > LastTick) {
+    if (ReadVarLenAt(data, size, state.cursor, delta) == 0 || int64_t{state.nextEventTime} + delta > LastTick) {
         state.nextEventTime = NoEventLeft;
         return;
     }
@@ -219,7 +221,7 @@ size_t CountStoredEvents(const Track& track)
 // The open notes of a track, oldest first for each channel and key: a queue per slot threaded through
 // one array indexed by event number, so pairing allocates nothing per note.
 class OpenNotes {
-public:
+  public:
     explicit OpenNotes(size_t events) : next_(events, -1) { Clear(); }
 
     void Clear()
@@ -251,7 +253,8 @@ public:
             tail_[slot] = -1;
         return index;
     }
-private:
+
+  private:
     static constexpr int SlotCount = 16 * 128;
     static int Slot(uint8_t channel, uint8_t key) { return (channel & 0x0F) * 128 + (key & 0x7F); }
 
@@ -354,9 +357,8 @@ void ApplyLabel(Measure& measure, const std::string& label)
     const int64_t number = LeadingNumber(label, digits, 0xFFFF);
     if (digits > 0) {
         measure.number = static_cast<uint16_t>(number);
-        measure.letter = digits < label.size()
-                             ? static_cast<uint8_t>(std::toupper(static_cast<unsigned char>(label[digits])))
-                             : 0;
+        measure.letter =
+            digits < label.size() ? static_cast<uint8_t>(std::toupper(static_cast<unsigned char>(label[digits]))) : 0;
     } else {
         measure.number = 0;
         measure.letter = label.empty() ? 0 : static_cast<uint8_t>(std::toupper(static_cast<unsigned char>(label[0])));
@@ -593,7 +595,7 @@ int ParameterSlotOf(int32_t rpn)
 }
 
 class TrackParser {
-public:
+  public:
     explicit TrackParser(Track& track) : track_(track), open_(0) {}
 
     void Run()
@@ -617,7 +619,7 @@ public:
         }
     }
 
-private:
+  private:
     // The file's events carry the offsets known so far (their settings stand at time 0, before the
     // events they apply to); the song keeps the events as they were before the offsets.
     void UndoOffsets(RawEvent& event)
@@ -628,9 +630,11 @@ private:
         if (track_.keyOffset != 0 && (type == 0x80 || type == 0x90 || type == 0xA0))
             event.data1 = FoldKey(int64_t{event.data1} - track_.keyOffset);
         if (track_.velocityOffset != 0 && type == 0x90 && event.data2 != 0)
-            event.data2 = static_cast<uint8_t>(std::clamp<int64_t>(int64_t{event.data2} - track_.velocityOffset, 1, 127));
+            event.data2 =
+                static_cast<uint8_t>(std::clamp<int64_t>(int64_t{event.data2} - track_.velocityOffset, 1, 127));
         if (track_.timeOffset != 0)
-            event.time = static_cast<int32_t>(std::clamp<int64_t>(int64_t{event.time} - track_.timeOffset, 0, LastTick));
+            event.time =
+                static_cast<int32_t>(std::clamp<int64_t>(int64_t{event.time} - track_.timeOffset, 0, LastTick));
     }
 
     void SetChannelBeforeFirstNote(uint8_t status)
@@ -715,8 +719,8 @@ private:
         if (nrpn_ != NoParameter) {
             if (!low) {
                 Keep(SongEvent::Parameter(event.time, false, static_cast<uint32_t>(nrpn_), data * 128));
-            } else if (SongEvent* last = LastParameter(StatusNrpn, nrpn_); last && last->length >= 0 &&
-                                                                           last->length <= 16383) {
+            } else if (SongEvent* last = LastParameter(StatusNrpn, nrpn_);
+                       last && last->length >= 0 && last->length <= 16383) {
                 last->length = (last->length & ~0x7F) | data;
             }
             return;
@@ -732,8 +736,8 @@ private:
         }
         if (!low) {
             Keep(SongEvent::Parameter(event.time, true, static_cast<uint32_t>(rpn_), data * 128));
-        } else if (SongEvent* last = LastParameter(StatusRpn, rpn_); last && last->length >= 0 &&
-                                                                     last->length <= 16383) {
+        } else if (SongEvent* last = LastParameter(StatusRpn, rpn_);
+                   last && last->length >= 0 && last->length <= 16383) {
             last->length = (last->length & ~0x7F) | data;
         }
     }
@@ -1120,7 +1124,7 @@ bool ReadSongBytes(Song& song, const uint8_t* bytes, size_t size, const std::vec
     song.ExtendMeasures();
     song.RelayMeasures();
     song.loaded = true;
-    song.measureTableEnd = song.measures.back().End();
+    // RelayMeasures has set the measure table end, held to the tick range.
     return true;
 }
 
@@ -1195,7 +1199,10 @@ int ReadVarLen(Track& track, uint32_t& value)
     return ReadVarLenAt(track.image.data(), track.image.size(), track.reading.cursor, value);
 }
 
-void StartReading(Track& track) { StartReadingImage(track.image, track.reading); }
+void StartReading(Track& track)
+{
+    StartReadingImage(track.image, track.reading);
+}
 
 bool NextRawEvent(Track& track, RawEvent& event)
 {
@@ -1209,7 +1216,10 @@ bool ParseConductorTrack(Song& song)
     return ParseConductor(song, ConductorOptions{});
 }
 
-void ParseTrack(Song&, Track& track) { TrackParser(track).Run(); }
+void ParseTrack(Song&, Track& track)
+{
+    TrackParser(track).Run();
+}
 
 std::string StripKnownExtension(const std::string& name)
 {
@@ -1232,20 +1242,22 @@ bool ReadSong(Song& song, const std::string& path)
     song.Clear();
     song.SetPathName(path);
     std::error_code error;
-    if (!fs::is_regular_file(path, error)) {
-        song.Clear();
-        return false;
-    }
     std::vector<uint8_t> bytes;
-    if (!ReadWholeFile(path, bytes)) {
+    std::vector<uint8_t> settings;
+    bool haveSettings = false;
+    try {
+        if (!fs::is_regular_file(path, error) || !ReadWholeFile(path, bytes)) {
+            song.Clear();
+            return false;
+        }
+        // A settings file that cannot be read is ignored.
+        const std::string settingsPath = SongSettingsPath(path);
+        haveSettings =
+            fs::is_regular_file(settingsPath, error) && ReadWholeFile(settingsPath, settings) && !settings.empty();
+    } catch (const std::bad_alloc&) {
         song.Clear();
         return false;
     }
-    std::vector<uint8_t> settings;
-    const std::string settingsPath = SongSettingsPath(path);
-    // A settings file that cannot be read is ignored.
-    const bool haveSettings =
-        fs::is_regular_file(settingsPath, error) && ReadWholeFile(settingsPath, settings) && !settings.empty();
     return ReadSongGuarded(song, bytes.data(), bytes.size(), haveSettings ? &settings : nullptr);
 }
 

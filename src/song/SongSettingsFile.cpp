@@ -15,7 +15,7 @@ namespace {
 
 // A little-endian archive read with every length checked against what is left.
 class ArchiveReader {
-public:
+  public:
     ArchiveReader(const uint8_t* bytes, size_t size) : bytes_(bytes), size_(size) {}
 
     size_t Left() const { return size_ - at_; }
@@ -54,7 +54,7 @@ public:
         return text;
     }
 
-private:
+  private:
     const uint8_t* bytes_;
     size_t size_;
     size_t at_ = 0;
