@@ -89,8 +89,14 @@ std::unique_ptr<FileSink> DiskSaveFiles::CreateTemporary(const std::string& targ
     // The new file takes the old one's permissions, so a save does not widen or narrow who may read it.
     mode_t mode = 0666;
     struct stat existing {};
-    if (::stat(target.c_str(), &existing) == 0)
+    if (::stat(target.c_str(), &existing) == 0) {
         mode = existing.st_mode & 07777;
+        // A file the user may not write stays as it is, as writing it in place would have failed.
+        if (S_ISREG(existing.st_mode) && ::access(target.c_str(), W_OK) != 0) {
+            error = SystemError("may not write", target);
+            return nullptr;
+        }
+    }
 
     std::random_device seed;
     std::mt19937 random(seed());
