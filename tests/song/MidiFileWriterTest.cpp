@@ -1,5 +1,6 @@
 #include "song/MidiFileWriter.h"
 #include "song/AtomicFile.h"
+#include "song/AudioClip.h"
 #include "song/MidiFileReader.h"
 #include "song/Song.h"
 #include "support/SongComparison.h"
@@ -515,6 +516,135 @@ TEST(MidiFileWriter, TitleFileNameReplacesWhatCannotStandInAName)
 {
     EXPECT_EQ(TitleFileName("A/B: Live"), "A_B_ Live");
     EXPECT_EQ(TitleFileName("\"x\"=[y]?*.\\;,"), "'x'-{y}______");
+}
+
+// Audio files that are plain files: any existing file opens, a copy is a byte copy.
+class PlainAudioFiles final : public AudioFiles {
+  public:
+    class File final : public AudioFile {
+      public:
+        explicit File(std::string path) : path_(std::move(path)) {}
+        uint32_t LengthMs() const override { return 1000; }
+        WaveFormat Format() const override { return {}; }
+        bool WriteCopy(const std::string& path, std::string& error) const override
+        {
+            std::error_code code;
+            fs::copy_file(path_, path, code);
+            error = code.message();
+            return !code;
+        }
+
+      private:
+        std::string path_;
+    };
+    std::unique_ptr<AudioFile> Open(const std::string& path, uint32_t& errorCode) override
+    {
+        if (!fs::exists(path)) {
+            errorCode = 2;
+            return nullptr;
+        }
+        return std::make_unique<File>(path);
+    }
+};
+
+// The edit history as far as a save uses it.
+class RecordingHistory final : public SongHistory {
+  public:
+    bool ApplyOffsets(Song& song) override
+    {
+        ++offsetsApplied;
+        for (int number = 1; number <= song.UserTrackCount(); ++number)
+            ApplyClippedOffsets(*song.tracks[static_cast<size_t>(number)]);
+        return true;
+    }
+    void ForEachHeldClip(const std::function<void(AudioClip&)>& visit) override
+    {
+        for (auto& clip : heldClips)
+            visit(*clip);
+    }
+    void MarkSaved() override { ++savedMarks; }
+    bool IsModified() const override { return false; }
+
+    std::vector<std::unique_ptr<AudioClip>> heldClips;
+    int offsetsApplied = 0;
+    int savedMarks = 0;
+};
+
+TEST(MidiFileWriter, ClipFilesMoveBetweenTheUndoFolderAndTheSongFolder)
+{
+    TempFolder folder;
+    fs::create_directories(folder.Path() / "undoredo.wav");
+    fs::create_directories(folder.Path() / "song" / "WaveData");
+    const std::string undo = folder / "undoredo.wav/";
+    TestContext test;
+    PlainAudioFiles audio;
+    const SongContext context{&test.profile, &test.prompter, &test.clock, &audio, undo};
+    for (const char* name : {"undoredo.wav/taken.wav", "undoredo.wav/redo.wav", "song/WaveData/kept.wav",
+                             "song/dropped.wav", "song/rewrite.WAV"})
+        WriteFile(folder / name, name);
+
+    Song song(context);
+    song.NewSongDefaults();
+    song.SetPathName(folder / "song/Song.mid");
+    song.title = "Song";
+    Track& track = AddTrack(song, "Audio");
+    track.kind = 1;
+    auto addClip = [&](int32_t time, const std::string& path, bool rewrite) -> AudioClip& {
+        auto clip = std::make_unique<AudioClip>(path);
+        uint32_t code = 0;
+        clip->Open(audio, code);
+        clip->rewrite = rewrite;
+        AudioClip& added = *clip;
+        track.events.push_back(SongEvent::Clip(time, std::move(clip)));
+        return added;
+    };
+    AudioClip& fromUndo = addClip(0, folder / "undoredo.wav/taken.wav", false);
+    AudioClip& kept = addClip(10, folder / "song/WaveData/kept.wav", false);
+    AudioClip& rewritten = addClip(20, folder / "song/rewrite.WAV", true);
+    AudioClip& missing = addClip(30, folder / "undoredo.wav/missing.wav", false);
+    auto history = std::make_unique<RecordingHistory>();
+    history->heldClips.push_back(std::make_unique<AudioClip>(folder / "song/dropped.wav"));
+    history->heldClips.push_back(std::make_unique<AudioClip>(folder / "undoredo.wav/redo.wav"));
+    RecordingHistory& steps = *history;
+    song.history = std::move(history);
+
+    ASSERT_TRUE(WriteSong(song, folder / "song/Song.mid"));
+    EXPECT_EQ(fromUndo.fileName, folder / "song/WaveData/00001000.wav");
+    EXPECT_EQ(Text(ReadFile(fromUndo.fileName)), "undoredo.wav/taken.wav");
+    EXPECT_TRUE(fromUndo.IsOpen());
+    EXPECT_EQ(kept.fileName, folder / "song/WaveData/kept.wav");
+    EXPECT_EQ(rewritten.fileName, folder / "song/WaveData/00001001.wav");
+    EXPECT_EQ(Text(ReadFile(rewritten.fileName)), "song/rewrite.WAV");
+    EXPECT_FALSE(rewritten.rewrite);
+    EXPECT_FALSE(fs::exists(folder / "song/rewrite.WAV"));
+    EXPECT_EQ(missing.fileName, folder / "undoredo.wav/missing.wav") << "a failed move keeps the clip where it is";
+    EXPECT_EQ(test.prompter.messages, (std::vector<std::string>{"Error moving file: 00000002"}));
+
+    EXPECT_EQ(steps.heldClips[0]->fileName, undo + "00001000.wav");
+    EXPECT_EQ(Text(ReadFile(steps.heldClips[0]->fileName)), "song/dropped.wav");
+    EXPECT_EQ(steps.heldClips[1]->fileName, folder / "undoredo.wav/redo.wav");
+    EXPECT_EQ(steps.savedMarks, 1);
+    EXPECT_EQ(folder.Names(), (std::set<std::string>{"song", "undoredo.wav"}));
+}
+
+TEST(MidiFileWriter, WithAHistoryTheOffsetsAreAppliedAsAnEdit)
+{
+    TestContext context;
+    TempFolder folder;
+    auto song = NewSong(context);
+    Track& track = AddTrack(*song, "Keys");
+    track.keyOffset = 3;
+    track.events.push_back(SongEvent::Note(0, 0, 126, 100, 60));
+    Settle(*song);
+    auto history = std::make_unique<RecordingHistory>();
+    RecordingHistory& steps = *history;
+    song->history = std::move(history);
+    context.prompter.answers = {true};
+    ASSERT_TRUE(WriteSong(*song, folder / "keys.mid", WriteOptions{true, nullptr, {}}));
+    EXPECT_EQ(steps.offsetsApplied, 1);
+    EXPECT_EQ(steps.savedMarks, 1);
+    EXPECT_EQ(track.keyOffset, 0);
+    EXPECT_EQ(track.clipFlags, 0) << "the save encodes the track again after the edit";
 }
 
 // Passes everything to the disk but fails after a number of written bytes or on chosen renames.
