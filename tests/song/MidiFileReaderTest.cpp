@@ -603,6 +603,21 @@ TEST_F(ReaderTest, FormatZeroSplitsByChannelAndSaysSo)
               std::vector<std::string>{"NOTE: If saved, /songs/zero.mid will be converted from MIDI format 0 to 1."});
 }
 
+TEST_F(ReaderTest, OnlyASingleChunkFormatZeroFileIsSplit)
+{
+    const Bytes note = TrackBytes().Event(0, {0x95, 60, 90}).Event(10, {0x85, 60, 0}).End(10).data;
+    for (const uint16_t format : {0, 2}) {
+        SCOPED_TRACE(format);
+        context.prompter.messages.clear();
+        ASSERT_TRUE(ReadTracks({Conductor(), note}, format));
+        EXPECT_EQ(song.fileFormat, 1);
+        ASSERT_EQ(song.tracks.size(), 3u); // read as laid out: no split by channel
+        EXPECT_EQ(Notes(UserTrack(1)).size(), 1u);
+        EXPECT_EQ(UserTrack(1).outputChannel, 5);
+        EXPECT_TRUE(context.prompter.messages.empty());
+    }
+}
+
 // ---- Damaged chunks: what came before the damage stays ----
 
 TEST_F(ReaderTest, DamageInsideAChunkEndsItKeepingEarlierEvents)
