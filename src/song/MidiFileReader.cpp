@@ -1122,9 +1122,9 @@ bool ReadSongBytes(Song& song, const uint8_t* bytes, size_t size, const std::vec
     if (MeasuresToReach(song, song.songEnd) > MaxReadMeasures)
         return false;
     song.ExtendMeasures();
+    // Also sets the measure table end, held to the tick range.
     song.RelayMeasures();
     song.loaded = true;
-    // RelayMeasures has set the measure table end, held to the tick range.
     return true;
 }
 
