@@ -5,9 +5,13 @@
 
 #include <filesystem>
 #include <fstream>
+#include <tuple>
+#include <unistd.h>
 
 namespace cantivo::test {
 namespace {
+
+namespace fs = std::filesystem;
 
 // A song with `userTracks` MIDI tracks (and optionally one audio track after them), every track empty.
 struct Fixture {
@@ -17,19 +21,25 @@ struct Fixture {
         for (int i = 0; i < userTracks; ++i)
             song.tracks.insert(song.tracks.end() - 1, std::make_unique<Track>());
         if (audioTrack) {
-            auto track = std::make_unique<Track>();
-            track->kind = 1;
-            song.tracks.insert(song.tracks.end() - 1, std::move(track));
+            song.tracks.insert(song.tracks.end() - 1, std::make_unique<Track>());
+            song.tracks[song.tracks.size() - 2]->kind = 1;
         }
         song.UpdateSongEnd(AllTracks);
         history = &UndoHistory::Install(song, &transport);
     }
 
-    std::unique_ptr<UndoStep> NoteStep(const std::string& label, int track = 1, int32_t time = 0)
+    bool Submit(const std::string& label, int track = 1, int32_t time = 0)
     {
         auto step = std::make_unique<UndoStep>(StepEvents, label);
         step->events.InsertByTime(track, SongEvent::Note(time, 0, 60, 100, 120));
-        return step;
+        return history->SubmitStep(song, std::move(step));
+    }
+    bool SubmitClip(const std::string& file, uint32_t extraKinds = 0)
+    {
+        auto step = std::make_unique<UndoStep>(StepEvents | extraKinds, "Insert audio clips");
+        step->events.InsertByTime(static_cast<int>(song.tracks.size()) - 2,
+                                  SongEvent::Clip(0, std::make_unique<AudioClip>(file)));
+        return history->SubmitStep(song, std::move(step));
     }
 
     TestContext context;
@@ -38,13 +48,7 @@ struct Fixture {
     UndoHistory* history = nullptr;
 };
 
-class CountingView final : public SongObserver {
-  public:
-    void OnSongRefresh(Song&) override { ++refreshes; }
-    int refreshes = 0;
-};
-
-TEST(UndoHistory, EmptyHistoryUndoAndRedoChangeNothing)
+TEST(UndoHistory, UndoAndRedoDoNothingPastEitherEndOrWhilePlaying)
 {
     Fixture f;
     const SongState before = Capture(f.song);
@@ -53,44 +57,38 @@ TEST(UndoHistory, EmptyHistoryUndoAndRedoChangeNothing)
     EXPECT_EQ(Difference(before, Capture(f.song)), "");
     EXPECT_EQ(f.history->UndoMenuText(), "&Undo \tCtrl+Z");
     EXPECT_EQ(f.history->RedoMenuText(), "&Redo \tCtrl+Y");
-    EXPECT_FALSE(f.history->UndoEnabled());
-    EXPECT_FALSE(f.history->RedoEnabled());
     EXPECT_TRUE(f.transport.relocations.empty());
 
-    ASSERT_TRUE(f.history->SubmitStep(f.song, f.NoteStep("Draw Note")));
+    ASSERT_TRUE(f.Submit("Draw Note"));
+    ASSERT_TRUE(f.Submit("Quantize", 1, 120));
+    ASSERT_TRUE(f.history->Undo(f.song));
+    EXPECT_EQ(f.history->UndoMenuText(), "&Undo Draw Note\tCtrl+Z");
+    EXPECT_EQ(f.history->RedoMenuText(), "&Redo Quantize\tCtrl+Y");
+    EXPECT_TRUE(f.history->UndoEnabled() && f.history->RedoEnabled());
+
+    f.transport.stopped = false;
+    EXPECT_FALSE(f.history->UndoEnabled() || f.history->RedoEnabled());
+    EXPECT_FALSE(f.history->Undo(f.song));
+    EXPECT_FALSE(f.history->Redo(f.song));
+    EXPECT_EQ(f.song.tracks[1]->events.size(), 1u);
+    f.transport.stopped = true;
+
     ASSERT_TRUE(f.history->Undo(f.song));
     EXPECT_FALSE(f.history->Undo(f.song)) << "everything is undone already";
     ASSERT_TRUE(f.history->Redo(f.song));
+    ASSERT_TRUE(f.history->Redo(f.song));
     EXPECT_FALSE(f.history->Redo(f.song)) << "at the end";
-    EXPECT_EQ(f.song.tracks[1]->events.size(), 1u);
-}
-
-TEST(UndoHistory, MenuTextsNameTheStepsAndFollowThePosition)
-{
-    Fixture f;
-    ASSERT_TRUE(f.history->SubmitStep(f.song, f.NoteStep("Draw Note")));
-    ASSERT_TRUE(f.history->SubmitStep(f.song, f.NoteStep("Quantize")));
-    EXPECT_EQ(f.history->UndoMenuText(), "&Undo Quantize\tCtrl+Z");
-    EXPECT_EQ(f.history->RedoMenuText(), "&Redo \tCtrl+Y");
-    f.history->Undo(f.song);
-    EXPECT_EQ(f.history->UndoMenuText(), "&Undo Draw Note\tCtrl+Z");
-    EXPECT_EQ(f.history->RedoMenuText(), "&Redo Quantize\tCtrl+Y");
-    EXPECT_TRUE(f.history->UndoEnabled());
-    EXPECT_TRUE(f.history->RedoEnabled());
-    f.transport.stopped = false;
-    EXPECT_FALSE(f.history->UndoEnabled());
-    EXPECT_FALSE(f.history->RedoEnabled());
+    EXPECT_EQ(f.song.tracks[1]->events.size(), 2u);
 }
 
 TEST(UndoHistory, NewEditAfterUndoDropsTheRedoTail)
 {
     Fixture f;
-    ASSERT_TRUE(f.history->SubmitStep(f.song, f.NoteStep("A", 1, 0)));
-    ASSERT_TRUE(f.history->SubmitStep(f.song, f.NoteStep("B", 1, 120)));
+    ASSERT_TRUE(f.Submit("A", 1, 0));
+    ASSERT_TRUE(f.Submit("B", 1, 120));
     ASSERT_TRUE(f.history->Undo(f.song));
-    ASSERT_TRUE(f.history->SubmitStep(f.song, f.NoteStep("C", 2, 240)));
+    ASSERT_TRUE(f.Submit("C", 2, 240));
     EXPECT_EQ(f.history->StepCount(), 2u);
-    EXPECT_FALSE(f.history->CanRedo());
     EXPECT_FALSE(f.history->Redo(f.song));
     EXPECT_EQ(f.history->UndoMenuText(), "&Undo C\tCtrl+Z");
     EXPECT_EQ(f.song.tracks[1]->events.size(), 1u) << "B stays undone";
@@ -101,40 +99,31 @@ TEST(UndoHistory, ModifiedFlagFollowsTheSavedStep)
 {
     struct Case {
         const char* name;
-        std::vector<char> actions; // e edit, s save, u undo, r redo
+        std::string actions; // e edit, s save, u undo, r redo
         bool modified;
     };
     const Case cases[] = {
-        {"fresh", {}, false},
-        {"edited", {'e'}, true},
-        {"edited then undone", {'e', 'u'}, false},
-        {"saved", {'e', 's'}, false},
-        {"saved then undone", {'e', 's', 'u'}, true},
-        {"saved, undone, redone", {'e', 's', 'u', 'r'}, false},
-        {"saved, edited, undone", {'e', 's', 'e', 'u'}, false},
-        {"undone past the save, new edit", {'e', 'e', 's', 'u', 'e'}, true},
-        {"undone past the save, new edit, undone", {'e', 'e', 's', 'u', 'e', 'u'}, true},
-        {"undone past the save, new edit, undone twice", {'e', 'e', 's', 'u', 'e', 'u', 'u'}, true},
-        {"saved with nothing applied, edit undone", {'e', 'u', 's', 'r', 'u'}, false},
+        {"fresh", "", false},
+        {"edited", "e", true},
+        {"edited then undone", "eu", false},
+        {"saved then undone", "esu", true},
+        {"saved, undone, redone", "esur", false},
+        {"saved, edited, undone", "eseu", false},
+        {"undone past the save, new edit", "eesue", true},
+        {"undone past the save, new edit, undone twice", "eesueuu", true},
+        {"saved with nothing applied, edit undone", "eusru", false},
     };
     for (const Case& c : cases) {
         Fixture f;
         int32_t time = 0;
         for (char action : c.actions) {
-            switch (action) {
-            case 'e':
-                ASSERT_TRUE(f.history->SubmitStep(f.song, f.NoteStep("Draw Note", 1, time += 10)));
-                break;
-            case 's':
+            if (action == 'e') {
+                ASSERT_TRUE(f.Submit("Draw Note", 1, time += 10));
+            } else if (action == 's') {
                 f.history->MarkSaved();
                 f.song.SetModifiedFlag(false);
-                break;
-            case 'u':
-                ASSERT_TRUE(f.history->Undo(f.song)) << c.name;
-                break;
-            case 'r':
-                ASSERT_TRUE(f.history->Redo(f.song)) << c.name;
-                break;
+            } else {
+                ASSERT_TRUE(action == 'u' ? f.history->Undo(f.song) : f.history->Redo(f.song)) << c.name;
             }
         }
         EXPECT_EQ(f.history->IsModified(), c.modified) << c.name;
@@ -147,6 +136,7 @@ TEST(UndoHistory, ModifiedFlagFollowsTheSavedStep)
 TEST(UndoHistory, RefusedStepsChangeNothing)
 {
     enum class Refusal { Running, TooManyTracks, MissingTrack, MidiToAudio, ClipToMidi };
+    const char* const pasteMessage = "Please paste audio clips to audio tracks, and MIDI to MIDI tracks.";
     struct Case {
         const char* name;
         Refusal refusal;
@@ -156,20 +146,19 @@ TEST(UndoHistory, RefusedStepsChangeNothing)
         {"sequencer running", Refusal::Running, nullptr},
         {"3 tracks into 249", Refusal::TooManyTracks, "Sorry, you have reached the maximum of 250 tracks."},
         {"event to the trailing track", Refusal::MissingTrack, "Sorry, target track(s) do not exist."},
-        {"MIDI to an audio track", Refusal::MidiToAudio,
-         "Please paste audio clips to audio tracks, and MIDI to MIDI tracks."},
-        {"clip to a MIDI track", Refusal::ClipToMidi,
-         "Please paste audio clips to audio tracks, and MIDI to MIDI tracks."},
+        {"MIDI to an audio track", Refusal::MidiToAudio, pasteMessage},
+        {"clip to a MIDI track", Refusal::ClipToMidi, pasteMessage},
     };
     for (const Case& c : cases) {
         Fixture f(c.refusal == Refusal::TooManyTracks ? 248 : 1, true); // 248 MIDI + 1 audio = 249
-        ASSERT_TRUE(f.history->SubmitStep(f.song, f.NoteStep("Earlier")));
+        ASSERT_TRUE(f.Submit("Earlier"));
         const SongState before = Capture(f.song);
         auto step = std::make_unique<UndoStep>(StepEvents, "Paste");
+        const SongEvent note = SongEvent::Note(0, 0, 64, 100, 10);
         switch (c.refusal) {
         case Refusal::Running:
             f.transport.stopped = false;
-            step->events.InsertByTime(1, SongEvent::Note(0, 0, 64, 100, 10));
+            step->events.InsertByTime(1, note);
             break;
         case Refusal::TooManyTracks:
             step->kinds = StepTracks;
@@ -177,11 +166,11 @@ TEST(UndoHistory, RefusedStepsChangeNothing)
                 step->tracks.Insert(1, std::make_unique<Track>());
             break;
         case Refusal::MissingTrack:
-            step->events.InsertByTime(1, SongEvent::Note(0, 0, 64, 100, 10));
-            step->events.InsertByTime(static_cast<int>(f.song.tracks.size()) - 1, SongEvent::Note(0, 0, 64, 100, 10));
+            step->events.InsertByTime(1, note);
+            step->events.InsertByTime(static_cast<int>(f.song.tracks.size()) - 1, note);
             break;
         case Refusal::MidiToAudio:
-            step->events.InsertByTime(2, SongEvent::Note(0, 0, 64, 100, 10));
+            step->events.InsertByTime(2, note);
             break;
         case Refusal::ClipToMidi:
             step->events.InsertByTime(1, SongEvent::Clip(0, std::make_unique<AudioClip>("a.wav")));
@@ -191,10 +180,9 @@ TEST(UndoHistory, RefusedStepsChangeNothing)
         EXPECT_EQ(Difference(before, Capture(f.song)), "") << c.name;
         EXPECT_EQ(f.history->StepCount(), 1u) << c.name;
         EXPECT_TRUE(f.history->CanUndo()) << c.name;
-        if (c.message)
-            EXPECT_EQ(f.context.prompter.messages, std::vector<std::string>{c.message}) << c.name;
-        else
-            EXPECT_TRUE(f.context.prompter.messages.empty()) << c.name;
+        EXPECT_EQ(f.context.prompter.messages,
+                  c.message ? std::vector<std::string>{c.message} : std::vector<std::string>{})
+            << c.name;
     }
 }
 
@@ -214,38 +202,25 @@ TEST(UndoHistory, TrackLimitCountsRemovalsAndAllowsExactly250)
     EXPECT_TRUE(f.context.prompter.messages.empty());
 }
 
-TEST(UndoHistory, UndoAndRedoWaitForTheSequencerToStop)
-{
-    Fixture f;
-    ASSERT_TRUE(f.history->SubmitStep(f.song, f.NoteStep("Draw Note")));
-    f.transport.stopped = false;
-    EXPECT_FALSE(f.history->Undo(f.song));
-    EXPECT_EQ(f.song.tracks[1]->events.size(), 1u);
-    f.transport.stopped = true;
-    ASSERT_TRUE(f.history->Undo(f.song));
-    f.transport.stopped = false;
-    EXPECT_FALSE(f.history->Redo(f.song));
-    EXPECT_TRUE(f.song.tracks[1]->events.empty());
-}
-
 TEST(UndoHistory, FinishBringsSongEndMeasuresCursorAndViewsUpToDate)
 {
+    struct CountingView final : SongObserver {
+        void OnSongRefresh(Song&) override { ++refreshes; }
+        int refreshes = 0;
+    } view;
     Fixture f;
-    CountingView view;
     f.song.AddObserver(&view);
     f.song.currentPosition = 100000;
     const int32_t noteAt = 10 * 480 + 7; // in measure 11 of 4/4 at timebase 120
-    ASSERT_TRUE(f.history->SubmitStep(f.song, f.NoteStep("Draw Note", 1, noteAt)));
+    ASSERT_TRUE(f.Submit("Draw Note", 1, noteAt));
     EXPECT_EQ(f.song.songEnd, noteAt + 120);
-    ASSERT_FALSE(f.song.measures.empty());
     // The table runs on until a measure starts at or after the song end.
-    EXPECT_EQ(f.song.measures.size(), 12u);
+    ASSERT_EQ(f.song.measures.size(), 12u);
     EXPECT_EQ(f.song.measures.back().number, 12);
     EXPECT_EQ(f.song.currentPosition, f.song.measures.back().start) << "clamped to the last measure's start";
     EXPECT_EQ(f.transport.relocations, std::vector<int32_t>{f.song.measures.back().start});
     EXPECT_EQ(view.refreshes, 1);
     EXPECT_TRUE(f.song.IsModified());
-    EXPECT_EQ(f.history->LastFocus(), StepFocus::LastEditingView);
 
     ASSERT_TRUE(f.history->Undo(f.song));
     EXPECT_EQ(f.song.songEnd, 0);
@@ -253,137 +228,80 @@ TEST(UndoHistory, FinishBringsSongEndMeasuresCursorAndViewsUpToDate)
     EXPECT_EQ(f.transport.relocations.size(), 2u);
     EXPECT_FALSE(f.song.IsModified());
     f.song.RemoveObserver(&view);
-}
 
-TEST(UndoHistory, RedoCreatesMeasureOneWhenTheTableIsEmpty)
-{
-    Fixture f;
+    // A song whose table is empty gets measure 1 back, in 4/4.
     f.song.measures.clear();
     auto step = std::make_unique<UndoStep>(StepSongProperties, "Edit Song Properties");
     step->songProperties = SongPropertyBlock::Of(f.song);
-    step->songProperties.title = "New";
     ASSERT_TRUE(f.history->SubmitStep(f.song, std::move(step)));
     ASSERT_EQ(f.song.measures.size(), 1u);
-    EXPECT_EQ(f.song.measures[0].start, 0);
-    EXPECT_EQ(f.song.measures[0].numerator, 4);
-    EXPECT_EQ(f.song.measures[0].denominator, 4);
-    EXPECT_EQ(f.song.measures[0].clocksPerClick, 24);
-    EXPECT_EQ(f.song.measures[0].thirtySecondsPerQuarter, 8);
-    EXPECT_EQ(f.song.title, "New");
+    EXPECT_EQ(std::make_tuple(f.song.measures[0].start, f.song.measures[0].length, f.song.measures[0].numerator),
+              std::make_tuple(0, 480, uint8_t{4}));
 }
 
 TEST(UndoHistory, FocusFollowsWhatTheStepCarries)
 {
-    struct Case {
-        uint32_t kinds;
-        StepFocus focus;
-    };
-    const Case cases[] = {
+    const std::pair<uint32_t, StepFocus> cases[] = {
         {StepTempos, StepFocus::None},
         {StepTracks, StepFocus::TrackView},
         {StepTrackProperties, StepFocus::TrackView},
         {StepEvents | StepTempos, StepFocus::LastEditingView},
         {StepCues, StepFocus::LastEditingView},
     };
-    for (const Case& c : cases) {
+    for (const auto& [kinds, focus] : cases) {
         Fixture f;
-        ASSERT_TRUE(f.history->SubmitStep(f.song, std::make_unique<UndoStep>(c.kinds, "Step")));
-        EXPECT_EQ(f.history->LastFocus(), c.focus) << std::hex << c.kinds;
+        ASSERT_TRUE(f.history->SubmitStep(f.song, std::make_unique<UndoStep>(kinds, "Step")));
+        EXPECT_EQ(f.history->LastFocus(), focus) << std::hex << kinds;
     }
 }
 
-TEST(UndoHistory, OneControllerStepNamesTheFirstEventsController)
+// A step that falls off the redo tail takes its clip files in the undo folder with it, unless the song
+// still plays the file or the step shares its files with the song.
+TEST(UndoHistory, DiscardedStepDeletesOnlyTheClipFilesItAloneHolds)
 {
-    Fixture f;
-    auto step = std::make_unique<UndoStep>(StepEvents | StepOneController, "Draw Controllers");
-    step->events.InsertByTime(1, SongEvent::Short(240, 0xB0, 11, 90));
-    step->events.InsertByTime(1, SongEvent::Short(120, 0xB0, 11, 60));
-    ASSERT_TRUE(f.history->SubmitStep(f.song, std::move(step)));
-    const uint32_t kind = f.history->LastEffects().firstEventKind;
-    EXPECT_EQ(kind & 0xF0, 0xB0u);
-    EXPECT_EQ((kind >> 8) & 0xFF, 11u);
-}
-
-class ClipFiles : public ::testing::Test {
-  protected:
-    void SetUp() override
-    {
-        folder = std::filesystem::temp_directory_path() /
-                 ("cantivo-test-undoredo.wav-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                  "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(folder);
-        held = (folder / "0000abcd.wav").string();
+    struct Case {
+        const char* name;
+        uint32_t extraKinds;
+        bool inUndoFolder;
+        bool songPlaysTheFile;
+        bool deleted;
+    };
+    const Case cases[] = {
+        {"clip file in the undo folder", 0, true, false, true},
+        {"step keeps its clip files", StepKeepClipFiles, true, false, false},
+        {"the song still plays the file", 0, true, true, false},
+        {"file outside the undo folder", 0, false, false, false},
+    };
+    const fs::path folder = fs::temp_directory_path() / ("cantivo-test-" + std::to_string(::getpid()));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path held = (c.inUndoFolder ? folder / "undoredo.wav" : folder) / "0000abcd.wav";
+        fs::create_directories(held.parent_path());
         std::ofstream(held) << "RIFF";
-    }
-    void TearDown() override { std::filesystem::remove_all(folder); }
-
-    // Inserts a clip of `held` into the audio track, undoes it (the clip now waits in the redo tail),
-    // then makes a new edit, which discards that tail.
-    void DiscardRedoStepHoldingTheClip(uint32_t extraKinds)
-    {
         Fixture f(1, true);
-        auto step = std::make_unique<UndoStep>(StepEvents | extraKinds, "Insert audio clips");
-        step->events.InsertByTime(2, SongEvent::Clip(0, std::make_unique<AudioClip>(held)));
-        ASSERT_TRUE(f.history->SubmitStep(f.song, std::move(step)));
-        ASSERT_TRUE(f.history->Undo(f.song));
-        ASSERT_TRUE(std::filesystem::exists(held));
-        ASSERT_TRUE(f.history->SubmitStep(f.song, f.NoteStep("Draw Note")));
+        if (c.songPlaysTheFile) {
+            // The song keeps one clip of the file; a step that moves the clip holds the same file name.
+            f.song.tracks[2]->events.push_back(SongEvent::Clip(0, std::make_unique<AudioClip>(held.string())));
+            auto move = std::make_unique<UndoStep>(StepEvents, "Drag Clips and Cues");
+            move->events.Remove(MakeEventRef(2, 0));
+            move->events.InsertByTime(2, SongEvent::Clip(480, std::make_unique<AudioClip>(held.string())));
+            ASSERT_TRUE(f.history->SubmitStep(f.song, std::move(move)));
+        } else {
+            ASSERT_TRUE(f.SubmitClip(held.string(), c.extraKinds));
+        }
+        ASSERT_TRUE(f.history->Undo(f.song)); // the step now waits in the redo tail
+        ASSERT_TRUE(fs::exists(held));
+        ASSERT_TRUE(f.Submit("Draw Note")); // which this edit discards
+        EXPECT_EQ(fs::exists(held), !c.deleted);
+        fs::remove_all(folder);
     }
-
-    std::filesystem::path folder;
-    std::string held;
-};
-
-TEST_F(ClipFiles, DiscardedStepDeletesItsFileInTheWorkingFolder)
-{
-    DiscardRedoStepHoldingTheClip(0);
-    EXPECT_FALSE(std::filesystem::exists(held));
 }
 
-TEST_F(ClipFiles, KeepClipFilesLeavesTheFile)
-{
-    DiscardRedoStepHoldingTheClip(StepKeepClipFiles);
-    EXPECT_TRUE(std::filesystem::exists(held));
-}
-
-TEST_F(ClipFiles, FileTheSongStillPlaysIsNotDeleted)
+TEST(UndoHistory, HeldClipsVisitedAreThoseOfStepsThatMayNotKeepFiles)
 {
     Fixture f(1, true);
-    // The song keeps one clip of the file; a step that moves the clip holds the same file name.
-    f.song.tracks[2]->events.push_back(SongEvent::Clip(0, std::make_unique<AudioClip>(held)));
-    auto move = std::make_unique<UndoStep>(StepEvents, "Drag Clips and Cues");
-    move->events.Remove(MakeEventRef(2, 0));
-    move->events.InsertByTime(2, SongEvent::Clip(480, std::make_unique<AudioClip>(held)));
-    ASSERT_TRUE(f.history->SubmitStep(f.song, std::move(move)));
-    ASSERT_TRUE(f.history->Undo(f.song));
-    ASSERT_TRUE(f.history->SubmitStep(f.song, f.NoteStep("Draw Note")));
-    EXPECT_TRUE(std::filesystem::exists(held));
-}
-
-TEST_F(ClipFiles, FileOutsideTheWorkingFolderIsNeverDeleted)
-{
-    const std::string outside = (std::filesystem::temp_directory_path() / "cantivo-test-clip-outside.wav").string();
-    std::ofstream(outside) << "RIFF";
-    Fixture f(1, true);
-    auto step = std::make_unique<UndoStep>(StepEvents, "Insert audio clips");
-    step->events.InsertByTime(2, SongEvent::Clip(0, std::make_unique<AudioClip>(outside)));
-    ASSERT_TRUE(f.history->SubmitStep(f.song, std::move(step)));
-    ASSERT_TRUE(f.history->Undo(f.song));
-    ASSERT_TRUE(f.history->SubmitStep(f.song, f.NoteStep("Draw Note")));
-    EXPECT_TRUE(std::filesystem::exists(outside));
-    std::filesystem::remove(outside);
-}
-
-TEST(UndoHistory, HeldClipsAreVisitedExceptThoseThatShareFiles)
-{
-    Fixture f(1, true);
-    for (uint32_t extra : {0u, uint32_t{StepKeepClipFiles}}) {
-        auto step = std::make_unique<UndoStep>(StepEvents | extra, "Insert audio clips");
-        step->events.InsertByTime(2, SongEvent::Clip(0, std::make_unique<AudioClip>(extra ? "kept.wav" : "held.wav")));
-        ASSERT_TRUE(f.history->SubmitStep(f.song, std::move(step)));
-        ASSERT_TRUE(f.history->Undo(f.song)); // the clip goes back into the step
-    }
-    // Only the last step is in the tail now; the first was discarded by the second submission.
+    ASSERT_TRUE(f.SubmitClip("kept.wav", StepKeepClipFiles));
+    ASSERT_TRUE(f.history->Undo(f.song)); // the clip goes back into the step
     std::vector<std::string> names;
     f.history->ForEachHeldClip([&](AudioClip& clip) { names.push_back(clip.fileName); });
     EXPECT_TRUE(names.empty());
@@ -394,12 +312,6 @@ TEST(UndoHistory, HeldClipsAreVisitedExceptThoseThatShareFiles)
     f.history->ForEachHeldClip([&](AudioClip& clip) { names.push_back(clip.fileName); });
     EXPECT_EQ(names, std::vector<std::string>{"kept.wav"}) << "held by the delete step, which may not keep files";
 }
-
-} // namespace
-} // namespace cantivo::test
-
-namespace cantivo::test {
-namespace {
 
 class ForeignHistory final : public SongHistory {
   public:

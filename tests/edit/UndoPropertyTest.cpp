@@ -15,13 +15,6 @@ namespace {
 
 constexpr CompareOptions AfterUndo{true, false};
 
-std::string Kinds(uint32_t kinds)
-{
-    std::ostringstream out;
-    out << "kinds 0x" << std::hex << kinds;
-    return out.str();
-}
-
 TEST(UndoProperty, UndoAfterRedoRestoresAndRedoAfterUndoReapplies)
 {
     for (uint32_t seed = 1; seed <= 80; ++seed) {
@@ -34,15 +27,15 @@ TEST(UndoProperty, UndoAfterRedoRestoresAndRedoAfterUndoReapplies)
 
         for (int k = 0; k < 10; ++k) {
             std::unique_ptr<UndoStep> step = RandomStep(song, random);
-            const std::string where =
-                "seed " + std::to_string(seed) + " step " + std::to_string(k) + " " + Kinds(step->kinds);
-            ASSERT_TRUE(history.SubmitStep(song, std::move(step))) << where;
+            std::ostringstream where;
+            where << "seed " << seed << " step " << k << " kinds 0x" << std::hex << step->kinds;
+            ASSERT_TRUE(history.SubmitStep(song, std::move(step))) << where.str();
             const SongState edited = Capture(song);
 
-            ASSERT_TRUE(history.Undo(song)) << where;
-            ASSERT_EQ(Difference(states.back(), Capture(song), AfterUndo), "") << where << " (undo)";
-            ASSERT_TRUE(history.Redo(song)) << where;
-            ASSERT_EQ(Difference(edited, Capture(song)), "") << where << " (redo)";
+            ASSERT_TRUE(history.Undo(song)) << where.str();
+            ASSERT_EQ(Difference(states.back(), Capture(song), AfterUndo), "") << where.str() << " (undo)";
+            ASSERT_TRUE(history.Redo(song)) << where.str();
+            ASSERT_EQ(Difference(edited, Capture(song)), "") << where.str() << " (redo)";
             states.push_back(edited);
         }
 
@@ -59,8 +52,8 @@ TEST(UndoProperty, UndoAfterRedoRestoresAndRedoAfterUndoReapplies)
     }
 }
 
-// Larger songs, steps that touch many events at once: the one-pass list rebuilding must keep every
-// event where it belongs.
+// Larger songs, steps that move many events at once: the one-pass list rebuilding must keep every
+// event where it belongs, in time order.
 TEST(UndoProperty, StepsOverManyEventsRoundTrip)
 {
     for (uint32_t seed = 100; seed < 110; ++seed) {
@@ -73,13 +66,12 @@ TEST(UndoProperty, StepsOverManyEventsRoundTrip)
 
         auto step = std::make_unique<UndoStep>(StepEvents, "Move events");
         AddEventChanges(*step, song, random, false);
-        // Move a share of every track's events by a random amount, placed by time again.
+        const std::vector<EventRef> removed = step->events.RemoveRefs();
         for (int number = 1; number + 1 < static_cast<int>(song.tracks.size()); ++number) {
             const Track& track = *song.tracks[static_cast<size_t>(number)];
             for (size_t i = 0; i < track.events.size(); i += 3) {
                 const EventRef ref = MakeEventRef(number, static_cast<uint32_t>(i));
-                if (std::find(step->events.RemoveRefs().begin(), step->events.RemoveRefs().end(), ref) !=
-                    step->events.RemoveRefs().end())
+                if (std::find(removed.begin(), removed.end(), ref) != removed.end())
                     continue;
                 SongEvent moved = track.events[i];
                 moved.time = std::max(0, moved.time + random.Int(-500, 500));
