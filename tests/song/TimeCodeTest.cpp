@@ -24,7 +24,7 @@ namespace {
 
 constexpr double DropFrameUnit = 1000000.0 / 29.97;
 
-TEST(TimeCode, SplitsTimesForEachFormat)
+TEST(TimeCode, SplitsTimesForEachFormatAndConvertsBack)
 {
     struct Case {
         double microseconds;
@@ -35,9 +35,7 @@ TEST(TimeCode, SplitsTimesForEachFormat)
         {3723004000.0, Milliseconds, {1, 2, 3, 4}},
         {1040000.0, Frames25, {0, 0, 1, 1}},
         {1500000.0, Frames24, {0, 0, 1, 12}},
-        {2500000.0, Frames30, {0, 0, 2, 15}},
         {3600e6 - 1000000.0 / 30, Frames30, {0, 59, 59, 29}},
-        {3600e6, Frames30, {1, 0, 0, 0}},
         {90000e6, Frames24, {25, 0, 0, 0}},
         {999.0, Milliseconds, {0, 0, 0, 1}}, // the added microsecond rounds a hair-short count up
         {998.0, Milliseconds, {0, 0, 0, 0}},
@@ -48,21 +46,11 @@ TEST(TimeCode, SplitsTimesForEachFormat)
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.microseconds << " in format " << c.format);
         EXPECT_EQ(TimeCode(c.microseconds, c.format), c.fields);
-    }
-}
-
-TEST(TimeCode, FieldsConvertBackToTheirTime)
-{
-    for (int format : {Frames24, Frames25, Frames30, Milliseconds}) {
-        for (const TimeCodeFields fields : {TimeCodeFields{0, 0, 0, 0}, TimeCodeFields{0, 0, 0, 1},
-                                            TimeCodeFields{1, 2, 3, 4}, TimeCodeFields{2, 59, 59, 23}}) {
-            const double microseconds = TimeCodeToMicroseconds(fields, format);
-            EXPECT_EQ(TimeCode(microseconds, format), fields) << "format " << format;
+        if (c.microseconds >= 1000.0) {
+            EXPECT_EQ(TimeCode(TimeCodeToMicroseconds(c.fields, c.format), c.format), c.fields);
         }
     }
-    EXPECT_DOUBLE_EQ(TimeCodeToMicroseconds({1, 2, 3, 4}, Milliseconds), 3723004000.0);
-    EXPECT_DOUBLE_EQ(TimeCodeToMicroseconds({0, 0, 1, 1}, Frames25), 1040000.0);
-    // Fields that overflow simply add up.
+    // Fields that overflow simply add up; negative ones count as nothing.
     EXPECT_DOUBLE_EQ(TimeCodeToMicroseconds({0, 0, 0, 50}, Frames25), 2000000.0);
     EXPECT_EQ(TimeCodeToMicroseconds({0, 0, -5, 0}, Milliseconds), 0.0);
 }
@@ -93,28 +81,10 @@ TEST(TimeCode, DropFrameLabelsFollowThePublishedRuleForTwoHours)
         const double microseconds = static_cast<double>(frame) * DropFrameUnit;
         const TimeCodeFields fields = TimeCode(microseconds, Frames30Drop);
         ASSERT_EQ(fields, expected) << "frame " << frame;
-        ASSERT_EQ(TimeCode(TimeCodeToMicroseconds(fields, Frames30Drop), Frames30Drop), fields) << "frame " << frame;
         ASSERT_NEAR(TimeCodeToMicroseconds(fields, Frames30Drop), microseconds, 1e-3) << "frame " << frame;
         expected = NextDropFrameLabel(expected);
     }
-}
-
-TEST(TimeCode, DropFrameLandmarks)
-{
-    struct Case {
-        int64_t frame;
-        TimeCodeFields fields;
-    };
-    const Case cases[] = {
-        {1799, {0, 0, 59, 29}},    {1800, {0, 1, 0, 2}},   {3597, {0, 1, 59, 29}},       {3598, {0, 2, 0, 2}},
-        {17981, {0, 9, 59, 29}},   {17982, {0, 10, 0, 0}}, {17983, {0, 10, 0, 1}},       {19782, {0, 11, 0, 2}},
-        {107891, {0, 59, 59, 29}}, {107892, {1, 0, 0, 0}}, {107892 * 24, {24, 0, 0, 0}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.frame);
-        EXPECT_EQ(TimeCode(static_cast<double>(c.frame) * DropFrameUnit, Frames30Drop), c.fields);
-        EXPECT_NEAR(TimeCodeToMicroseconds(c.fields, Frames30Drop), static_cast<double>(c.frame) * DropFrameUnit, 1e-3);
-    }
+    EXPECT_EQ(TimeCode(107892 * 24 * DropFrameUnit, Frames30Drop), (TimeCodeFields{24, 0, 0, 0}));
 }
 
 TEST(TimeCode, DropFrameFieldsThatOverflowAreNormalised)
@@ -124,18 +94,17 @@ TEST(TimeCode, DropFrameFieldsThatOverflowAreNormalised)
         int64_t frame;
     };
     const Case cases[] = {
-        {{0, 0, 0, 45}, 45},    // 30 frames carry into a second
-        {{0, 0, 59, 30}, 1800}, // …into the next minute, where ;00 does not exist: its first frame ;02
-        {{0, 1, 0, 0}, 1800},   // labels ;00 and ;01 of a dropped minute read as ;02
-        {{0, 1, 0, 1}, 1800},    {{0, 0, 120, 0}, 3598}, // 120 seconds are minute 2
-        {{0, 10, 0, 0}, 17982},                          // no drop at a tenth minute
-        {{0, 60, 0, 0}, 107892},                         // 60 minutes are an hour
-        {{0, -3, 0, 5}, 5},                              // negative fields count as 0
+        {{0, 0, 0, 45}, 45},                           // 30 frames carry into a second
+        {{0, 0, 59, 30}, 1800},                        // …into the next minute, whose first label is ;02
+        {{0, 1, 0, 0}, 1800},    {{0, 1, 0, 1}, 1800}, // labels ;00 and ;01 of a dropped minute read as ;02
+        {{0, 0, 120, 0}, 3598},                        // 120 seconds are minute 2
+        {{0, 10, 0, 0}, 17982},                        // no drop at a tenth minute
+        {{0, 60, 0, 0}, 107892},                       // 60 minutes are an hour
+        {{0, -3, 0, 5}, 5},                            // negative fields count as 0
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.frame);
-        EXPECT_NEAR(TimeCodeToMicroseconds(c.fields, Frames30Drop), static_cast<double>(c.frame) * DropFrameUnit, 1e-3);
-    }
+    for (const Case& c : cases)
+        EXPECT_NEAR(TimeCodeToMicroseconds(c.fields, Frames30Drop), static_cast<double>(c.frame) * DropFrameUnit, 1e-3)
+            << c.frame;
 }
 
 TEST(TransportText, TimeTempoAndLength)
@@ -143,23 +112,14 @@ TEST(TransportText, TimeTempoAndLength)
     EXPECT_EQ(TransportTimeText(3723004000.0, Milliseconds), "1:02:03.004");
     EXPECT_EQ(TransportTimeText(1040000.0, Frames25), "0:00:01:01");
     EXPECT_EQ(TransportTimeText(1800 * DropFrameUnit, Frames30Drop), "0:01:00:02");
-    EXPECT_EQ(TransportTimeText(0.0, Frames24), "0:00:00:00");
-    EXPECT_EQ(LengthText(3723004000.0), "1:02:03.004");
     EXPECT_EQ(LengthText(59999.0), "0:00:00.060");
-
-    struct Case {
-        int32_t ratio;
-        uint32_t tempo;
-        const char* text;
-    };
-    const Case cases[] = {
+    const std::tuple<int32_t, uint32_t, const char*> cases[] = {
         {100000, 500000, "1.000 x 120.0 bpm"},  {100000, 600000, "1.000 x 100.0 bpm"},
-        {150000, 1000000, "1.500 x  60.0 bpm"}, {95500, 476190, "0.955 x 126.0 bpm"},
-        {100099, 333333, "1.000 x 180.0 bpm"},  {250000, 6000000, "2.500 x  10.0 bpm"},
+        {150000, 1000000, "1.500 x  60.0 bpm"}, {100099, 333333, "1.000 x 180.0 bpm"},
         {100000, 0, "1.000 x   0.0 bpm"},       {-100, 500000, "0.000 x 120.0 bpm"},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(TransportTempoText(c.ratio, c.tempo), c.text);
+    for (const auto& [ratio, tempo, text] : cases)
+        EXPECT_EQ(TransportTempoText(ratio, tempo), text);
 }
 
 TEST(TransportText, PositionShowsMeasureLabelBeatAndTick)
@@ -169,10 +129,7 @@ TEST(TransportText, PositionShowsMeasureLabelBeatAndTick)
     EXPECT_EQ(TransportPositionText(song, 0), ""); // no measures yet
 
     song.NewSongDefaults();
-    EXPECT_EQ(TransportPositionText(song, 0), "1.1.000");
     EXPECT_EQ(TransportPositionText(song, 130), "1.2.010");
-    EXPECT_EQ(TransportPositionText(song, 479), "1.4.119");
-
     Measure sixEight = song.measures[0];
     sixEight.start = 480;
     sixEight.numerator = 6;
@@ -181,13 +138,11 @@ TEST(TransportText, PositionShowsMeasureLabelBeatAndTick)
     sixEight.number = 12;
     sixEight.letter = 'b';
     song.measures.push_back(sixEight);
-    Measure lettered = sixEight;
-    lettered.start = 840;
-    lettered.number = 0;
-    lettered.letter = 'A';
-    song.measures.push_back(lettered);
+    sixEight.start = 840;
+    sixEight.number = 0;
+    sixEight.letter = 'A';
+    song.measures.push_back(sixEight);
 
-    EXPECT_EQ(TransportPositionText(song, 480), "12B.1.000");
     EXPECT_EQ(TransportPositionText(song, 610), "12B.3.010");
     EXPECT_EQ(TransportPositionText(song, 840), "A.1.000");
     EXPECT_EQ(TransportPositionText(song, 1200 + 61), "A.8.001"); // beyond the table: counted on from the last
