@@ -556,23 +556,69 @@ bool ParseConductor(Song& song, const ConductorOptions& options)
 
 // ---- User tracks ----
 
-// The controller destination record the program writes for a track: F0 7F 7F 09 01|03 channel ...
-// F7. A standard file's message of that family has a length after F0, so its fourth byte differs.
-bool ReadDestinationRecord(Track& track, const uint8_t* d, uint32_t length)
+// What a first pass over a user track's chunk tells before its events are read.
+struct TrackSurvey {
+    size_t storedEvents = 0; // an upper bound of the events kept
+    // The settings carry ProgramMeta 40: the track's initial values are in its marked blocks alone.
+    bool marked = false;
+    // For a track without the marker, the output channel the reading rules give it: the first note's,
+    // else that of the last program change or controller (or of a channel prefix at tick 0), −1 when
+    // nothing names one. Known before reading, so only messages on that channel fold into the track's
+    // initial values, which always go out on the output channel.
+    int outputChannel = -1;
+};
+
+TrackSurvey SurveyTrack(const Track& track)
 {
-    if (length < 6 || d[3] != 9 || (d[4] != 1 && d[4] != 3))
+    TrackSurvey survey;
+    RawReadState state;
+    StartReadingImage(track.image, state);
+    RawEvent event;
+    bool noteSeen = false;
+    while (NextRaw(track.image.data(), track.image.size(), state, event)) {
+        const uint8_t type = event.status & 0xF0;
+        const bool noteOff = type == 0x80 || (type == 0x90 && event.data2 == 0);
+        if (!noteOff)
+            ++survey.storedEvents;
+        if (type == 0x90 && !noteOff) {
+            if (!noteSeen)
+                survey.outputChannel = event.status & 0x0F;
+            noteSeen = true;
+        } else if ((type == 0xB0 || type == 0xC0) && !noteSeen) {
+            survey.outputChannel = event.status & 0x0F;
+        } else if (event.status == 0xFF && event.data1 == 0x20 && event.length >= 1 && event.time == 0 && !noteSeen) {
+            survey.outputChannel = event.data[0] & 0x0F;
+        } else if (event.time == 0 && IsProgramMeta(event) && event.data[2] == MarkedTrackSubtype) {
+            survey.marked = true;
+        }
+    }
+    return survey;
+}
+
+// The controller destination record: F0, [length,] 7F, device, 09, 01 (channel pressure) or 03
+// (controller), channel, [controller,] (parameter, range) pairs, F7. Older saves wrote it without the
+// length; `lengthByte` says whether one follows F0 (a standard message, one byte at these sizes).
+// With `apply` the ranges set the track's destinations.
+bool ReadDestinationRecord(Track& track, const uint8_t* d, uint32_t length, bool lengthByte, bool apply)
+{
+    const uint32_t skip = lengthByte ? 1 : 0;
+    if (length < 6 + skip || d[3 + skip] != 9 || (d[4 + skip] != 1 && d[4 + skip] != 3))
         return false;
+    if (lengthByte && (d[1] >= 0x80 || d[2] != 0x7F))
+        return false;
+    if (!apply)
+        return true;
     const uint32_t end = length - 1; // the closing F7
-    uint32_t at = 6;
+    uint32_t at = 6 + skip;
     int group = 0;
-    if (d[4] == 3) {
+    if (d[4 + skip] == 3) {
         group = 12;
         if (at < end)
-            track.destinationController = d[at++];
+            track.destinationController = d[at++] & 0x7F;
     }
     for (; at + 1 < end; at += 2)
         if (d[at] < 6)
-            track.destinations[static_cast<size_t>(group + d[at])] = d[at + 1];
+            track.destinations[static_cast<size_t>(group + d[at])] = d[at + 1] & 0x7F;
     return true;
 }
 
@@ -594,6 +640,18 @@ int ParameterSlotOf(int32_t rpn)
     return -1;
 }
 
+// A 14-bit value with its high or low 7 bits replaced; an unset value (−1) starts from 0.
+int32_t WithBits(int32_t value, int32_t bits, bool high)
+{
+    const int32_t current = value < 0 ? 0 : value;
+    return high ? (current & 0x7F) | bits << 7 : (current & ~0x7F) | bits;
+}
+
+// Reads a user track. Two layouts: a track this program saved carries ProgramMeta 40 and announces each
+// initial block with ProgramMeta 41 and the count of its items; the first block gives the initial values
+// and every other program change, controller and parameter stays an event as written. Any other track
+// (another program's, or one saved before the marking) folds its first program and controllers on its
+// output channel, and registered parameters before its first note, into its initial values.
 class TrackParser {
   public:
     explicit TrackParser(Track& track) : track_(track), open_(0) {}
@@ -601,13 +659,22 @@ class TrackParser {
     void Run()
     {
         Track& track = track_;
+        const TrackSurvey survey = SurveyTrack(track);
+        marked_ = survey.marked;
+        if (!marked_ && survey.outputChannel >= 0)
+            track.outputChannel = survey.outputChannel;
         track.name = "(Untitled)";
         track.end = 0;
+        track.initial.fill(-1);
+        track.initialParameters.fill(-1);
+        track.destinations.fill(-1);
+        track.destinationController = -1;
         track.events.clear();
         track.events.shrink_to_fit();
-        track.events.reserve(CountStoredEvents(track));
+        track.events.reserve(survey.storedEvents);
         open_ = OpenNotes(track.events.capacity());
         lastValue_.fill(-1);
+        bank_.fill(-1);
         StartReadingImage(track.image, track.reading);
         RawEvent event;
         const uint8_t* image = track.image.data();
@@ -615,6 +682,15 @@ class TrackParser {
         while (NextRaw(image, imageSize, track.reading, event)) {
             UndoOffsets(event);
             track.end = std::max(track.end, event.time);
+            justAfterMarker_ = markerRead_;
+            markerRead_ = false;
+            if (blockItemsLeft_ > 0) {
+                if (event.time == blockTime_ && BlockItem(event)) {
+                    --blockItemsLeft_;
+                    continue;
+                }
+                blockItemsLeft_ = 0;
+            }
             Handle(event);
         }
     }
@@ -637,13 +713,11 @@ class TrackParser {
                 static_cast<int32_t>(std::clamp<int64_t>(int64_t{event.time} - track_.timeOffset, 0, LastTick));
     }
 
-    void SetChannelBeforeFirstNote(uint8_t status)
-    {
-        if (!noteSeen_)
-            track_.outputChannel = status & 0x0F;
-    }
-
     void Keep(const SongEvent& event) { track_.events.push_back(event); }
+
+    // Only the output channel's first program and controllers are the track's sound: a message for
+    // another channel folded into the initial values would move to the output channel.
+    bool MayFold(uint8_t channel) const { return !marked_ && !noteSeen_ && channel == track_.outputChannel; }
 
     void Handle(const RawEvent& event)
     {
@@ -652,7 +726,8 @@ class TrackParser {
         switch (type) {
         case 0x90:
             if (event.data2 > 0) {
-                if (!noteSeen_)
+                // In a plain track the survey has already taken this channel.
+                if (!noteSeen_ && marked_ && !channelNamed_)
                     track_.outputChannel = channel;
                 noteSeen_ = true;
                 open_.Open(channel, event.data1, static_cast<int32_t>(track_.events.size()));
@@ -672,36 +747,93 @@ class TrackParser {
             ProgramChange(event);
             return;
         case 0xB0:
-            SetChannelBeforeFirstNote(event.status);
             Controller(event);
             return;
         default:
             break;
         }
         if (event.status == 0xF0) {
-            if (!ReadDestinationRecord(track_, event.data, event.length))
+            // A saved track writes its destination records only inside its initial blocks.
+            if (marked_ || !ReadDestinationRecord(track_, event.data, event.length, false, true))
                 Keep(SongEvent::Sysex(event.time, event.data, event.length));
             return;
         }
         Meta(event);
     }
 
+    // One item of a marked initial block: false when the event is no block item (the block then ends
+    // and the event is read as usual). Only the first block sets the initial values; the later ones
+    // repeat them, but their selections stand for the events after them.
+    bool BlockItem(const RawEvent& event)
+    {
+        const uint8_t type = event.status & 0xF0;
+        const uint8_t channel = event.status & 0x0F;
+        if (event.status == 0xF0)
+            return ReadDestinationRecord(track_, event.data, event.length, true, applyBlock_) ||
+                   ReadDestinationRecord(track_, event.data, event.length, false, applyBlock_);
+        if (type == 0xC0) {
+            if (applyBlock_)
+                track_.initial[InitPatch] = event.data1;
+            return true;
+        }
+        if (type != 0xB0)
+            return false;
+        const int32_t value = event.data2;
+        switch (event.data1) {
+        case 0:
+        case 32:
+            bank_[channel] = WithBits(bank_[channel], value, event.data1 == 0);
+            if (applyBlock_)
+                track_.initial[InitBank] = WithBits(track_.initial[InitBank], value, event.data1 == 0);
+            return true;
+        case 101:
+        case 100:
+            rpn_ = WithBits(rpn_, value, event.data1 == 101);
+            nrpn_ = NoParameter;
+            return true;
+        case 6:
+        case 38: {
+            const int slot = ParameterSlotOf(rpn_);
+            if (slot < 0 || nrpn_ != NoParameter)
+                return false;
+            if (applyBlock_) {
+                int32_t& initial = track_.initialParameters[static_cast<size_t>(slot)];
+                initial = WithBits(initial, value, event.data1 == 6);
+            }
+            return true;
+        }
+        default: {
+            const int slot = InitialSlotOf(event.data1);
+            if (slot < 0)
+                return false;
+            if (applyBlock_)
+                track_.initial[static_cast<size_t>(slot)] = value;
+            return true;
+        }
+        }
+    }
+
     void ProgramChange(const RawEvent& event)
     {
-        SetChannelBeforeFirstNote(event.status);
         const int32_t program = event.data1;
+        // The bank selected on the program's channel; −1 when none was, and then none is written back.
+        const int32_t bank = bank_[event.status & 0x0F];
+        SongEvent change = SongEvent::Short(event.time, event.status, event.data1);
+        change.length = bank;
+        if (marked_) {
+            Keep(change);
+            return;
+        }
         // Only a program chosen before the track plays its first note is the track's sound; a later
         // first program change is a change in the music and stays an event.
-        if (track_.initial[InitPatch] < 0 && !noteSeen_) {
+        if (track_.initial[InitPatch] < 0 && MayFold(event.status & 0x0F)) {
             track_.initial[InitPatch] = program;
-            track_.initial[InitBank] = bank_;
-        } else if (program != lastProgram_ || bank_ != lastBank_) {
-            SongEvent change = SongEvent::Short(event.time, event.status, event.data1);
-            change.length = bank_;
+            track_.initial[InitBank] = bank;
+        } else if (program != lastProgram_ || bank != lastBank_) {
             Keep(change);
         }
         lastProgram_ = program;
-        lastBank_ = bank_;
+        lastBank_ = bank;
     }
 
     // The track's last event if it is a parameter event of the given kind and number.
@@ -728,10 +860,9 @@ class TrackParser {
         if (rpn_ == NoParameter)
             return;
         const int slot = ParameterSlotOf(rpn_);
-        if (slot >= 0 && !noteSeen_) {
+        if (slot >= 0 && !noteSeen_ && !marked_) {
             int32_t& value = track_.initialParameters[static_cast<size_t>(slot)];
-            const int32_t current = value < 0 ? 0 : value;
-            value = low ? (current & ~0x7F) | data : (current & 0x7F) | data << 7;
+            value = WithBits(value, data, !low);
             return;
         }
         if (!low) {
@@ -746,27 +877,20 @@ class TrackParser {
     {
         const int controller = event.data1;
         const int32_t value = event.data2;
+        const uint8_t channel = event.status & 0x0F;
         switch (controller) {
         case 0:
-            bank_ = (bank_ & 0x7F) | value << 7;
-            return;
         case 32:
-            bank_ = (bank_ & ~0x7F) | value;
+            bank_[channel] = WithBits(bank_[channel], value, controller == 0);
             return;
         case 99:
-            nrpn_ = (nrpn_ & 0x7F) | value << 7;
-            rpn_ = NoParameter;
-            return;
         case 98:
-            nrpn_ = (nrpn_ & ~0x7F) | value;
+            nrpn_ = WithBits(nrpn_, value, controller == 99);
             rpn_ = NoParameter;
             return;
         case 101:
-            rpn_ = (rpn_ & 0x7F) | value << 7;
-            nrpn_ = NoParameter;
-            return;
         case 100:
-            rpn_ = (rpn_ & ~0x7F) | value;
+            rpn_ = WithBits(rpn_, value, controller == 101);
             nrpn_ = NoParameter;
             return;
         case 6:
@@ -787,11 +911,11 @@ class TrackParser {
         default:
             break;
         }
-        const int slot = InitialSlotOf(controller);
+        const int slot = marked_ ? -1 : InitialSlotOf(controller);
         if (slot >= 0) {
             int32_t& last = lastValue_[static_cast<size_t>(slot)];
             // As for programs: a value set before the first note is the track's setting.
-            if (track_.initial[static_cast<size_t>(slot)] < 0 && !noteSeen_)
+            if (track_.initial[static_cast<size_t>(slot)] < 0 && MayFold(channel))
                 track_.initial[static_cast<size_t>(slot)] = value;
             else if (value != last)
                 Keep(SongEvent::Short(event.time, event.status, event.data1, event.data2));
@@ -807,7 +931,8 @@ class TrackParser {
         const uint32_t length = event.length;
         switch (event.data1) {
         case 0x01:
-            if (event.time == 0 && track_.name == "(Untitled)") {
+            // A saved track always names itself with a name record, so its texts are all events.
+            if (!marked_ && event.time == 0 && track_.name == "(Untitled)") {
                 track_.name = TextFrom(d, length, TextLimit);
                 return;
             }
@@ -820,6 +945,15 @@ class TrackParser {
             Keep(SongEvent::Clip(event.time, std::move(clip)));
             return;
         }
+        case 0x20:
+            // The channel prefix right after the marker is the encoder's record of the output channel;
+            // any other is an event (in a plain track the survey has read it).
+            if (justAfterMarker_ && length >= 1) {
+                track_.outputChannel = d[0] & 0x0F;
+                channelNamed_ = true;
+                return;
+            }
+            break;
         case 0x21:
             if (event.time == 0 && length >= 1)
                 track_.outputPort = std::min<int32_t>(d[0], 15);
@@ -840,6 +974,19 @@ class TrackParser {
         const uint8_t* d = event.data;
         const uint32_t length = event.length;
         const uint8_t subtype = d[2];
+        if (subtype == MarkedTrackSubtype) {
+            markerRead_ = marked_;
+            return true;
+        }
+        if (subtype == InitialBlockSubtype) {
+            if (marked_ && length >= 4) {
+                blockItemsLeft_ = d[3];
+                blockTime_ = event.time;
+                applyBlock_ = !blockSeen_;
+                blockSeen_ = true;
+            }
+            return true;
+        }
         if (subtype != 0 && (subtype < 30 || subtype > 39))
             return false;
         // Records too short for their values carry nothing to apply.
@@ -907,13 +1054,25 @@ class TrackParser {
 
     Track& track_;
     OpenNotes open_;
+    bool marked_ = false;
     bool noteSeen_ = false;
-    int32_t bank_ = 0;
+    // The bank selected on each channel, −1 until a bank select is seen there.
+    std::array<int32_t, 16> bank_{};
     int32_t rpn_ = NoParameter;
     int32_t nrpn_ = NoParameter;
     int32_t lastProgram_ = -1;
     int32_t lastBank_ = -1;
     std::array<int32_t, InitialSlotCount> lastValue_{};
+    // Marked tracks: the marker was the event just read (`markerRead_`) or the one before this
+    // (`justAfterMarker_`); the channel prefix after it named the output channel.
+    bool markerRead_ = false;
+    bool justAfterMarker_ = false;
+    bool channelNamed_ = false;
+    // The initial block being read: items still to come, its tick, whether it sets the values.
+    uint32_t blockItemsLeft_ = 0;
+    int32_t blockTime_ = 0;
+    bool applyBlock_ = false;
+    bool blockSeen_ = false;
 };
 
 // ---- Whole song ----
@@ -968,6 +1127,10 @@ void SplitByChannel(Song& song)
             conductor->events.push_back(std::move(event));
             continue;
         }
+        // The bank selects are still controller events of their own, so a program change carries no
+        // bank: encoding it with one would add bank selects the file never had.
+        if (event.Type() == 0xC0)
+            event.length = -1;
         const size_t number = event.Channel() + 1u;
         while (song.tracks.size() <= number) {
             auto track = std::make_unique<Track>();
@@ -980,7 +1143,8 @@ void SplitByChannel(Song& song)
     song.tracks[0] = std::move(conductor);
     for (int number = static_cast<int>(song.tracks.size()) - 1; number >= 1; --number) {
         Track& track = *song.tracks[static_cast<size_t>(number)];
-        EncodeTrack(track, -1, number);
+        // Plain: the channel track reads back like a track of another program's format-1 file.
+        EncodeTrack(track, -1, number, InitialMarking::Plain);
         TrackParser(track).Run();
     }
     char text[600];

@@ -26,7 +26,8 @@ void Song::UpdateSongEnd(int which)
                     event.length = MicrosecondsToTicks(start + clip->lengthMs * 1000.0) - event.time;
                 }
             }
-            track.reSendTimes.clear();
+            // Alone in its group: its initial volume and pan, which the audio mix follows, go at 0.
+            ComputeReSendTimes(*this, number, samePort);
             track.encodedMark = true;
             EncodeTrack(track, interval, number);
         } else if (!track.encodedMark && (which == AllTracks || which == number)) {

@@ -19,11 +19,18 @@ constexpr int64_t Never = std::numeric_limits<int64_t>::max();
 // A damaged file can put an event near tick 2^31; snapshots beyond this many blocks (73 hours at
 // 120 bpm, whatever the timebase) are not kept, so such a file cannot exhaust memory.
 constexpr size_t MaxSnapshotBlocks = size_t{1} << 16;
+// Nor can a file whose every block carries the largest state (2096 last messages and 2048 sounding
+// notes): snapshots stop once their messages and notes together pass this count (about 32 MB). A real
+// song stays far below it: an hour holds some 900 blocks of a few dozen messages each.
+constexpr size_t MaxSnapshotEntries = size_t{1} << 22;
 
 // Slots of the channel state a snapshot carries: controllers per channel and number, then program
 // change, channel pressure and pitch bend per channel.
 constexpr int ControllerSlots = 16 * 128;
 constexpr int ChannelStateSlots = ControllerSlots + 3 * 16;
+// A key sounds at most once per channel on the wire, so a snapshot holds at most one note per channel
+// and key, whatever a file stacks there.
+constexpr int NoteSlots = 16 * 128;
 
 // Initial controllers in the order the initial block sends them, as slots of Track::initial.
 constexpr std::array<InitialSlot, 14> InitialBlockControllers = {
@@ -73,11 +80,12 @@ size_t VarLenSize(uint32_t value)
 
 class Encoder {
   public:
-    Encoder(Track& track, int32_t snapshotInterval, int trackNumber)
+    Encoder(Track& track, int32_t snapshotInterval, int trackNumber, InitialMarking marking)
         : track_(track), interval_(snapshotInterval), trackTag_(static_cast<uint32_t>(trackNumber & 0xFF) << 24),
-          channel_(static_cast<uint8_t>(track.outputChannel & 0x0F))
+          channel_(static_cast<uint8_t>(track.outputChannel & 0x0F)), marked_(marking == InitialMarking::Marked)
     {
         slotIndex_.fill(-1);
+        soundingCount_.fill(0);
     }
 
     void Run();
@@ -104,13 +112,21 @@ class Encoder {
     void PutChannelMessage(int32_t time, uint8_t status, uint8_t data1, uint8_t data2, int dataBytes);
     void PutMeta(int32_t time, uint8_t type, const uint8_t* data, size_t size);
     void PutProgramMeta(int32_t time, uint8_t subtype, std::initializer_list<uint8_t> values);
+    void PutController(int32_t time, uint8_t controller, uint8_t value, uint8_t channel)
+    {
+        PutChannelMessage(time, static_cast<uint8_t>(0xB0 | channel), controller, value, 2);
+    }
     void PutController(int32_t time, uint8_t controller, uint8_t value)
     {
-        PutChannelMessage(time, static_cast<uint8_t>(0xB0 | channel_), controller, value, 2);
+        PutController(time, controller, value, channel_);
     }
 
     // ---- the parts of a track ----
     void PutSettings();
+    bool FirstNoteGivesTheChannel() const;
+    // An audio track has no sounds to choose; its block carries only what the audio mix follows.
+    bool SendsProgram() const { return !track_.IsAudio(); }
+    int InitialBlockItems() const;
     void PutInitialBlock(int32_t time);
     void PutDestinationMessage(int32_t time, uint8_t subtype, const int32_t* ranges, int controller);
     void PutEvent(const SongEvent& event);
@@ -124,12 +140,15 @@ class Encoder {
     // as clipped; an initial block moved up to 0 loses nothing.
     int32_t Shifted(int64_t time, bool flagClipping = true);
     void RecordChannelState(uint8_t status, uint8_t data1, uint8_t data2);
+    void NoteStarted(uint32_t message, uint32_t order);
+    void NoteEnded(uint32_t message);
     void StoreSnapshot(uint32_t position, int32_t time);
 
     Track& track_;
     const int32_t interval_;
     const uint32_t trackTag_;
     const uint8_t channel_;
+    const bool marked_;
 
     std::vector<uint8_t> buffer_;
     size_t size_ = 0;
@@ -147,9 +166,15 @@ class Encoder {
     // Snapshot state: the last channel message of each slot, in the order the slots were first met.
     std::array<int32_t, ChannelStateSlots> slotIndex_;
     std::vector<SnapshotMessage> lastMessages_;
-    std::vector<PendingNoteOff> soundingScratch_;
+    // The sounding notes per channel and key: how many, and the latest note-on with its write order.
+    // `soundingSlots_` lists the slots with a count, in no order.
+    std::array<uint32_t, NoteSlots> soundingCount_;
+    std::array<PendingNoteOff, NoteSlots> latestNoteOn_;
+    std::vector<uint16_t> soundingSlots_;
+    std::vector<uint16_t> soundingScratch_;
     int64_t nextBlockStart_ = 0;
     size_t blockCount_ = 0;
+    size_t snapshotEntries_ = 0;
 };
 
 void Encoder::PutVarLen(uint32_t value)
@@ -186,11 +211,14 @@ void Encoder::BeginItem(int32_t time, size_t size)
     const auto delta = static_cast<uint32_t>(time - lastTime_);
     const size_t deltaSize = VarLenSize(delta);
     if (time >= nextBlockStart_) [[unlikely]] {
-        while (interval_ > 0 && time >= nextBlockStart_ && blockCount_ < MaxSnapshotBlocks) {
+        const size_t entries = lastMessages_.size() + soundingSlots_.size();
+        while (interval_ > 0 && time >= nextBlockStart_ && blockCount_ < MaxSnapshotBlocks &&
+               snapshotEntries_ + entries <= MaxSnapshotEntries) {
             StoreSnapshot(static_cast<uint32_t>(size_ + deltaSize), time);
+            snapshotEntries_ += entries;
             nextBlockStart_ += interval_;
         }
-        if (interval_ <= 0 || blockCount_ >= MaxSnapshotBlocks)
+        if (interval_ <= 0 || time >= nextBlockStart_)
             nextBlockStart_ = Never;
     }
     Ensure(deltaSize + size);
@@ -263,6 +291,25 @@ void Encoder::RecordChannelState(uint8_t status, uint8_t data1, uint8_t data2)
     }
 }
 
+void Encoder::NoteStarted(uint32_t message, uint32_t order)
+{
+    const auto slot = static_cast<uint16_t>((message & 0x0F) << 7 | ((message >> 8) & 0x7F));
+    if (soundingCount_[slot]++ == 0)
+        soundingSlots_.push_back(slot);
+    latestNoteOn_[slot] = {0, order, message};
+}
+
+void Encoder::NoteEnded(uint32_t message)
+{
+    const auto slot = static_cast<uint16_t>((message & 0x0F) << 7 | ((message >> 8) & 0x7F));
+    if (soundingCount_[slot] == 0 || --soundingCount_[slot] > 0)
+        return;
+    // At most 2048 slots sound at once, so the linear search stays short.
+    const auto found = std::find(soundingSlots_.begin(), soundingSlots_.end(), slot);
+    *found = soundingSlots_.back();
+    soundingSlots_.pop_back();
+}
+
 void Encoder::StoreSnapshot(uint32_t position, int32_t time)
 {
     auto& snapshots = track_.snapshots;
@@ -275,13 +322,13 @@ void Encoder::StoreSnapshot(uint32_t position, int32_t time)
     snapshot.itemTime = time;
     snapshot.runningStatus = runningStatus_;
     snapshot.lastMessages.assign(lastMessages_.begin(), lastMessages_.end());
-    // Sounding notes in the order they were struck; the heap keeps them in another order.
-    soundingScratch_.assign(pending_.begin(), pending_.end());
+    // One note per sounding channel and key, the latest struck there, in the order they were struck.
+    soundingScratch_.assign(soundingSlots_.begin(), soundingSlots_.end());
     std::sort(soundingScratch_.begin(), soundingScratch_.end(),
-              [](const PendingNoteOff& a, const PendingNoteOff& b) { return a.order < b.order; });
+              [this](uint16_t a, uint16_t b) { return latestNoteOn_[a].order < latestNoteOn_[b].order; });
     snapshot.soundingNotes.clear();
-    for (const PendingNoteOff& note : soundingScratch_)
-        snapshot.soundingNotes.push_back(note.message | trackTag_);
+    for (uint16_t slot : soundingScratch_)
+        snapshot.soundingNotes.push_back(latestNoteOn_[slot].message | trackTag_);
 }
 
 void Encoder::PutSettings()
@@ -313,11 +360,52 @@ void Encoder::PutSettings()
         PutProgramMeta(0, 38, {static_cast<uint8_t>(t.velocityOffset + 128)});
     if (t.play == 0)
         PutProgramMeta(0, 39, {0});
+    if (!marked_)
+        return;
+    PutProgramMeta(0, MarkedTrackSubtype, {});
+    // Right after the marker, so the reader knows it for the encoder's own: the standard channel
+    // prefix names the output channel whenever the first note does not (a track without notes, or
+    // one whose first note plays on another channel).
+    if (!FirstNoteGivesTheChannel())
+        PutMeta(0, 0x20, &channel_, 1);
+}
+
+bool Encoder::FirstNoteGivesTheChannel() const
+{
+    for (const SongEvent& event : track_.events)
+        if (event.IsNote() && !event.IsAudioClip())
+            return event.Channel() == channel_;
+    return false;
+}
+
+// The MIDI items of the initial block, for the count its marker carries.
+int Encoder::InitialBlockItems() const
+{
+    const Track& t = track_;
+    auto isSet = [](int32_t value) { return value >= 0; };
+    int items = 0;
+    for (ParameterSlot slot : InitialBlockParameters)
+        items += t.initialParameters[slot] >= 0 ? 4 : 0;
+    items += SendsProgram() && t.initial[InitBank] >= 0 ? 2 : 0;
+    items += SendsProgram() && t.initial[InitPatch] >= 0 ? 1 : 0;
+    for (InitialSlot slot : InitialBlockControllers)
+        items += t.initial[slot] >= 0 ? 1 : 0;
+    items += std::any_of(&t.destinations[0], &t.destinations[6], isSet) ? 1 : 0;
+    items += t.destinationController >= 0 || std::any_of(&t.destinations[12], &t.destinations[18], isSet) ? 1 : 0;
+    return items;
 }
 
 void Encoder::PutInitialBlock(int32_t time)
 {
     const Track& t = track_;
+    // The marker counts the items that follow: an event of the track at the same tick may look just
+    // like a block item.
+    if (marked_) {
+        const int items = InitialBlockItems();
+        if (items == 0)
+            return;
+        PutProgramMeta(time, InitialBlockSubtype, {static_cast<uint8_t>(items)});
+    }
     for (ParameterSlot slot : InitialBlockParameters) {
         const int32_t value = t.initialParameters[slot];
         if (value < 0)
@@ -329,11 +417,11 @@ void Encoder::PutInitialBlock(int32_t time)
         PutController(time, 38, static_cast<uint8_t>(value));
         selectedParameter_ = 1 << 16 | rpn;
     }
-    if (t.initial[InitBank] >= 0) {
+    if (SendsProgram() && t.initial[InitBank] >= 0) {
         PutController(time, 0, static_cast<uint8_t>(t.initial[InitBank] >> 7));
         PutController(time, 32, static_cast<uint8_t>(t.initial[InitBank]));
     }
-    if (t.initial[InitPatch] >= 0)
+    if (SendsProgram() && t.initial[InitPatch] >= 0)
         PutChannelMessage(time, static_cast<uint8_t>(0xC0 | channel_), static_cast<uint8_t>(t.initial[InitPatch]), 0,
                           1);
     for (InitialSlot slot : InitialBlockControllers) {
@@ -342,17 +430,28 @@ void Encoder::PutInitialBlock(int32_t time)
                           static_cast<uint8_t>(t.initial[slot]));
     }
     PutDestinationMessage(time, 0x01, &t.destinations[0], -1);
-    PutDestinationMessage(time, 0x03, &t.destinations[12], std::max(t.destinationController, 0));
+    PutDestinationMessage(time, 0x03, &t.destinations[12], t.destinationController);
 }
 
-// The controller destination setting message, written without the length a file's system-exclusive
-// event would carry: the reader recognises it by exactly this layout.
+// The universal controller destination setting message, as a standard system-exclusive event with its
+// length, so every MIDI file reader takes it; inside a marked initial block the reader knows it for the
+// track's destination setting.
+// `controller` is −1 for the channel-pressure message, which names none; the controller message is
+// written when it names a controller or sets a range.
 void Encoder::PutDestinationMessage(int32_t time, uint8_t subtype, const int32_t* ranges, int controller)
 {
-    if (std::none_of(ranges, ranges + 6, [](int32_t range) { return range >= 0; }))
+    const bool anyRange = std::any_of(ranges, ranges + 6, [](int32_t range) { return range >= 0; });
+    if (!anyRange && (subtype == 0x01 || controller < 0))
         return;
-    BeginItem(time, 7 + 12 + 1);
-    for (uint8_t byte : {uint8_t{0xF0}, uint8_t{0x7F}, uint8_t{0x7F}, uint8_t{0x09}, subtype, channel_})
+    if (subtype == 0x03)
+        controller = std::max(controller, 0);
+    int pairs = 0;
+    for (int parameter = 0; parameter < 6; ++parameter)
+        pairs += ranges[parameter] >= 0 ? 1 : 0;
+    // 7F 7F 09 subtype channel [controller] pairs F7: at most 19 bytes, so the length is one byte.
+    const auto length = static_cast<uint8_t>(5 + (controller >= 0 ? 1 : 0) + 2 * pairs + 1);
+    BeginItem(time, 2 + length);
+    for (uint8_t byte : {uint8_t{0xF0}, length, uint8_t{0x7F}, uint8_t{0x7F}, uint8_t{0x09}, subtype, channel_})
         Put(byte);
     if (controller >= 0)
         Put(static_cast<uint8_t>(controller & 0x7F));
@@ -379,14 +478,16 @@ void Encoder::PutNote(const SongEvent& event, int32_t time)
         clipFlags_ |= ClipVelocity;
     }
     PutChannelMessage(time, event.Status(), key, static_cast<uint8_t>(velocity), 2);
+    const uint32_t message = event.Status() | uint32_t{key} << 8 | static_cast<uint32_t>(velocity) << 16;
+    if (interval_ > 0)
+        NoteStarted(message, noteOrder_);
     if (event.spelling != -1 || event.notation != 0) {
         // The key as written, so the record names the note-on just before it; the reader takes the
         // key offset off both the same way.
         PutProgramMeta(time, 0, {key, static_cast<uint8_t>((event.notation + 1) * 16 + (event.spelling + 1))});
     }
     const int64_t duration = std::max<int32_t>(event.length, 0);
-    pending_.push_back({int64_t{event.time} + duration, noteOrder_++,
-                        event.Status() | uint32_t{key} << 8 | static_cast<uint32_t>(velocity) << 16});
+    pending_.push_back({int64_t{event.time} + duration, noteOrder_++, message});
     std::push_heap(pending_.begin(), pending_.end(), LaterNoteOff{});
 }
 
@@ -397,6 +498,8 @@ void Encoder::PutNoteOff()
     pending_.pop_back();
     PutChannelMessage(Shifted(note.time), static_cast<uint8_t>(note.message & 0xFF),
                       static_cast<uint8_t>((note.message >> 8) & 0x7F), 0, 2);
+    if (interval_ > 0)
+        NoteEnded(note.message);
 }
 
 void Encoder::PutParameter(const SongEvent& event, int32_t time)
@@ -486,11 +589,13 @@ void Encoder::PutEvent(const SongEvent& event)
         PutChannelMessage(time, status, event.Data1(), 0, 1);
         break;
     case 0xC0:
+        // On its own channel, like a controller: a program change for another channel must not change
+        // the sound of the track's. A bank of −1 was never selected, so none is sent.
         if (event.length >= 0) {
-            PutController(time, 0, static_cast<uint8_t>(event.length >> 7));
-            PutController(time, 32, static_cast<uint8_t>(event.length));
+            PutController(time, 0, static_cast<uint8_t>(event.length >> 7), event.Channel());
+            PutController(time, 32, static_cast<uint8_t>(event.length), event.Channel());
         }
-        PutChannelMessage(time, static_cast<uint8_t>(0xC0 | channel_), event.Data1(), 0, 1);
+        PutChannelMessage(time, status, event.Data1(), 0, 1);
         break;
     case StatusRpn:
     case StatusNrpn:
@@ -568,7 +673,7 @@ bool HasInitialValues(const Track& track)
     auto isSet = [](int32_t value) { return value >= 0; };
     return std::any_of(track.initial.begin(), track.initial.end(), isSet) ||
            std::any_of(track.initialParameters.begin(), track.initialParameters.end(), isSet) ||
-           std::any_of(track.destinations.begin(), track.destinations.end(), isSet);
+           std::any_of(track.destinations.begin(), track.destinations.end(), isSet) || track.destinationController >= 0;
 }
 
 bool JoinsGroups(const Track& track)
@@ -578,9 +683,9 @@ bool JoinsGroups(const Track& track)
 
 } // namespace
 
-void EncodeTrack(Track& track, int32_t snapshotInterval, int trackNumber)
+void EncodeTrack(Track& track, int32_t snapshotInterval, int trackNumber, InitialMarking marking)
 {
-    Encoder encoder(track, snapshotInterval, trackNumber);
+    Encoder encoder(track, snapshotInterval, trackNumber, marking);
     encoder.Run();
 }
 
@@ -603,8 +708,9 @@ std::vector<int> ComputeReSendTimes(Song& song, int trackNumber, const SameDevic
     for (int number : group)
         song.tracks[static_cast<size_t>(number)]->reSendTimes.clear();
     if (group.size() == 1) {
-        // An audio track sends no channel messages.
-        if (!self.IsAudio() && HasInitialValues(self))
+        // An audio track too: its image is never sent to a synthesizer, but its volume and pan, which
+        // the audio mix follows, must reach the file.
+        if (HasInitialValues(self))
             self.reSendTimes.push_back(0);
         return group;
     }

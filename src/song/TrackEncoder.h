@@ -13,10 +13,22 @@ class Track;
 // same port number is the same device.
 using SameDeviceTest = std::function<bool(int32_t portA, int32_t portB)>;
 
+// How an image says where the track's initial values are. A saved track is `Marked`: its settings
+// carry ProgramMeta 40, each initial block is announced by ProgramMeta 41, and the reader takes the
+// initial values from the blocks alone. `Plain` writes neither, so the reader folds the track's first
+// controllers and program into initial values as for any other program's file (the format-0 split
+// relies on that).
+enum class InitialMarking { Marked, Plain };
+
+// ProgramMeta subtypes of the marking.
+inline constexpr uint8_t MarkedTrackSubtype = 40;
+inline constexpr uint8_t InitialBlockSubtype = 41;
+
 // Encodes one user track into its image (the "MTrk" contents) from its events, settings and re-send
 // times; recomputes its end and clip flags, and its playback snapshots when `snapshotInterval` > 0.
 // `trackNumber` tags the sounding notes of the snapshots.
-void EncodeTrack(Track& track, int32_t snapshotInterval, int trackNumber);
+void EncodeTrack(Track& track, int32_t snapshotInterval, int trackNumber,
+                 InitialMarking marking = InitialMarking::Marked);
 
 // Fills the re-send times of the group of `trackNumber` (the tracks sharing its output device and
 // channel) and returns the group's track numbers, `trackNumber` included.

@@ -141,15 +141,27 @@ int InitialSlot(int controller)
     return -1;
 }
 
-// The reader's rules for a user track: settings before the first note fold into the track, bank and
-// parameter controllers are assembled, repeated programs and initial-controller values are dropped.
+// The reader's rules for a user track: the output channel is the first note's (else the last program or
+// controller's); settings on that channel before the first note fold into the track, bank (per channel,
+// −1 until selected) and parameter controllers are assembled, repeated programs and initial-controller
+// values are dropped.
 ExpectedTrack ExpectUserTrack(const std::vector<RefMessage>& messages, int defaultChannel)
 {
     ExpectedTrack track;
     track.outputChannel = defaultChannel;
     track.notes = PairNotes(messages);
+    for (const RefMessage& m : messages) {
+        const std::string type = m.Type();
+        if (type == "note_on" && (*m.message)["velocity"].get<int>() > 0) {
+            track.outputChannel = m.Channel();
+            break;
+        }
+        if (type == "program_change" || type == "control_change")
+            track.outputChannel = m.Channel();
+    }
     bool noteSeen = false;
-    int bank = 0;
+    std::array<int, 16> banks;
+    banks.fill(-1);
     int rpn = 16383;
     int nrpn = 16383;
     int lastProgram = -1;
@@ -160,19 +172,17 @@ ExpectedTrack ExpectUserTrack(const std::vector<RefMessage>& messages, int defau
     for (const RefMessage& m : messages) {
         const std::string type = m.Type();
         const json& message = *m.message;
+        const bool mayFold = !noteSeen && m.Channel() == track.outputChannel;
+        int& bank = banks[static_cast<size_t>(m.Channel())];
         if (type == "note_on" && message["velocity"].get<int>() > 0) {
-            if (!noteSeen)
-                track.outputChannel = m.Channel();
             noteSeen = true;
             lastIsParameter = false;
         } else if (type == "pitchwheel" || type == "aftertouch" || type == "polytouch") {
             ++track.otherChannelMessages;
             lastIsParameter = false;
         } else if (type == "program_change") {
-            if (!noteSeen)
-                track.outputChannel = m.Channel();
             const int program = message["program"];
-            if (track.initial[InitPatch] < 0 && !noteSeen) {
+            if (track.initial[InitPatch] < 0 && mayFold) {
                 track.initial[InitPatch] = program;
                 track.initial[InitBank] = bank;
             } else if (program != lastProgram || bank != lastBank) {
@@ -182,15 +192,13 @@ ExpectedTrack ExpectUserTrack(const std::vector<RefMessage>& messages, int defau
             lastProgram = program;
             lastBank = bank;
         } else if (type == "control_change") {
-            if (!noteSeen)
-                track.outputChannel = m.Channel();
             const int controller = message["control"];
             const int value = message["value"];
             const int slot = InitialSlot(controller);
             if (controller == 0) {
-                bank = (bank & 0x7F) | value << 7;
+                bank = (std::max(bank, 0) & 0x7F) | value << 7;
             } else if (controller == 32) {
-                bank = (bank & ~0x7F) | value;
+                bank = (std::max(bank, 0) & ~0x7F) | value;
             } else if (controller == 99 || controller == 98) {
                 nrpn = controller == 99 ? (nrpn & 0x7F) | value << 7 : (nrpn & ~0x7F) | value;
                 rpn = 16383;
@@ -223,7 +231,7 @@ ExpectedTrack ExpectUserTrack(const std::vector<RefMessage>& messages, int defau
                         last = (last & ~0x7F) | value;
                 }
             } else if (slot >= 0) {
-                if (track.initial[static_cast<size_t>(slot)] < 0 && !noteSeen)
+                if (track.initial[static_cast<size_t>(slot)] < 0 && mayFold)
                     track.initial[static_cast<size_t>(slot)] = value;
                 else if (value != lastValue[static_cast<size_t>(slot)]) {
                     track.controllers.emplace_back(m.time, controller, value);

@@ -22,12 +22,12 @@ struct UpdateSong {
     Track& TrackAt(int number) { return *song.tracks[static_cast<size_t>(number)]; }
 };
 
-// True when the image holds a program change to `program`, with or without its status byte.
-bool HasProgramChange(const Track& track, uint8_t status, uint8_t program)
+// True when the image holds a channel message with this status and first data byte.
+bool HasMessage(const Track& track, uint8_t status, uint8_t data1)
 {
     const auto& image = track.image;
     for (size_t i = 0; i + 1 < image.size(); ++i) {
-        if (image[i] == status && image[i + 1] == program)
+        if (image[i] == status && image[i + 1] == data1)
             return true;
     }
     return false;
@@ -107,7 +107,7 @@ TEST(UpdateSongEnd, OneTrackEncodesOnlyItsGroup)
     for (int number : {1, 2}) {
         SCOPED_TRACE(number);
         EXPECT_TRUE(s.TrackAt(number).encodedMark);
-        EXPECT_TRUE(HasProgramChange(s.TrackAt(number), 0xC0, static_cast<uint8_t>(10 * number)));
+        EXPECT_TRUE(HasMessage(s.TrackAt(number), 0xC0, static_cast<uint8_t>(10 * number)));
     }
     EXPECT_EQ(s.TrackAt(1).reSendTimes, (std::vector<int32_t>{0}));
     EXPECT_EQ(s.TrackAt(2).reSendTimes, (std::vector<int32_t>{200}));
@@ -135,8 +135,9 @@ TEST(UpdateSongEnd, AudioClipDurationFollowsTheTempoMap)
     s.song.RecomputeTempoTimes();
     Track& audio = s.TrackAt(1);
     audio.kind = 1;
-    audio.reSendTimes = {0}; // stale: an audio track sends no initial block
+    audio.reSendTimes = {5}; // stale
     audio.initial[InitPatch] = 3;
+    audio.initial[InitVolume] = 90; // the audio mix follows it, so it is saved
     auto clip = std::make_unique<AudioClip>("WaveData/0000abcd.wav");
     clip->lengthMs = 2000; // from tick 240 (1 s): 1 s at 120 bpm to tick 480, 1 s at 240 bpm to tick 960
     audio.events.push_back(SongEvent::Clip(240, std::move(clip)));
@@ -145,8 +146,9 @@ TEST(UpdateSongEnd, AudioClipDurationFollowsTheTempoMap)
     EXPECT_EQ(audio.events[0].length, 720);
     EXPECT_EQ(audio.end, 960);
     EXPECT_EQ(s.song.songEnd, 960);
-    EXPECT_TRUE(audio.reSendTimes.empty());
-    EXPECT_FALSE(HasProgramChange(audio, 0xC0, 3));
+    EXPECT_EQ(audio.reSendTimes, std::vector<int32_t>{0});
+    EXPECT_TRUE(HasMessage(audio, 0xB0, 7));
+    EXPECT_FALSE(HasMessage(audio, 0xC0, 3)); // an audio track has no sound to choose
 }
 
 TEST(UpdateSongEnd, EmptySongEndsAtZero)

@@ -126,20 +126,53 @@ bool IsProgramMeta(const Item& item, uint8_t subtype)
            item.data[2] == 'v' && item.data[3] == subtype;
 }
 
-TEST(TrackEncoder, StartsWithNamePortAndColourAndEndsTheTrack)
+// The settings at tick 0, then whatever follows, up to the end of track.
+TEST(TrackEncoder, StartsWithNamePortColourAndMarkerAndEndsTheTrack)
 {
-    Track track;
-    track.name = "Bass";
-    track.outputPort = 3;
-    EncodeTrack(track, 960, 1);
-    const std::vector<Item> items = Walk(track.image);
-    ASSERT_EQ(items.size(), 4u);
-    EXPECT_EQ(items[0].data, (std::vector<uint8_t>{0x03, 'B', 'a', 's', 's'}));
-    EXPECT_EQ(items[1].data, (std::vector<uint8_t>{0x21, 3}));
-    EXPECT_EQ(items[2].data, (std::vector<uint8_t>{0x7F, 'c', 'v', 35, 0xFF, 0xF0, 0x0E}));
-    EXPECT_EQ(items[3].data, (std::vector<uint8_t>{0x2F}));
-    EXPECT_TRUE(track.formatVersion & OffsetsApplied);
-    EXPECT_EQ(track.end, 0);
+    const std::vector<uint8_t> name = {0x03, 'B', 'a', 's', 's'};
+    const std::vector<uint8_t> port = {0x21, 3};
+    const std::vector<uint8_t> colour = {0x7F, 'c', 'v', 35, 0xFF, 0xF0, 0x0E};
+    const std::vector<uint8_t> marker = {0x7F, 'c', 'v', 40};
+    const std::vector<uint8_t> prefix = {0x20, 6};
+    const std::vector<uint8_t> end = {0x2F};
+    struct Case {
+        const char* what;
+        std::vector<SongEvent> events;
+        InitialMarking marking;
+        std::vector<std::vector<uint8_t>> metas;
+    };
+    const Case cases[] = {
+        // No note names the channel, so the channel prefix does.
+        {"empty", {}, InitialMarking::Marked, {name, port, colour, marker, prefix, end}},
+        {"only a pitch wheel",
+         {SongEvent::Short(0, 0xE6, 0, 64)},
+         InitialMarking::Marked,
+         {name, port, colour, marker, prefix, end}},
+        {"first note on another channel",
+         {SongEvent::Note(0, 2, 60, 90, 10), SongEvent::Note(5, 6, 60, 90, 10)},
+         InitialMarking::Marked,
+         {name, port, colour, marker, prefix, end}},
+        {"first note on the output channel",
+         {SongEvent::Note(0, 6, 60, 90, 10), SongEvent::Note(5, 2, 60, 90, 10)},
+         InitialMarking::Marked,
+         {name, port, colour, marker, end}},
+        {"plain", {}, InitialMarking::Plain, {name, port, colour, end}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Track track;
+        track.name = "Bass";
+        track.outputPort = 3;
+        track.outputChannel = 6;
+        track.events = c.events;
+        EncodeTrack(track, 960, 1, c.marking);
+        std::vector<std::vector<uint8_t>> metas;
+        for (const Item& item : Walk(track.image))
+            if (item.status == 0xFF)
+                metas.push_back(item.data);
+        EXPECT_EQ(metas, c.metas);
+        EXPECT_TRUE(track.formatVersion & OffsetsApplied);
+    }
 }
 
 TEST(TrackEncoder, WritesEachSettingThatDiffersFromItsDefault)
@@ -173,7 +206,8 @@ TEST(TrackEncoder, WritesEachSettingThatDiffersFromItsDefault)
             if (IsProgramMeta(item, c.subtype)) {
                 ++found;
                 EXPECT_EQ(std::vector<uint8_t>(item.data.begin() + 4, item.data.end()), c.values);
-            } else if (item.status == 0xFF && item.data[0] == 0x7F && !IsProgramMeta(item, 35)) {
+            } else if (item.status == 0xFF && item.data[0] == 0x7F && !IsProgramMeta(item, 35) &&
+                       !IsProgramMeta(item, MarkedTrackSubtype)) {
                 ++others;
             }
         }
@@ -297,14 +331,17 @@ TEST(TrackEncoder, WritesSpellingAndNotationAfterTheNote)
     EXPECT_EQ(spellings, 1);
 }
 
-TEST(TrackEncoder, ProgramChangesCarryTheirBankOnTheTrackChannel)
+TEST(TrackEncoder, ProgramChangesCarryTheirBankOnTheirOwnChannel)
 {
     Track track;
     track.outputChannel = 5;
     SongEvent program = SongEvent::Short(10, 0xC0, 33);
     program.length = 2 * 128 + 7;
     track.events.push_back(program);
-    const std::vector<Message> expected = {{10, 0xB5, 0, 2}, {10, 0xB5, 32, 7}, {10, 0xC5, 33, 0}};
+    SongEvent noBank = SongEvent::Short(20, 0xC5, 34);
+    noBank.length = -1; // no bank was ever selected: none is sent
+    track.events.push_back(noBank);
+    const std::vector<Message> expected = {{10, 0xB0, 0, 2}, {10, 0xB0, 32, 7}, {10, 0xC0, 33, 0}, {20, 0xC5, 34, 0}};
     EXPECT_EQ(Encode(track), expected);
 }
 
@@ -337,6 +374,7 @@ TEST(TrackEncoder, SelectsAgainAfterARawParameterSelect)
     EXPECT_EQ(selects, 2);
 }
 
+// Each block is announced by ProgramMeta 41 with the count of its items.
 TEST(TrackEncoder, WritesTheInitialBlockInItsOrderAtEachReSendTime)
 {
     Track track;
@@ -363,6 +401,19 @@ TEST(TrackEncoder, WritesTheInitialBlockInItsOrderAtEachReSendTime)
     expected.push_back({50, 0x93, 60, 100});
     expected.push_back({60, 0x93, 60, 0});
     EXPECT_EQ(Encode(track), expected);
+
+    std::vector<std::pair<int32_t, std::vector<uint8_t>>> markers;
+    const std::vector<Item> items = Walk(track.image);
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (IsProgramMeta(items[i], InitialBlockSubtype)) {
+            markers.emplace_back(items[i].time, std::vector<uint8_t>(items[i].data.begin() + 4, items[i].data.end()));
+            ASSERT_LT(i + 1, items.size());
+            EXPECT_EQ(items[i + 1].status, 0xB3); // the block follows at once
+            EXPECT_TRUE(items[i + 1].statusWritten);
+        }
+    }
+    const std::vector<std::pair<int32_t, std::vector<uint8_t>>> expectedMarkers = {{0, {14}}, {50, {14}}};
+    EXPECT_EQ(markers, expectedMarkers);
 }
 
 TEST(TrackEncoder, WritesReSendTimesAfterTheLastEvent)
@@ -376,7 +427,8 @@ TEST(TrackEncoder, WritesReSendTimesAfterTheLastEvent)
     EXPECT_EQ(track.end, 500);
 }
 
-TEST(TrackEncoder, WritesControllerDestinationsWithoutALength)
+// As the standard universal message with its length, which every file reader accepts.
+TEST(TrackEncoder, WritesControllerDestinationsAsStandardSystemExclusive)
 {
     Track track;
     track.outputChannel = 2;
@@ -393,10 +445,20 @@ TEST(TrackEncoder, WritesControllerDestinationsWithoutALength)
             sysex.push_back(item.data);
     }
     const std::vector<std::vector<uint8_t>> expected = {
-        {0xF0, 0x7F, 0x7F, 0x09, 0x01, 2, 0, 66, 4, 10, 0xF7},
-        {0xF0, 0x7F, 0x7F, 0x09, 0x03, 2, 1, 1, 80, 0xF7},
+        {0xF0, 10, 0x7F, 0x7F, 0x09, 0x01, 2, 0, 66, 4, 10, 0xF7},
+        {0xF0, 9, 0x7F, 0x7F, 0x09, 0x03, 2, 1, 1, 80, 0xF7},
     };
     EXPECT_EQ(sysex, expected);
+
+    // A controller named without ranges is still written.
+    track.destinations.fill(-1);
+    track.destinationController = 11;
+    EncodeTrack(track, 960, 1);
+    sysex.clear();
+    for (const Item& item : Walk(track.image))
+        if (item.status == 0xF0)
+            sysex.push_back(item.data);
+    EXPECT_EQ(sysex, (std::vector<std::vector<uint8_t>>{{0xF0, 7, 0x7F, 0x7F, 0x09, 0x03, 2, 11, 0xF7}}));
 }
 
 TEST(TrackEncoder, WritesStoredSysexAndMetasAsTheyStand)
@@ -413,10 +475,10 @@ TEST(TrackEncoder, WritesStoredSysexAndMetasAsTheyStand)
     const uint8_t unterminated[] = {0x43, 0x10};
     track.events.push_back(SongEvent::Sysex(9, unterminated, sizeof unterminated));
     EncodeTrack(track, 960, 1);
-    const std::vector<Item> items = Walk(track.image);
     std::vector<std::vector<uint8_t>> tail;
-    for (size_t i = 3; i < items.size(); ++i)
-        tail.push_back(items[i].data);
+    for (const Item& item : Walk(track.image))
+        if (item.time > 0 || item.status == 0xF0)
+            tail.push_back(item.data);
     const std::vector<std::vector<uint8_t>> expected = {
         {0xF0, 0x05, 0x7E, 0x7F, 0x09, 0x01, 0xF7}, {0x05, 'l', 'a'}, {7, 1}, {0xF0, 0x43, 0x10, 0xF7}, {0x2F}};
     EXPECT_EQ(tail, expected);
@@ -628,12 +690,12 @@ TEST(ReSendTimes, LoneTracksGetTimeZeroWhenAnyInitialValueIsSet)
              t.outputChannel = 5;
          },
          {0}},
-        {"audio track",
+        {"audio track: its volume is saved",
          [](Track& t) {
              t.kind = 1;
              t.initial[InitVolume] = 3;
          },
-         {}},
+         {0}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

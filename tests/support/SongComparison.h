@@ -8,8 +8,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace cantivo::test {
 
@@ -156,6 +159,50 @@ inline std::string SongDifference(const Song& a, const Song& b, CompareScope sco
             return "track " + std::to_string(i) + ": " + difference;
     }
     return {};
+}
+
+// True when some note starts and ends while an earlier note of its key and channel in the same track is
+// still sounding. A file pairs each note-off with the oldest open note of its key, so such notes read
+// back paired differently: the one loss a save cannot avoid.
+inline bool HasNestedNotesOfOneKey(const Song& song)
+{
+    for (const auto& track : song.tracks) {
+        std::map<std::pair<int, int>, int64_t> latestEnd; // (channel, key) -> latest end so far
+        for (const SongEvent& event : track->events) {
+            if (!event.IsNote())
+                continue;
+            const int64_t end = int64_t{event.time} + std::max(event.length, 0);
+            auto [slot, added] = latestEnd.try_emplace({event.Channel(), event.Data1()}, end);
+            if (added)
+                continue;
+            if (slot->second > event.time && slot->second > end)
+                return true;
+            slot->second = std::max(slot->second, end);
+        }
+    }
+    return false;
+}
+
+// Pairs every track's note starts and ends of one channel and key oldest first, as reading a file does:
+// the k-th note gets the k-th end. A song without nested notes of one key stays as it is.
+inline void PairNotesOldestFirst(Song& song)
+{
+    for (const auto& track : song.tracks) {
+        std::map<std::pair<int, int>, std::vector<size_t>> notes;
+        for (size_t i = 0; i < track->events.size(); ++i)
+            if (track->events[i].IsNote())
+                notes[{track->events[i].Channel(), track->events[i].Data1()}].push_back(i);
+        for (const auto& [slot, indexes] : notes) {
+            std::vector<int64_t> ends;
+            for (size_t index : indexes)
+                ends.push_back(int64_t{track->events[index].time} + std::max(track->events[index].length, 0));
+            std::stable_sort(ends.begin(), ends.end());
+            for (size_t k = 0; k < indexes.size(); ++k) {
+                SongEvent& note = track->events[indexes[k]];
+                note.length = static_cast<int32_t>(ends[k] - note.time);
+            }
+        }
+    }
 }
 
 } // namespace cantivo::test
