@@ -6,11 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace cantivo {
@@ -516,6 +518,107 @@ TEST_F(ReaderTest, ProgramDestinationRecordsAreSettingsAndStandardSysexIsKept)
     ASSERT_EQ(track.events.size(), 1u);
     EXPECT_TRUE(track.events[0].IsSysex());
     EXPECT_EQ(track.events[0].length, 7);
+}
+
+// A track this program saved: ProgramMeta 40 among its settings, each initial block after ProgramMeta 41
+// with the count of its items.
+TEST_F(ReaderTest, MarkedTrackTakesItsInitialValuesFromItsFirstBlockAlone)
+{
+    ASSERT_TRUE(ReadTracks(
+        {Conductor(), TrackBytes()
+                          .Text(0, 3, "Saved")
+                          .Program(0, 40, {})
+                          .Meta(0, 0x20, {3})      // names the output channel
+                          .Event(0, {0xB3, 7, 50}) // before any block: an event
+                          .Program(0, 41, {6})
+                          .Event(0, {0xB3, 0, 1})
+                          .Event(0, {0xB3, 32, 2})
+                          .Event(0, {0xC3, 9})
+                          .Event(0, {0xB3, 7, 100})
+                          .Event(0, {0xB3, 91, 0})
+                          .Event(0, {0xF0, 9, 0x7F, 0x7F, 0x09, 0x01, 3, 0, 40, 0xF7}) // the destination record
+                          .Event(0, {0xB3, 10, 30})                                    // past the count: an event
+                          .Event(0, {0xF0, 9, 0x7F, 0x7F, 0x09, 0x01, 3, 0, 50, 0xF7}) // outside a block: kept
+                          .Event(0, {0xF0, 0x7F, 0x7F, 0x09, 0x01, 3, 0, 60, 0xF7})    // the older layout: kept too
+                          .Text(0, 1, "a text, not the name")
+                          .Event(10, {0x95, 60, 90}) // the prefix has named the channel
+                          .Event(20, {0x85, 60, 0})
+                          .Program(30, 41, {2}) // a later block repeats: dropped
+                          .Event(30, {0xB3, 7, 1})
+                          .Event(30, {0xC3, 1})
+                          .Event(40, {0xC1, 4})     // no bank selected on channel 2
+                          .Event(40, {0xB3, 7, 50}) // a repeat is kept as written
+                          .Meta(50, 0x20, {7})      // any other prefix is an event
+                          .End(50)
+                          .data}));
+    const Track& track = UserTrack(1);
+    EXPECT_EQ(track.name, "Saved");
+    EXPECT_EQ(track.outputChannel, 3);
+    std::array<int32_t, InitialSlotCount> initial;
+    initial.fill(-1);
+    initial[InitBank] = 130;
+    initial[InitPatch] = 9;
+    initial[InitVolume] = 100;
+    initial[InitReverb] = 0;
+    EXPECT_EQ(track.initial, initial);
+    EXPECT_EQ(track.destinations[0], 40);
+    std::vector<std::string> events;
+    for (const SongEvent& event : track.events) {
+        std::string text = std::to_string(event.time) + ":" + std::to_string(event.Status());
+        if (event.IsSysex())
+            text += " sysex " + std::to_string(event.DataSize());
+        else if (event.IsMeta())
+            text += " meta " + std::to_string(event.Data1());
+        else
+            text += " " + std::to_string(event.Data1()) + " " + std::to_string(event.Data2()) + " " +
+                    std::to_string(event.length);
+        events.push_back(text);
+    }
+    const std::vector<std::string> expected = {"0:179 7 50 0",  "0:179 10 30 0", "0:240 sysex 10",
+                                               "0:240 sysex 9", "0:255 meta 1",  "10:149 60 90 10",
+                                               "40:193 4 0 -1", "40:179 7 50 0", "50:255 meta 32"};
+    EXPECT_EQ(events, expected);
+}
+
+// Another program's track: only its output channel's first program and controllers are its sound (a
+// message for another channel would move there), and a bank is what a bank select chose.
+TEST_F(ReaderTest, PlainTrackFoldsOnlyItsOutputChannelsFirstValues)
+{
+    ASSERT_TRUE(ReadTracks({Conductor(),
+                            TrackBytes()
+                                .Event(0, {0xC2, 36})    // another channel: an event, no bank
+                                .Event(0, {0xB0, 0, 1})  // bank on the output channel
+                                .Event(0, {0xC0, 5})     // the track's sound
+                                .Event(0, {0xB3, 7, 99}) // another channel: an event
+                                .Event(0, {0xB0, 7, 90})
+                                .Program(0, 41, {1}) // no marker: dropped, the next item folds as usual
+                                .Event(0, {0xB0, 10, 20})
+                                .Event(5, {0x90, 60, 90})
+                                .Event(10, {0x80, 60, 0})
+                                .Event(30, {0xC0, 6}) // carries the bank in force
+                                .End(30)
+                                .data,
+                            TrackBytes().Meta(0, 0x20, {9}).End(0).data, // no note: the prefix names it
+                            TrackBytes().Event(0, {0xC4, 3}).End(0).data}));
+    const Track& track = UserTrack(1);
+    EXPECT_EQ(track.outputChannel, 0);
+    EXPECT_EQ(track.initial[InitPatch], 5);
+    EXPECT_EQ(track.initial[InitBank], 128);
+    EXPECT_EQ(track.initial[InitVolume], 90);
+    EXPECT_EQ(track.initial[InitPan], 20);
+    std::vector<std::tuple<int32_t, uint8_t, uint8_t, int32_t>> events;
+    for (const SongEvent& event : track.events)
+        if (!event.IsNote())
+            events.emplace_back(event.time, event.Status(), event.Data1(), event.length);
+    EXPECT_EQ(events, (std::vector<std::tuple<int32_t, uint8_t, uint8_t, int32_t>>{
+                          {0, 0xC2, 36, -1}, {0, 0xB3, 7, 0}, {30, 0xC0, 6, 128}}));
+
+    EXPECT_EQ(UserTrack(2).outputChannel, 9);
+    ASSERT_EQ(UserTrack(2).events.size(), 1u);
+    EXPECT_EQ(UserTrack(2).events[0].Data1(), 0x20);
+    EXPECT_EQ(UserTrack(3).outputChannel, 4);
+    EXPECT_EQ(UserTrack(3).initial[InitPatch], 3);
+    EXPECT_EQ(UserTrack(3).initial[InitBank], -1);
 }
 
 // Clips open through the song's audio backend: one that opens stays, one that does not is reported.
