@@ -555,6 +555,7 @@ TEST(TrackEncoder, SnapshotHoldsTheLastMessageOfEachKindAndTheSoundingNotes)
     track.events.push_back(SongEvent::Short(30, 0xE0, 0, 0x40));
     track.events.push_back(SongEvent::Short(40, 0xB0, 7, 110));    // replaces the first, keeps its place
     track.events.push_back(SongEvent::Note(900, 0, 60, 100, 200)); // spans the block start at 960
+    track.events.push_back(SongEvent::Note(905, 0, 60, 77, 100));  // the same key again: one entry
     track.events.push_back(SongEvent::Note(910, 0, 64, 90, 20));   // ended before it
     track.events.push_back(SongEvent::Note(950, 9, 36, 80, 100));  // spans it too
     track.events.push_back(SongEvent::Short(1000, 0xD0, 5));
@@ -567,7 +568,7 @@ TEST(TrackEncoder, SnapshotHoldsTheLastMessageOfEachKindAndTheSoundingNotes)
     EXPECT_EQ(block.lastMessages[0].time, 40);
     EXPECT_EQ(block.lastMessages[1].message, 0xB1u | 7u << 8 | 50u << 16);
     EXPECT_EQ(block.lastMessages[2].message, 0xE0u | 0x40u << 16);
-    const std::vector<uint32_t> sounding = {7u << 24 | 0x90u | 60u << 8 | 100u << 16,
+    const std::vector<uint32_t> sounding = {7u << 24 | 0x90u | 60u << 8 | 77u << 16,
                                             7u << 24 | 0x99u | 36u << 8 | 80u << 16};
     EXPECT_EQ(block.soundingNotes, sounding);
     EXPECT_EQ(block.itemTime, 1000);
@@ -586,6 +587,27 @@ TEST(TrackEncoder, SnapshotsSeeTheInitialBlockAndTheShiftedTimes)
     ASSERT_EQ(track.snapshots[1].lastMessages.size(), 1u);
     EXPECT_EQ(track.snapshots[1].lastMessages[0].message, 0xC0u | 8u << 8);
     EXPECT_EQ(track.snapshots[1].lastMessages[0].time, 100);
+}
+
+// A file can fill every controller of every channel and put one event days later: the snapshots stop
+// at their size limit (about four million messages and notes) instead of copying that state to every
+// block.
+TEST(TrackEncoder, SnapshotsStopAtTheirSizeLimit)
+{
+    Track track;
+    for (int channel = 0; channel < 16; ++channel)
+        for (int controller = 0; controller < 128; ++controller)
+            track.events.push_back(
+                SongEvent::Short(0, static_cast<uint8_t>(0xB0 | channel), static_cast<uint8_t>(controller), 1));
+    track.events.push_back(SongEvent::Short(960 * 5000, 0xB0, 7, 2));
+    EncodeTrack(track, 960, 1);
+    size_t entries = 0;
+    for (const PlaybackSnapshot& snapshot : track.snapshots)
+        entries += snapshot.lastMessages.size() + snapshot.soundingNotes.size();
+    EXPECT_LE(entries, size_t{1} << 22);
+    EXPECT_GT(track.snapshots.size(), 1000u);
+    EXPECT_LT(track.snapshots.size(), 5000u);
+    EXPECT_EQ(track.end, 960 * 5000); // the image itself is whole
 }
 
 TEST(TrackEncoder, ReEncodingDropsSnapshotsOfTheOldImage)
