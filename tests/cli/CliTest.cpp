@@ -443,58 +443,14 @@ TEST_F(CliTest, ConvertThatCannotBeDoneLeavesOutUnwrittenAndExitsOne)
     }
 }
 
-// Every corpus file: refused files exit 1 with the message, accepted ones give a parseable dump that
-// agrees with the independent reference on timebase, tracks and notes.
-TEST_F(CliTest, CorpusFilesDumpOrAreRefusedCleanly)
+TEST_F(CliTest, CorpusFileConvertsToTheSongItHolds)
 {
-    const fs::path corpus = CorpusFolder();
-    std::ifstream manifest(corpus / "MANIFEST.tsv");
-    if (!manifest)
-        GTEST_SKIP() << "no corpus at " << corpus << " (set CANTIVO_CORPUS)";
-    std::string line;
-    std::getline(manifest, line); // header
-    int checked = 0;
-    while (std::getline(manifest, line)) {
-        std::vector<std::string> fields;
-        std::stringstream row(line);
-        for (std::string field; std::getline(row, field, '\t');)
-            fields.push_back(field);
-        if (fields.size() < 14)
-            continue;
-        SCOPED_TRACE(fields[0]);
-        const RunResult result = Run({"dump", (corpus / "files" / fields[0]).string(), "--json"});
-        if (fields[13] != "ok") {
-            EXPECT_EQ(result.exitCode, 1);
-            EXPECT_NE(result.err.find(Damaged), std::string::npos);
-            continue;
-        }
-        const int division = std::stoi(fields[5]);
-        if (division < 0) { // SMPTE divisions may be refused
-            EXPECT_TRUE(result.exitCode == 0 || result.exitCode == 1) << result.exitCode;
-            continue;
-        }
-        ASSERT_EQ(result.exitCode, 0) << result.err;
-        const json dump = json::parse(result.out, nullptr, false);
-        ASSERT_FALSE(dump.is_discarded());
-        EXPECT_EQ(dump["timebase"], division);
-        if (fields[3] == "1") {
-            EXPECT_EQ(dump["tracks"].size(), static_cast<size_t>(std::stoi(fields[4])));
-        }
-        size_t notes = 0;
-        for (const json& track : dump["tracks"])
-            for (const json& event : track["events"])
-                notes += (event["status"].get<int>() & 0xF0) == 0x90;
-        EXPECT_EQ(notes, static_cast<size_t>(std::stoi(fields[8])));
-        ++checked;
-    }
-    EXPECT_GT(checked, 50);
-
-    // A real file converts to the song it holds.
-    const fs::path karaoke = corpus / "files" / "gen_karaoke.kar";
-    ASSERT_TRUE(fs::exists(karaoke));
+    const fs::path karaoke = CorpusFolder() / "files" / "gen_karaoke.kar";
+    if (!fs::exists(karaoke))
+        GTEST_SKIP() << karaoke << " is not there (set CANTIVO_CORPUS)";
     const fs::path in = folder / "songs" / "karaoke.kar";
-    fs::copy_file(karaoke, in);
     const fs::path out = folder / "songs" / "karaoke.mid";
+    fs::copy_file(karaoke, in);
     const RunResult run = Run({"convert", in.string(), out.string()});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     Song original(context.Context());

@@ -9,6 +9,7 @@
 #include "edit/UndoStep.h"
 #include "song/AudioClip.h"
 #include "song/Song.h"
+#include "support/TestContext.h"
 
 #include <algorithm>
 #include <iomanip>
@@ -28,6 +29,33 @@ class FakeTransport final : public Transport {
 
     bool stopped = true;
     std::vector<int32_t> relocations;
+};
+
+// A new song with `userTracks` empty MIDI tracks (and optionally an audio track after them) whose
+// undo history runs through a transport the test steers.
+struct SongFixture {
+    explicit SongFixture(int userTracks = 1, bool audioTrack = false) : song(context.Context())
+    {
+        song.NewSongDefaults();
+        for (int i = 0; i < userTracks + (audioTrack ? 1 : 0); ++i)
+            song.tracks.insert(song.tracks.end() - 1, std::make_unique<Track>());
+        song.tracks[song.tracks.size() - 2]->kind = audioTrack ? 1 : 0;
+        song.UpdateSongEnd(AllTracks);
+        history = &UndoHistory::Install(song, &transport);
+    }
+    Track& track(int number) { return *song.tracks[static_cast<size_t>(number)]; }
+    bool Submit(std::unique_ptr<UndoStep> step) { return history->SubmitStep(song, std::move(step)); }
+    bool SubmitNote(const std::string& label, int track = 1, int32_t time = 0)
+    {
+        auto step = std::make_unique<UndoStep>(StepEvents, label);
+        step->events.InsertByTime(track, SongEvent::Note(time, 0, 60, 100, 120));
+        return Submit(std::move(step));
+    }
+
+    TestContext context;
+    FakeTransport transport;
+    Song song;
+    UndoHistory* history = nullptr;
 };
 
 // Everything a song holds, one record a line. Selection marks are left out: whatever an undo or redo
@@ -97,6 +125,16 @@ inline SongState Capture(const Song& song)
         }
     }
     return state;
+}
+
+// Brings a song up to date after a test changed it directly, as a read song would be, and returns its
+// state.
+inline SongState Settle(Song& song)
+{
+    song.RecomputeTempoTimes();
+    song.UpdateSongEnd(AllTracks);
+    song.ExtendMeasures();
+    return Capture(song);
 }
 
 struct CompareOptions {
@@ -441,65 +479,46 @@ inline std::unique_ptr<UndoStep> RandomDeleteTimeStep(const Song& song, Random& 
 
 inline std::unique_ptr<UndoStep> RandomStep(Song& song, Random& r)
 {
-    auto step = std::make_unique<UndoStep>(0, "Step " + r.Text(4));
-    switch (r.Int(0, 11)) {
-    case 0:
-    case 1:
-        step->kinds = StepEvents;
-        AddEventChanges(*step, song, r, r.Chance(50));
-        break;
-    case 2:
-        step->kinds = StepTempos;
-        AddTempoChanges(*step, song, r);
-        break;
-    case 3:
-        step->kinds = StepCues;
-        AddCueChanges(*step, song, r);
-        break;
-    case 4:
-        step->kinds = StepTracks;
-        AddTrackChanges(*step, song, r);
-        break;
-    case 5:
-        step->kinds = StepTrackProperties | (r.Chance(50) ? uint32_t{StepSelectTracks} : 0u);
-        AddTrackPropertyChanges(*step, song, r);
-        break;
-    case 6:
-    case 7: // a meter change, with or without a gap opened at the same time
-        step->kinds = StepMeasures;
-        if (r.Chance(50)) {
-            step->kinds |= StepInsertTime;
-            step->start = r.Chance(15) ? 0 : r.Int(0, 4000);
-            step->length = r.Int(1, 960);
-        }
-        AddMeasureChanges(*step, song, r);
-        break;
-    case 8:
+    // One part alone (events twice as often), a meter change with a gap opened at the same time, a
+    // deletion of time, material pasted into a new gap, or several parts at once.
+    constexpr uint32_t paste = StepInsertTime | StepEvents | StepCues | StepTempos;
+    constexpr uint32_t several =
+        StepEvents | StepTempos | StepCues | StepTrackProperties | StepSongProperties | StepMeasures;
+    constexpr uint32_t shapes[] = {StepEvents,     StepEvents,          StepTempos,   StepCues,
+                                   StepTracks,     StepTrackProperties, StepMeasures, StepMeasures | StepInsertTime,
+                                   StepDeleteTime, StepSongProperties,  paste,        several};
+    const uint32_t kinds = shapes[r.Int(0, 11)];
+    if (kinds == StepDeleteTime)
         return RandomDeleteTimeStep(song, r);
-    case 9:
-        step->kinds = StepSongProperties;
-        AddSongPropertyChanges(*step, song, r);
-        break;
-    case 10: // insert time with material pasted into the gap
-        step->kinds = StepInsertTime | StepEvents | StepCues | StepTempos;
-        step->start = r.Int(0, 4000);
+    auto step = std::make_unique<UndoStep>(kinds, "Step " + r.Text(4));
+    if (step->Has(StepTrackProperties) && r.Chance(50))
+        step->kinds |= StepSelectTracks;
+    if (step->Has(StepInsertTime)) {
+        step->start = r.Chance(15) ? 0 : r.Int(0, 4000);
         step->length = r.Int(1, 960);
+    }
+    if (step->Has(StepInsertTime) && step->Has(StepEvents)) {
         for (int i = r.Int(1, 5); i > 0; --i)
             if (const int number = RandomUserTrack(song, r, true); number > 0)
                 step->events.InsertByTime(number, RandomMidiEvent(r, step->start + r.Int(0, step->length - 1), 0));
         step->cues.InsertByTime(RandomCue(r, step->start, step->start));
         step->tempos.InsertByTick(step->start + 1, 400000);
-        break;
-    default: // several parts at once
-        step->kinds = StepEvents | StepTempos | StepCues | StepTrackProperties | StepSongProperties | StepMeasures;
-        AddEventChanges(*step, song, r, r.Chance(50));
-        AddTempoChanges(*step, song, r);
-        AddCueChanges(*step, song, r);
-        AddTrackPropertyChanges(*step, song, r);
-        AddSongPropertyChanges(*step, song, r);
-        AddMeasureChanges(*step, song, r);
-        break;
+        return step;
     }
+    if (step->Has(StepEvents))
+        AddEventChanges(*step, song, r, r.Chance(50));
+    if (step->Has(StepTempos))
+        AddTempoChanges(*step, song, r);
+    if (step->Has(StepCues))
+        AddCueChanges(*step, song, r);
+    if (step->Has(StepTracks))
+        AddTrackChanges(*step, song, r);
+    if (step->Has(StepTrackProperties))
+        AddTrackPropertyChanges(*step, song, r);
+    if (step->Has(StepSongProperties))
+        AddSongPropertyChanges(*step, song, r);
+    if (step->Has(StepMeasures))
+        AddMeasureChanges(*step, song, r);
     return step;
 }
 

@@ -1,5 +1,4 @@
 #include "SongFixtures.h"
-#include "support/TestContext.h"
 
 #include <gtest/gtest.h>
 
@@ -13,44 +12,17 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A song with `userTracks` MIDI tracks (and optionally one audio track after them), every track empty.
-struct Fixture {
-    explicit Fixture(int userTracks = 2, bool audioTrack = false) : song(context.Context())
-    {
-        song.NewSongDefaults();
-        for (int i = 0; i < userTracks; ++i)
-            song.tracks.insert(song.tracks.end() - 1, std::make_unique<Track>());
-        if (audioTrack) {
-            song.tracks.insert(song.tracks.end() - 1, std::make_unique<Track>());
-            song.tracks[song.tracks.size() - 2]->kind = 1;
-        }
-        song.UpdateSongEnd(AllTracks);
-        history = &UndoHistory::Install(song, &transport);
-    }
-
-    bool Submit(const std::string& label, int track = 1, int32_t time = 0)
-    {
-        auto step = std::make_unique<UndoStep>(StepEvents, label);
-        step->events.InsertByTime(track, SongEvent::Note(time, 0, 60, 100, 120));
-        return history->SubmitStep(song, std::move(step));
-    }
-    bool SubmitClip(const std::string& file, uint32_t extraKinds = 0)
-    {
-        auto step = std::make_unique<UndoStep>(StepEvents | extraKinds, "Insert audio clips");
-        step->events.InsertByTime(static_cast<int>(song.tracks.size()) - 2,
-                                  SongEvent::Clip(0, std::make_unique<AudioClip>(file)));
-        return history->SubmitStep(song, std::move(step));
-    }
-
-    TestContext context;
-    FakeTransport transport;
-    Song song;
-    UndoHistory* history = nullptr;
-};
+bool SubmitClip(SongFixture& f, const std::string& file, uint32_t extraKinds = 0)
+{
+    auto step = std::make_unique<UndoStep>(StepEvents | extraKinds, "Insert audio clips");
+    step->events.InsertByTime(static_cast<int>(f.song.tracks.size()) - 2,
+                              SongEvent::Clip(0, std::make_unique<AudioClip>(file)));
+    return f.Submit(std::move(step));
+}
 
 TEST(UndoHistory, UndoAndRedoDoNothingPastEitherEndOrWhilePlaying)
 {
-    Fixture f;
+    SongFixture f;
     const SongState before = Capture(f.song);
     EXPECT_FALSE(f.history->Undo(f.song));
     EXPECT_FALSE(f.history->Redo(f.song));
@@ -59,8 +31,8 @@ TEST(UndoHistory, UndoAndRedoDoNothingPastEitherEndOrWhilePlaying)
     EXPECT_EQ(f.history->RedoMenuText(), "&Redo \tCtrl+Y");
     EXPECT_TRUE(f.transport.relocations.empty());
 
-    ASSERT_TRUE(f.Submit("Draw Note"));
-    ASSERT_TRUE(f.Submit("Quantize", 1, 120));
+    ASSERT_TRUE(f.SubmitNote("Draw Note"));
+    ASSERT_TRUE(f.SubmitNote("Quantize", 1, 120));
     ASSERT_TRUE(f.history->Undo(f.song));
     EXPECT_EQ(f.history->UndoMenuText(), "&Undo Draw Note\tCtrl+Z");
     EXPECT_EQ(f.history->RedoMenuText(), "&Redo Quantize\tCtrl+Y");
@@ -83,11 +55,11 @@ TEST(UndoHistory, UndoAndRedoDoNothingPastEitherEndOrWhilePlaying)
 
 TEST(UndoHistory, NewEditAfterUndoDropsTheRedoTail)
 {
-    Fixture f;
-    ASSERT_TRUE(f.Submit("A", 1, 0));
-    ASSERT_TRUE(f.Submit("B", 1, 120));
+    SongFixture f(2);
+    ASSERT_TRUE(f.SubmitNote("A", 1, 0));
+    ASSERT_TRUE(f.SubmitNote("B", 1, 120));
     ASSERT_TRUE(f.history->Undo(f.song));
-    ASSERT_TRUE(f.Submit("C", 2, 240));
+    ASSERT_TRUE(f.SubmitNote("C", 2, 240));
     EXPECT_EQ(f.history->StepCount(), 2u);
     EXPECT_FALSE(f.history->Redo(f.song));
     EXPECT_EQ(f.history->UndoMenuText(), "&Undo C\tCtrl+Z");
@@ -114,11 +86,11 @@ TEST(UndoHistory, ModifiedFlagFollowsTheSavedStep)
         {"saved with nothing applied, edit undone", "eusru", false},
     };
     for (const Case& c : cases) {
-        Fixture f;
+        SongFixture f;
         int32_t time = 0;
         for (char action : c.actions) {
             if (action == 'e') {
-                ASSERT_TRUE(f.Submit("Draw Note", 1, time += 10));
+                ASSERT_TRUE(f.SubmitNote("Draw Note", 1, time += 10));
             } else if (action == 's') {
                 f.history->MarkSaved();
                 f.song.SetModifiedFlag(false);
@@ -150,8 +122,8 @@ TEST(UndoHistory, RefusedStepsChangeNothing)
         {"clip to a MIDI track", Refusal::ClipToMidi, pasteMessage},
     };
     for (const Case& c : cases) {
-        Fixture f(c.refusal == Refusal::TooManyTracks ? 248 : 1, true); // 248 MIDI + 1 audio = 249
-        ASSERT_TRUE(f.Submit("Earlier"));
+        SongFixture f(c.refusal == Refusal::TooManyTracks ? 248 : 1, true); // 248 MIDI + 1 audio = 249
+        ASSERT_TRUE(f.SubmitNote("Earlier"));
         const SongState before = Capture(f.song);
         auto step = std::make_unique<UndoStep>(StepEvents, "Paste");
         const SongEvent note = SongEvent::Note(0, 0, 64, 100, 10);
@@ -188,7 +160,7 @@ TEST(UndoHistory, RefusedStepsChangeNothing)
 
 TEST(UndoHistory, TrackLimitCountsRemovalsAndAllowsExactly250)
 {
-    Fixture f(247, false);
+    SongFixture f(247, false);
     auto three = std::make_unique<UndoStep>(StepTracks, "Paste Track(s)");
     for (int i = 0; i < 3; ++i)
         three->tracks.Insert(248, std::make_unique<Track>());
@@ -208,11 +180,11 @@ TEST(UndoHistory, FinishBringsSongEndMeasuresCursorAndViewsUpToDate)
         void OnSongRefresh(Song&) override { ++refreshes; }
         int refreshes = 0;
     } view;
-    Fixture f;
+    SongFixture f;
     f.song.AddObserver(&view);
     f.song.currentPosition = 100000;
     const int32_t noteAt = 10 * 480 + 7; // in measure 11 of 4/4 at timebase 120
-    ASSERT_TRUE(f.Submit("Draw Note", 1, noteAt));
+    ASSERT_TRUE(f.SubmitNote("Draw Note", 1, noteAt));
     EXPECT_EQ(f.song.songEnd, noteAt + 120);
     // The table runs on until a measure starts at or after the song end.
     ASSERT_EQ(f.song.measures.size(), 12u);
@@ -239,22 +211,6 @@ TEST(UndoHistory, FinishBringsSongEndMeasuresCursorAndViewsUpToDate)
               std::make_tuple(0, 480, uint8_t{4}));
 }
 
-TEST(UndoHistory, FocusFollowsWhatTheStepCarries)
-{
-    const std::pair<uint32_t, StepFocus> cases[] = {
-        {StepTempos, StepFocus::None},
-        {StepTracks, StepFocus::TrackView},
-        {StepTrackProperties, StepFocus::TrackView},
-        {StepEvents | StepTempos, StepFocus::LastEditingView},
-        {StepCues, StepFocus::LastEditingView},
-    };
-    for (const auto& [kinds, focus] : cases) {
-        Fixture f;
-        ASSERT_TRUE(f.history->SubmitStep(f.song, std::make_unique<UndoStep>(kinds, "Step")));
-        EXPECT_EQ(f.history->LastFocus(), focus) << std::hex << kinds;
-    }
-}
-
 // A step that falls off the redo tail takes its clip files in the undo folder with it, unless the song
 // still plays the file or the step shares its files with the song.
 TEST(UndoHistory, DiscardedStepDeletesOnlyTheClipFilesItAloneHolds)
@@ -278,7 +234,7 @@ TEST(UndoHistory, DiscardedStepDeletesOnlyTheClipFilesItAloneHolds)
         const fs::path held = (c.inUndoFolder ? folder / "undoredo.wav" : folder) / "0000abcd.wav";
         fs::create_directories(held.parent_path());
         std::ofstream(held) << "RIFF";
-        Fixture f(1, true);
+        SongFixture f(1, true);
         if (c.songPlaysTheFile) {
             // The song keeps one clip of the file; a step that moves the clip holds the same file name.
             f.song.tracks[2]->events.push_back(SongEvent::Clip(0, std::make_unique<AudioClip>(held.string())));
@@ -287,11 +243,11 @@ TEST(UndoHistory, DiscardedStepDeletesOnlyTheClipFilesItAloneHolds)
             move->events.InsertByTime(2, SongEvent::Clip(480, std::make_unique<AudioClip>(held.string())));
             ASSERT_TRUE(f.history->SubmitStep(f.song, std::move(move)));
         } else {
-            ASSERT_TRUE(f.SubmitClip(held.string(), c.extraKinds));
+            ASSERT_TRUE(SubmitClip(f, held.string(), c.extraKinds));
         }
         ASSERT_TRUE(f.history->Undo(f.song)); // the step now waits in the redo tail
         ASSERT_TRUE(fs::exists(held));
-        ASSERT_TRUE(f.Submit("Draw Note")); // which this edit discards
+        ASSERT_TRUE(f.SubmitNote("Draw Note")); // which this edit discards
         EXPECT_EQ(fs::exists(held), !c.deleted);
         fs::remove_all(folder);
     }
@@ -299,8 +255,8 @@ TEST(UndoHistory, DiscardedStepDeletesOnlyTheClipFilesItAloneHolds)
 
 TEST(UndoHistory, HeldClipsVisitedAreThoseOfStepsThatMayNotKeepFiles)
 {
-    Fixture f(1, true);
-    ASSERT_TRUE(f.SubmitClip("kept.wav", StepKeepClipFiles));
+    SongFixture f(1, true);
+    ASSERT_TRUE(SubmitClip(f, "kept.wav", StepKeepClipFiles));
     ASSERT_TRUE(f.history->Undo(f.song)); // the clip goes back into the step
     std::vector<std::string> names;
     f.history->ForEachHeldClip([&](AudioClip& clip) { names.push_back(clip.fileName); });

@@ -117,28 +117,24 @@ TEST(FormatPosition, WritesMeasureBeatAndTick)
     EXPECT_EQ(text, "unchanged");
 }
 
-TEST(Resolution, ClassesAndGrids)
+TEST(Resolution, ClassByTimebaseAndAGridOfAtLeastOneTick)
 {
+    // The grid divisors differ by class at the finest resolutions (index 6 to 8).
     struct Case {
         uint16_t timebase;
-        int resolutionClass;
-        int divisor;
-        int32_t finestGrids[3]; // q = 6, 7, 8: the entries that differ by class
+        int resolutionClass, divisor;
+        int32_t finestGrid;
     };
-    const Case cases[] = {
-        {480, 0, 4, {12, 8, 4}},   {192, 1, 2, {4, 3, 2}}, {144, 2, 2, {4, 2, 1}},
-        {1000, 3, 1, {17, 11, 5}}, {100, 3, 1, {1, 1, 1}}, // finer than a tick: one tick
-    };
-    for (const Case& c : cases) {
+    for (const Case& c : {Case{480, 0, 4, 4}, Case{192, 1, 2, 2}, Case{144, 2, 2, 1}, Case{1000, 3, 1, 5},
+                          Case{100, 3, 1, 1}}) { // finer than a tick: one tick, never zero
         test::TestContext context;
         Song song(context.Context());
         song.timebase = c.timebase;
         EXPECT_EQ(song.UpdateResolutionClass(), c.divisor) << c.timebase;
         EXPECT_EQ(song.resolutionClass, c.resolutionClass) << c.timebase;
-        for (int q = 6; q < 9; ++q)
-            EXPECT_EQ(song.GridTicks(q), c.finestGrids[q - 6]) << c.timebase << " q=" << q;
+        EXPECT_EQ(song.GridTicks(8), c.finestGrid) << c.timebase;
+        EXPECT_EQ(song.GridTicks(12), c.finestGrid) << c.timebase;
         EXPECT_EQ(song.GridTicks(-1), c.timebase);
-        EXPECT_EQ(song.GridTicks(12), c.finestGrids[2]);
     }
 }
 
@@ -158,25 +154,6 @@ TEST(FindCue, FindsTheFirstCueAnchoredAtOrAfterTheTick)
     for (const auto& [tick, index] : {std::pair{100, 0}, std::pair{101, 1}, std::pair{200, 1}, std::pair{201, 2},
                                       std::pair{480, 2}, std::pair{481, 4}})
         EXPECT_EQ(song.FindCue(tick), index) << tick;
-}
-
-TEST(Measures, ExtendAppendsCopiesOfTheLastMeasureUpToTheSongEnd)
-{
-    test::TestContext context;
-    auto song = SongWithMeters(context, {{4, 4}, {3, 4}});
-    song->measures[1].key = -3;
-    song->measures[1].letter = 'C';
-    song->measures[1].number = 20;
-    song->songEnd = 840 + 360 * 2; // exactly at the start of a third 3/4 measure
-    song->ExtendMeasures();
-    ASSERT_EQ(song->measures.size(), 5u);
-    for (size_t index = 2; index < 5; ++index) {
-        const Measure& measure = song->measures[index];
-        EXPECT_EQ(measure.start, song->measures[index - 1].End());
-        EXPECT_EQ(std::tie(measure.length, measure.number, measure.letter, measure.key),
-                  std::make_tuple(360, static_cast<uint16_t>(19 + index), uint8_t{0}, int8_t{-3}));
-    }
-    EXPECT_EQ(song->measureTableEnd, 840 + 360 * 3);
 }
 
 TEST(Measures, ExtendStartsAnEmptyTableAndStopsAtAMeasureWithoutLength)
