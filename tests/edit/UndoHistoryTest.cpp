@@ -83,6 +83,8 @@ TEST(UndoHistory, ModifiedFlagFollowsTheSavedStep)
         {"saved, edited, undone", "eseu", false},
         {"undone past the save, new edit", "eesue", true},
         {"undone past the save, new edit, undone twice", "eesueuu", true},
+        // The next step is likely made where the discarded saved one was: it is still not the saved state.
+        {"undone past the save, new edit, undone, new edit", "eesueue", true},
         {"saved with nothing applied, edit undone", "eusru", false},
     };
     for (const Case& c : cases) {
