@@ -974,6 +974,8 @@ class TrackParser {
         const uint8_t* d = event.data;
         const uint32_t length = event.length;
         const uint8_t subtype = d[2];
+        if (subtype == GapSubtype)
+            return true;
         if (subtype == MarkedTrackSubtype) {
             markerRead_ = marked_;
             return true;

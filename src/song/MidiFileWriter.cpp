@@ -3,6 +3,7 @@
 #include "song/AtomicFile.h"
 #include "song/MidiFileReader.h"
 #include "song/Song.h"
+#include "song/TrackEncoder.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -102,6 +103,11 @@ class ConductorBuilder {
 
     void Delta(int32_t time)
     {
+        // A longer delta would not read back; the filler is dropped when read.
+        while (time > lastTime_ && static_cast<uint32_t>(time - lastTime_) > MaxFileDelta) {
+            const uint8_t gap[] = {'c', 'v', GapSubtype};
+            Meta(lastTime_ + static_cast<int32_t>(MaxFileDelta), 0x7F, gap, sizeof gap);
+        }
         PutVarLen(out_, time > lastTime_ ? static_cast<uint32_t>(time - lastTime_) : 0);
         lastTime_ = std::max(lastTime_, time);
     }

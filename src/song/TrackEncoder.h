@@ -23,6 +23,10 @@ enum class InitialMarking { Marked, Plain };
 // ProgramMeta subtypes of the marking.
 inline constexpr uint8_t MarkedTrackSubtype = 40;
 inline constexpr uint8_t InitialBlockSubtype = 41;
+// A ProgramMeta that carries nothing: it splits a delta longer than a file can hold (four bytes of
+// seven bits) and is dropped when read.
+inline constexpr uint8_t GapSubtype = 42;
+inline constexpr uint32_t MaxFileDelta = 0x0FFFFFFF;
 
 // Encodes one user track into its image (the "MTrk" contents) from its events, settings and re-send
 // times; recomputes its end and clip flags, and its playback snapshots when `snapshotInterval` > 0.
