@@ -39,7 +39,8 @@ struct SongFixture {
         song.NewSongDefaults();
         for (int i = 0; i < userTracks + (audioTrack ? 1 : 0); ++i)
             song.tracks.insert(song.tracks.end() - 1, std::make_unique<Track>());
-        song.tracks[song.tracks.size() - 2]->kind = audioTrack ? 1 : 0;
+        if (audioTrack)
+            song.tracks[song.tracks.size() - 2]->kind = 1;
         song.UpdateSongEnd(AllTracks);
         history = &UndoHistory::Install(song, &transport);
     }
