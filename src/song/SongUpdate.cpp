@@ -15,6 +15,17 @@ void Song::UpdateSongEnd(int which)
     const int32_t interval = int32_t{timebase} * 8;
     // The trailing empty track is never encoded.
     const int last = static_cast<int>(tracks.size()) - 1;
+    // The song's snapshots together stay within their limit: a track gets what the others leave.
+    size_t snapshotEntries = 0;
+    for (const auto& track : tracks)
+        snapshotEntries += SnapshotEntries(*track);
+    auto encode = [&](Track& track, int number) {
+        const size_t others = snapshotEntries - SnapshotEntries(track);
+        const size_t limit =
+            std::min(MaxTrackSnapshotEntries, MaxSongSnapshotEntries - std::min(others, MaxSongSnapshotEntries));
+        EncodeTrack(track, interval, number, InitialMarking::Marked, limit);
+        snapshotEntries = others + SnapshotEntries(track);
+    };
 
     for (int number = 0; number < last; ++number) {
         Track& track = *tracks[static_cast<size_t>(number)];
@@ -29,12 +40,12 @@ void Song::UpdateSongEnd(int which)
             // Alone in its group: its initial volume and pan, which the audio mix follows, go at 0.
             ComputeReSendTimes(*this, number, samePort);
             track.encodedMark = true;
-            EncodeTrack(track, interval, number);
+            encode(track, number);
         } else if (!track.encodedMark && (which == AllTracks || which == number)) {
             for (int member : ComputeReSendTimes(*this, number, samePort)) {
                 Track& encoded = *tracks[static_cast<size_t>(member)];
                 encoded.encodedMark = true;
-                EncodeTrack(encoded, interval, member);
+                encode(encoded, member);
             }
         }
     }

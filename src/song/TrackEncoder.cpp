@@ -19,10 +19,6 @@ constexpr int64_t Never = std::numeric_limits<int64_t>::max();
 // A damaged file can put an event near tick 2^31; snapshots beyond this many blocks (73 hours at
 // 120 bpm, whatever the timebase) are not kept, so such a file cannot exhaust memory.
 constexpr size_t MaxSnapshotBlocks = size_t{1} << 16;
-// Nor can a file whose every block carries the largest state (2096 last messages and 2048 sounding
-// notes): snapshots stop once their messages and notes together pass this count (about 32 MB). A real
-// song stays far below it: an hour holds some 900 blocks of a few dozen messages each.
-constexpr size_t MaxSnapshotEntries = size_t{1} << 22;
 
 // Slots of the channel state a snapshot carries: controllers per channel and number, then program
 // change, channel pressure and pitch bend per channel.
@@ -80,9 +76,10 @@ size_t VarLenSize(uint32_t value)
 
 class Encoder {
   public:
-    Encoder(Track& track, int32_t snapshotInterval, int trackNumber, InitialMarking marking)
+    Encoder(Track& track, int32_t snapshotInterval, int trackNumber, InitialMarking marking, size_t entryLimit)
         : track_(track), interval_(snapshotInterval), trackTag_(static_cast<uint32_t>(trackNumber & 0xFF) << 24),
-          channel_(static_cast<uint8_t>(track.outputChannel & 0x0F)), marked_(marking == InitialMarking::Marked)
+          channel_(static_cast<uint8_t>(track.outputChannel & 0x0F)), marked_(marking == InitialMarking::Marked),
+          entryLimit_(entryLimit)
     {
         slotIndex_.fill(-1);
         soundingCount_.fill(0);
@@ -149,6 +146,7 @@ class Encoder {
     const uint32_t trackTag_;
     const uint8_t channel_;
     const bool marked_;
+    const size_t entryLimit_;
 
     std::vector<uint8_t> buffer_;
     size_t size_ = 0;
@@ -215,7 +213,7 @@ void Encoder::BeginItem(int32_t time, size_t size)
     if (time >= nextBlockStart_) [[unlikely]] {
         const size_t entries = lastMessages_.size() + soundingSlots_.size();
         while (interval_ > 0 && time >= nextBlockStart_ && blockCount_ < MaxSnapshotBlocks &&
-               snapshotEntries_ + entries <= MaxSnapshotEntries) {
+               snapshotEntries_ + entries <= entryLimit_) {
             StoreSnapshot(static_cast<uint32_t>(size_ + deltaSize), time);
             snapshotEntries_ += entries;
             nextBlockStart_ += interval_;
@@ -685,10 +683,19 @@ bool JoinsGroups(const Track& track)
 
 } // namespace
 
-void EncodeTrack(Track& track, int32_t snapshotInterval, int trackNumber, InitialMarking marking)
+void EncodeTrack(Track& track, int32_t snapshotInterval, int trackNumber, InitialMarking marking,
+                 size_t snapshotEntryLimit)
 {
-    Encoder encoder(track, snapshotInterval, trackNumber, marking);
+    Encoder encoder(track, snapshotInterval, trackNumber, marking, snapshotEntryLimit);
     encoder.Run();
+}
+
+size_t SnapshotEntries(const Track& track)
+{
+    size_t entries = 0;
+    for (const PlaybackSnapshot& snapshot : track.snapshots)
+        entries += snapshot.lastMessages.size() + snapshot.soundingNotes.size();
+    return entries;
 }
 
 std::vector<int> ComputeReSendTimes(Song& song, int trackNumber, const SameDeviceTest& sameDevice)

@@ -28,11 +28,21 @@ inline constexpr uint8_t InitialBlockSubtype = 41;
 inline constexpr uint8_t GapSubtype = 42;
 inline constexpr uint32_t MaxFileDelta = 0x0FFFFFFF;
 
+// Snapshots stop once their last messages and sounding notes together would pass a limit, so a hostile
+// file (every controller of every channel set, one event days later) cannot copy a large state into
+// tens of thousands of blocks. A real song stays far below: an hour is some 900 blocks of a few dozen
+// entries per track. A track gets at most the first limit (32 MB), a song's tracks together the second.
+inline constexpr size_t MaxTrackSnapshotEntries = size_t{1} << 22;
+inline constexpr size_t MaxSongSnapshotEntries = size_t{1} << 24;
+
 // Encodes one user track into its image (the "MTrk" contents) from its events, settings and re-send
-// times; recomputes its end and clip flags, and its playback snapshots when `snapshotInterval` > 0.
-// `trackNumber` tags the sounding notes of the snapshots.
+// times; recomputes its end and clip flags, and its playback snapshots when `snapshotInterval` > 0,
+// holding at most `snapshotEntryLimit` messages and notes. `trackNumber` tags the sounding notes of the
+// snapshots.
 void EncodeTrack(Track& track, int32_t snapshotInterval, int trackNumber,
-                 InitialMarking marking = InitialMarking::Marked);
+                 InitialMarking marking = InitialMarking::Marked, size_t snapshotEntryLimit = MaxTrackSnapshotEntries);
+// The messages and notes the track's snapshots hold.
+size_t SnapshotEntries(const Track& track);
 
 // Fills the re-send times of the group of `trackNumber` (the tracks sharing its output device and
 // channel) and returns the group's track numbers, `trackNumber` included.

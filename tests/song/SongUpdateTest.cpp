@@ -1,5 +1,6 @@
 #include "song/AudioClip.h"
 #include "song/Song.h"
+#include "song/TrackEncoder.h"
 #include "support/TestContext.h"
 
 #include <gtest/gtest.h>
@@ -149,6 +150,29 @@ TEST(UpdateSongEnd, AudioClipDurationFollowsTheTempoMap)
     EXPECT_EQ(audio.reSendTimes, std::vector<int32_t>{0});
     EXPECT_TRUE(HasMessage(audio, 0xB0, 7));
     EXPECT_FALSE(HasMessage(audio, 0xC0, 3)); // an audio track has no sound to choose
+}
+
+// Tracks that each fill every controller of every channel and end days later: their snapshots
+// together stay within the song's limit, and no track passes its own.
+TEST(UpdateSongEnd, SnapshotsOfAllTracksStayWithinTheSongsLimit)
+{
+    UpdateSong s(5);
+    for (int number = 1; number <= 5; ++number) {
+        Track& track = s.TrackAt(number);
+        for (int channel = 0; channel < 16; ++channel)
+            for (int controller = 0; controller < 128; ++controller)
+                track.events.push_back(
+                    SongEvent::Short(0, static_cast<uint8_t>(0xB0 | channel), static_cast<uint8_t>(controller), 1));
+        track.events.push_back(SongEvent::Short(960 * 3000, 0xB0, 7, 2));
+    }
+    s.song.UpdateSongEnd(AllTracks);
+    size_t total = 0;
+    for (int number = 1; number <= 5; ++number) {
+        EXPECT_LE(SnapshotEntries(s.TrackAt(number)), MaxTrackSnapshotEntries);
+        total += SnapshotEntries(s.TrackAt(number));
+    }
+    EXPECT_LE(total, MaxSongSnapshotEntries);
+    EXPECT_GT(total, MaxSongSnapshotEntries - 2 * 2048);
 }
 
 TEST(UpdateSongEnd, EmptySongEndsAtZero)
