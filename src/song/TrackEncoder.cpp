@@ -206,8 +206,9 @@ void Encoder::BeginItem(int32_t time, size_t size)
     // Inputs are merged in time order; this only guards against a malformed duration.
     if (time < lastTime_)
         time = lastTime_;
+    // A delta holds 28 bits; a longer silence gets fillers the reader drops.
     while (static_cast<uint32_t>(time - lastTime_) > MaxFileDelta)
-        [[unlikely]] PutProgramMeta(static_cast<int32_t>(lastTime_ + MaxFileDelta), GapSubtype, {});
+        PutProgramMeta(static_cast<int32_t>(lastTime_ + MaxFileDelta), GapSubtype, {});
     const auto delta = static_cast<uint32_t>(time - lastTime_);
     const size_t deltaSize = VarLenSize(delta);
     if (time >= nextBlockStart_) [[unlikely]] {
