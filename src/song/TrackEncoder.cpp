@@ -120,7 +120,6 @@ class Encoder {
 
     // ---- the parts of a track ----
     void PutSettings();
-    bool FirstNoteGivesTheChannel() const;
     // An audio track has no sounds to choose; its block carries only what the audio mix follows.
     bool SendsProgram() const { return !track_.IsAudio(); }
     int InitialBlockItems() const;
@@ -364,19 +363,10 @@ void Encoder::PutSettings()
     if (!marked_)
         return;
     PutProgramMeta(0, MarkedTrackSubtype, {});
-    // Right after the marker, so the reader knows it for the encoder's own: the standard channel
-    // prefix names the output channel whenever the first note does not (a track without notes, or
-    // one whose first note plays on another channel).
-    if (!FirstNoteGivesTheChannel())
-        PutMeta(0, 0x20, &channel_, 1);
-}
-
-bool Encoder::FirstNoteGivesTheChannel() const
-{
-    for (const SongEvent& event : track_.events)
-        if (event.IsNote() && !event.IsAudioClip())
-            return event.Channel() == channel_;
-    return false;
+    // The output channel, which no message need name (a track without notes, or whose first note
+    // plays on another channel), as the standard channel prefix. Right after the marker, so the reader
+    // knows it from a channel prefix among the track's events.
+    PutMeta(0, 0x20, &channel_, 1);
 }
 
 // The MIDI items of the initial block, for the count its marker carries.

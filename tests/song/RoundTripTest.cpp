@@ -188,6 +188,11 @@ TEST(RoundTrip, TracksThatOnceDriftedReadBackTheSame)
              bend.outputChannel = 4;
              bend.events.push_back(SongEvent::Short(10, 0xE4, 0, 70));
          }},
+        {"a channel prefix among the events stays an event",
+         [](Song&, Track& first, Track&) {
+             const uint8_t channel[] = {5};
+             first.events.insert(first.events.begin(), SongEvent::Meta(0, 0x20, channel, 1));
+         }},
         {"a patch and program changes without bank selects",
          [](Song&, Track& first, Track&) {
              first.initial[InitPatch] = 7;
