@@ -6,16 +6,6 @@
 
 namespace cantivo {
 
-int OffsetKey(int key, int offset)
-{
-    int moved = key + offset;
-    while (moved < 0)
-        moved += 12;
-    while (moved > 127)
-        moved -= 12;
-    return moved;
-}
-
 std::unique_ptr<UndoStep> BuildApplyOffsetsStep(const Song& song)
 {
     auto step = std::make_unique<UndoStep>(StepEvents | StepTrackProperties, "Apply offsets");
@@ -28,27 +18,10 @@ std::unique_ptr<UndoStep> BuildApplyOffsetsStep(const Song& song)
         if (track.clipFlags == 0)
             continue;
         any = true;
-        const bool keys = (track.clipFlags & ClipKey) && track.keyOffset != 0;
-        const bool velocities = (track.clipFlags & ClipVelocity) && track.velocityOffset != 0;
-        const bool times = (track.clipFlags & ClipTime) && track.timeOffset != 0;
         for (size_t index = 0; index < track.events.size(); ++index) {
             const SongEvent& event = track.events[index];
             SongEvent copy = event;
-            if (keys && (event.IsNote() || event.Type() == 0xA0))
-                copy.SetData1(static_cast<uint8_t>(OffsetKey(event.Data1(), track.keyOffset)));
-            if (velocities && event.IsNote())
-                copy.SetData2(static_cast<uint8_t>(std::clamp(event.Data2() + track.velocityOffset, 1, 127)));
-            if (times) {
-                const int64_t moved = int64_t{event.time} + track.timeOffset;
-                if (moved < 0) {
-                    // The part before the song start is lost; a note keeps at least one tick to sound.
-                    if (event.IsNote())
-                        copy.length = static_cast<int32_t>(std::max<int64_t>(1, event.length + moved));
-                    copy.time = 0;
-                } else {
-                    copy.time = static_cast<int32_t>(std::min<int64_t>(moved, INT32_MAX));
-                }
-            }
+            ApplyOffsetsToEvent(copy, track, track.clipFlags);
             if (copy.kind == event.kind && copy.time == event.time && copy.length == event.length)
                 continue;
             // A constant shift clamped at 0 keeps the order, so each copy takes its original's place.

@@ -15,7 +15,4 @@ class Song;
 // Null when no track is flagged.
 std::unique_ptr<UndoStep> BuildApplyOffsetsStep(const Song& song);
 
-// A key moved by `offset` semitones and brought into 0-127 by whole octaves.
-int OffsetKey(int key, int offset);
-
 } // namespace cantivo

@@ -659,29 +659,8 @@ void ApplyClippedOffsets(Track& track)
     const bool keys = (track.clipFlags & ClipKey) && track.keyOffset != 0;
     const bool velocities = (track.clipFlags & ClipVelocity) && track.velocityOffset != 0;
     const bool times = (track.clipFlags & ClipTime) && track.timeOffset != 0;
-    for (SongEvent& event : track.events) {
-        if (keys && (event.Type() == 0x90 || event.Type() == 0xA0)) {
-            int key = event.Data1() + track.keyOffset;
-            while (key > 127)
-                key -= 12;
-            while (key < 0)
-                key += 12;
-            event.SetData1(static_cast<uint8_t>(key));
-        }
-        if (velocities && event.IsNote())
-            event.SetData2(static_cast<uint8_t>(std::clamp(event.Data2() + track.velocityOffset, 1, 127)));
-        if (times) {
-            const int64_t time = int64_t{event.time} + track.timeOffset;
-            if (time < 0) {
-                // A note moved to before the start loses the part before the start.
-                if (event.IsNote())
-                    event.length = static_cast<int32_t>(std::max<int64_t>(0, event.length + time));
-                event.time = 0;
-            } else {
-                event.time = static_cast<int32_t>(std::min<int64_t>(time, INT32_MAX));
-            }
-        }
-    }
+    for (SongEvent& event : track.events)
+        ApplyOffsetsToEvent(event, track, track.clipFlags);
     if (keys)
         track.keyOffset = 0;
     if (velocities)

@@ -31,11 +31,17 @@ enum InitialSlot : int {
     InitialSlotCount
 };
 // The controller number of each slot from InitPan on (bank and patch have none).
-inline constexpr std::array<int, InitialSlotCount> InitialSlotController = {
-    -1, -1, 10, 7, 5, 94, 91, 93, 74, 71, 73, 72, 75, 76, 77, 78};
+inline constexpr std::array<int, InitialSlotCount> InitialSlotController = {-1, -1, 10, 7,  5,  94, 91, 93,
+                                                                            74, 71, 73, 72, 75, 76, 77, 78};
 
 // Slots of a track's initial registered-parameter values, in stored order, and their RPN numbers.
-enum ParameterSlot : int { ParamModulationRange = 0, ParamFineTuning, ParamCoarseTuning, ParamBendRange, ParameterSlotCount };
+enum ParameterSlot : int {
+    ParamModulationRange = 0,
+    ParamFineTuning,
+    ParamCoarseTuning,
+    ParamBendRange,
+    ParameterSlotCount
+};
 inline constexpr std::array<int, ParameterSlotCount> ParameterSlotRpn = {5, 1, 2, 0};
 
 inline constexpr int32_t TrackFormatVersion = 6318;
@@ -56,7 +62,7 @@ struct RawReadState {
 };
 
 class Track {
-public:
+  public:
     Track();
     Track(const Track&) = default;
     Track& operator=(const Track&) = default;
@@ -99,5 +105,12 @@ public:
     // Caches rebuilt by every encoding; not saved.
     std::vector<PlaybackSnapshot> snapshots;
 };
+
+// A key moved by `offset` semitones and brought into 0-127 by whole octaves.
+int OffsetKey(int key, int offset);
+// Writes the track's offsets of the kinds in `kinds` (ClipKey, ClipVelocity, ClipTime) into the event
+// itself, as "Apply offsets" does: keys into 0-127 by whole octaves, note velocities within 1-127, times
+// from 0 on; a note moved to before the start loses the part before it but keeps one tick to sound.
+void ApplyOffsetsToEvent(SongEvent& event, const Track& track, uint8_t kinds);
 
 } // namespace cantivo
