@@ -200,6 +200,43 @@ TEST(RoundTrip, TracksThatOnceDriftedReadBackTheSame)
              program.length = -1;
              first.events.push_back(program);
          }},
+        {"every setting and kind of event a track holds",
+         [](Song&, Track& first, Track&) {
+             first.name = "Lead";
+             first.outputPort = 2;
+             first.outputChannel = 3;
+             first.inputPort = 1;
+             first.inputChannel = 4;
+             first.defaultClef = 1;
+             first.splitKey = -12;
+             first.colour = 0x123456;
+             first.keyOffset = 3;
+             first.timeOffset = 5;
+             first.velocityOffset = -4;
+             first.play = 0;
+             first.initial[InitBank] = 130;
+             first.initial[InitPatch] = 40;
+             first.initial[InitVolume] = 100;
+             first.initial[InitPan] = 20;
+             first.initial[InitReverb] = 30;
+             first.initial[InitBrightness] = 9;
+             first.initialParameters[ParamBendRange] = 256;
+             first.initialParameters[ParamFineTuning] = 8192;
+             first.destinations[13] = 80;
+             first.destinationController = 1;
+             first.events[0].spelling = 3;
+             SongEvent program = SongEvent::Short(200, 0xC3, 41);
+             program.length = 130;
+             const uint8_t sysex[] = {0xF0, 0x05, 0x7E, 0x7F, 0x09, 0x01, 0xF7};
+             const uint8_t lyric[] = {'l', 'a'};
+             first.events.insert(
+                 first.events.end(),
+                 {SongEvent::Short(50, 0xB3, 7, 90), SongEvent::Parameter(120, true, 0, 384),
+                  SongEvent::Parameter(130, false, 300, 129), SongEvent::Parameter(140, false, 300, ParamIncrement),
+                  program, SongEvent::Short(210, 0xE3, 0, 0x50), SongEvent::Short(220, 0xD3, 30),
+                  SongEvent::Short(230, 0xA3, 64, 10), SongEvent::Sysex(300, sysex, sizeof sysex),
+                  SongEvent::Meta(310, 0x05, lyric, sizeof lyric), SongEvent::Note(400, 3, 70, 80, 10)});
+         }},
         {"an audio track keeps the volume and pan the mix follows",
          [](Song&, Track&, Track& second) {
              second.kind = 1;

@@ -1,6 +1,5 @@
 #include "song/TrackEncoder.h"
 #include "song/AudioClip.h"
-#include "song/MidiFileReader.h"
 #include "song/Song.h"
 #include "support/TestContext.h"
 
@@ -718,105 +717,6 @@ TEST(ReSendTimes, LoneTrackWithOnlyABendRangeKeepsItInTheImage)
     const std::vector<Message> expected = {{0, 0xB4, 101, 0}, {0, 0xB4, 100, 0},   {0, 0xB4, 6, 12},
                                            {0, 0xB4, 38, 0},  {10, 0x94, 60, 100}, {20, 0x94, 60, 0}};
     EXPECT_EQ(Encode(track), expected);
-}
-
-} // namespace
-} // namespace cantivo
-
-// ---- read back by the file reader ----
-
-namespace cantivo {
-namespace {
-
-TEST(TrackEncoderRoundTrip, ReaderGetsBackTheEventsAndSettings)
-{
-    test::TestContext context;
-    Song song(context.Context());
-    song.tracks.push_back(std::make_unique<Track>());
-    song.tracks.push_back(std::make_unique<Track>());
-    song.tracks.push_back(std::make_unique<Track>());
-    Track& track = *song.tracks[1];
-    track.name = "Lead";
-    track.outputPort = 2;
-    track.outputChannel = 3;
-    track.inputPort = 1;
-    track.inputChannel = 4;
-    track.defaultClef = 1;
-    track.splitKey = -12;
-    track.colour = 0x123456;
-    track.keyOffset = 3;
-    track.timeOffset = 5;
-    track.velocityOffset = -4;
-    track.play = 0;
-    track.initial[InitBank] = 130;
-    track.initial[InitPatch] = 40;
-    track.initial[InitVolume] = 100;
-    track.initial[InitPan] = 20;
-    track.initial[InitReverb] = 30;
-    track.initial[InitBrightness] = 9;
-    track.initialParameters[ParamBendRange] = 256;
-    track.initialParameters[ParamFineTuning] = 8192;
-    track.destinations[0] = 66;
-    track.destinations[13] = 80;
-    track.destinationController = 1;
-
-    SongEvent spelled = SongEvent::Note(0, 3, 60, 100, 100);
-    spelled.spelling = 3;
-    track.events.push_back(spelled);
-    track.events.push_back(SongEvent::Short(50, 0xB3, 7, 90));
-    track.events.push_back(SongEvent::Parameter(120, true, 0, 384));
-    track.events.push_back(SongEvent::Parameter(130, false, 300, 129));
-    track.events.push_back(SongEvent::Parameter(140, false, 300, ParamIncrement));
-    SongEvent program = SongEvent::Short(200, 0xC3, 41);
-    program.length = 130;
-    track.events.push_back(program);
-    track.events.push_back(SongEvent::Short(210, 0xE3, 0, 0x50));
-    track.events.push_back(SongEvent::Short(220, 0xD3, 30));
-    track.events.push_back(SongEvent::Short(230, 0xA3, 64, 10));
-    const uint8_t sysex[] = {0xF0, 0x05, 0x7E, 0x7F, 0x09, 0x01, 0xF7};
-    track.events.push_back(SongEvent::Sysex(300, sysex, sizeof sysex));
-    const uint8_t lyric[] = {'l', 'a'};
-    track.events.push_back(SongEvent::Meta(310, 0x05, lyric, sizeof lyric));
-    track.events.push_back(SongEvent::Note(400, 3, 70, 80, 10));
-
-    ComputeReSendTimes(song, 1, SamePort);
-    EncodeTrack(track, 960, 1);
-    ASSERT_EQ(track.clipFlags, 0);
-
-    Track read;
-    read.image = track.image;
-    ParseTrack(song, read);
-
-    EXPECT_EQ(read.name, track.name);
-    EXPECT_EQ(read.outputPort, track.outputPort);
-    EXPECT_EQ(read.outputChannel, track.outputChannel);
-    EXPECT_EQ(read.inputPort, track.inputPort);
-    EXPECT_EQ(read.inputChannel, track.inputChannel);
-    EXPECT_EQ(read.defaultClef, track.defaultClef);
-    EXPECT_EQ(read.splitKey, track.splitKey);
-    EXPECT_EQ(read.colour, track.colour);
-    EXPECT_EQ(read.keyOffset, track.keyOffset);
-    EXPECT_EQ(read.timeOffset, track.timeOffset);
-    EXPECT_EQ(read.velocityOffset, track.velocityOffset);
-    EXPECT_EQ(read.play, track.play);
-    EXPECT_EQ(read.initial, track.initial);
-    EXPECT_EQ(read.initialParameters, track.initialParameters);
-    EXPECT_EQ(read.destinations, track.destinations);
-    EXPECT_EQ(read.destinationController, track.destinationController);
-
-    ASSERT_EQ(read.events.size(), track.events.size());
-    for (size_t i = 0; i < track.events.size(); ++i) {
-        SCOPED_TRACE(i);
-        const SongEvent& want = track.events[i];
-        const SongEvent& got = read.events[i];
-        EXPECT_EQ(got.kind, want.kind);
-        EXPECT_EQ(got.time, want.time);
-        EXPECT_EQ(got.length, want.length);
-        EXPECT_EQ(got.spelling, want.spelling);
-        EXPECT_EQ(got.notation, want.notation);
-        EXPECT_EQ(std::vector<uint8_t>(got.Data(), got.Data() + got.DataSize()),
-                  std::vector<uint8_t>(want.Data(), want.Data() + want.DataSize()));
-    }
 }
 
 } // namespace
