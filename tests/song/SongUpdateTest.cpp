@@ -42,6 +42,7 @@ TEST(UpdateSongEnd, SongEndIsTheLatestTrackEndOrCueTime)
         int32_t expectedEnd;
     };
     const Case cases[] = {
+        {"no events", -1, 0, 0, -1, -1, 0},
         {"note end", 100, 380, 0, -1, -1, 480},
         {"time offset moves the end", 100, 380, 20, -1, -1, 500},
         {"a vamp's stop-at", 100, 20, 0, 960, 480, 960},
@@ -51,7 +52,8 @@ TEST(UpdateSongEnd, SongEndIsTheLatestTrackEndOrCueTime)
         SCOPED_TRACE(c.what);
         UpdateSong s(2);
         s.TrackAt(2).timeOffset = c.timeOffset;
-        s.TrackAt(2).events.push_back(SongEvent::Note(c.noteTime, 0, 60, 100, c.noteLength));
+        if (c.noteTime >= 0)
+            s.TrackAt(2).events.push_back(SongEvent::Note(c.noteTime, 0, 60, 100, c.noteLength));
         if (c.cueStop >= 0) {
             auto cue = std::make_unique<Cue>();
             cue->stopAt = c.cueStop;
@@ -65,28 +67,20 @@ TEST(UpdateSongEnd, SongEndIsTheLatestTrackEndOrCueTime)
     }
 }
 
-TEST(UpdateSongEnd, EncodesEveryTrackButTheTrailingOne)
+TEST(UpdateSongEnd, EncodesEveryTrackButTheTrailingOneWithASnapshotEveryEightQuarters)
 {
     UpdateSong s(2);
+    s.song.timebase = 96;
+    s.TrackAt(2).events.push_back(SongEvent::Short(96 * 8 * 3, 0xB0, 7, 1));
     s.song.UpdateSongEnd();
     for (int number = 0; number < 3; ++number) {
         SCOPED_TRACE(number);
         EXPECT_FALSE(s.TrackAt(number).image.empty());
         EXPECT_TRUE(s.TrackAt(number).encodedMark);
-        // One block, snapshot interval timebase × 8.
-        EXPECT_EQ(s.TrackAt(number).snapshots.size(), 1u);
+        EXPECT_EQ(s.TrackAt(number).snapshots.size(), number == 2 ? 4u : 1u);
     }
     EXPECT_TRUE(s.TrackAt(3).image.empty());
     EXPECT_FALSE(s.TrackAt(3).encodedMark);
-}
-
-TEST(UpdateSongEnd, SnapshotIntervalIsEightQuarterNotes)
-{
-    UpdateSong s(1);
-    s.song.timebase = 96;
-    s.TrackAt(1).events.push_back(SongEvent::Short(96 * 8 * 3, 0xB0, 7, 1));
-    s.song.UpdateSongEnd();
-    EXPECT_EQ(s.TrackAt(1).snapshots.size(), 4u);
 }
 
 TEST(UpdateSongEnd, OneTrackEncodesOnlyItsGroup)
@@ -175,14 +169,11 @@ TEST(UpdateSongEnd, SnapshotsOfAllTracksStayWithinTheSongsLimit)
     EXPECT_GT(total, MaxSongSnapshotEntries - 2 * 2048);
 }
 
-TEST(UpdateSongEnd, EmptySongEndsAtZero)
+TEST(UpdateSongEnd, SongWithoutTracksEndsAtZero)
 {
-    UpdateSong s(0);
-    s.song.UpdateSongEnd();
-    EXPECT_EQ(s.song.songEnd, 0);
-    EXPECT_EQ(s.song.songLength, 0.0);
-
-    Song bare(s.context.Context()); // no tracks at all
+    test::TestContext context;
+    Song bare(context.Context());
+    bare.songEnd = 5;
     bare.UpdateSongEnd();
     EXPECT_EQ(bare.songEnd, 0);
 }
