@@ -138,6 +138,28 @@ bool UndoHistory::SubmitStep(Song& song, std::unique_ptr<UndoStep> step)
     return Redo(song);
 }
 
+void UndoHistory::OpenGap(Song& song, const UndoStep& step)
+{
+    OpenTimeGap(song, step.start, step.length);
+    effects_.allTracks = true;
+}
+
+void UndoHistory::CloseGap(Song& song, const UndoStep& step)
+{
+    CloseTimeGap(song, step.start, step.length);
+    effects_.allTracks = true;
+    song.currentPosition = step.start;
+}
+
+// After time comes back, it is selected and the cursor stands at its start.
+void UndoHistory::SelectGap(Song& song, const UndoStep& step)
+{
+    song.selectionStart = step.start;
+    song.selectionEnd = step.start + step.length;
+    ++song.selectionGeneration;
+    song.currentPosition = step.start;
+}
+
 void UndoHistory::Begin(Song& song)
 {
     effects_ = StepEffects{};
@@ -152,10 +174,8 @@ bool UndoHistory::Redo(Song& song)
         return false;
     UndoStep& step = *steps_[position_];
     Begin(song);
-    if (step.Has(StepInsertTime)) {
-        OpenTimeGap(song, step.start, step.length);
-        effects_.allTracks = true;
-    }
+    if (step.Has(StepInsertTime))
+        OpenGap(song, step);
     if (step.Has(StepTrackProperties))
         step.trackProperties.Apply(song, effects_);
     if (step.Has(StepSongProperties))
@@ -168,19 +188,12 @@ bool UndoHistory::Redo(Song& song)
         step.tracks.Apply(song, effects_);
     if (step.Has(StepEvents))
         step.events.Apply(song, effects_);
-    if (step.Has(StepDeleteTime)) {
-        CloseTimeGap(song, step.start, step.length);
-        effects_.allTracks = true;
-        song.currentPosition = step.start;
-    }
+    if (step.Has(StepDeleteTime))
+        CloseGap(song, step);
     if (step.Has(StepMeasures))
         step.measures.Exchange(song);
-    if (step.Has(StepInsertTime)) {
-        song.selectionStart = step.start;
-        song.selectionEnd = step.start + step.length;
-        ++song.selectionGeneration;
-        song.currentPosition = step.start;
-    }
+    if (step.Has(StepInsertTime))
+        SelectGap(song, step);
     ++position_;
     Finish(song, step, true);
     return true;
@@ -193,10 +206,8 @@ bool UndoHistory::Undo(Song& song)
     --position_;
     UndoStep& step = *steps_[position_];
     Begin(song);
-    if (step.Has(StepDeleteTime)) {
-        OpenTimeGap(song, step.start, step.length);
-        effects_.allTracks = true;
-    }
+    if (step.Has(StepDeleteTime))
+        OpenGap(song, step);
     if (step.Has(StepSongProperties))
         step.songProperties.Apply(song);
     if (step.Has(StepEvents))
@@ -209,19 +220,12 @@ bool UndoHistory::Undo(Song& song)
         step.cues.Apply(song, effects_);
     if (step.Has(StepTrackProperties))
         step.trackProperties.Apply(song, effects_);
-    if (step.Has(StepInsertTime)) {
-        CloseTimeGap(song, step.start, step.length);
-        effects_.allTracks = true;
-        song.currentPosition = step.start;
-    }
+    if (step.Has(StepInsertTime))
+        CloseGap(song, step);
     if (step.Has(StepMeasures))
         step.measures.Exchange(song);
-    if (step.Has(StepDeleteTime)) {
-        song.selectionStart = step.start;
-        song.selectionEnd = step.start + step.length;
-        ++song.selectionGeneration;
-        song.currentPosition = step.start;
-    }
+    if (step.Has(StepDeleteTime))
+        SelectGap(song, step);
     Finish(song, step, false);
     return true;
 }

@@ -76,6 +76,9 @@ class UndoHistory final : public SongHistory {
     bool Stopped() const;
     const UndoStep* LastApplied() const { return position_ > 0 ? steps_[position_ - 1].get() : nullptr; }
     void Begin(Song& song);
+    void OpenGap(Song& song, const UndoStep& step);
+    void CloseGap(Song& song, const UndoStep& step);
+    void SelectGap(Song& song, const UndoStep& step);
     void Finish(Song& song, const UndoStep& step, bool forward);
     // Drops the steps from `first` on, deleting the clip files only they hold.
     void DiscardFrom(size_t first, const Song* song);

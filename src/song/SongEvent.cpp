@@ -14,18 +14,24 @@ SongEvent::SongEvent(const SongEvent& other)
     CopyDataFrom(other);
 }
 
+// Every field but the data pointer; the callers decide whether the data is copied or taken.
+void SongEvent::CopyFieldsFrom(const SongEvent& other)
+{
+    kind = other.kind;
+    time = other.time;
+    length = other.length;
+    selectionMark = other.selectionMark;
+    reserved = other.reserved;
+    notation = other.notation;
+    spelling = other.spelling;
+    isClip_ = other.isClip_;
+}
+
 SongEvent& SongEvent::operator=(const SongEvent& other)
 {
     if (this != &other) {
         FreeData();
-        kind = other.kind;
-        time = other.time;
-        length = other.length;
-        selectionMark = other.selectionMark;
-        reserved = other.reserved;
-        notation = other.notation;
-        spelling = other.spelling;
-        isClip_ = other.isClip_;
+        CopyFieldsFrom(other);
         CopyDataFrom(other);
     }
     return *this;
@@ -33,8 +39,8 @@ SongEvent& SongEvent::operator=(const SongEvent& other)
 
 SongEvent::SongEvent(SongEvent&& other) noexcept
     : kind(other.kind), time(other.time), length(other.length), selectionMark(other.selectionMark),
-      reserved(other.reserved), notation(other.notation), spelling(other.spelling),
-      isClip_(other.isClip_), data_(std::exchange(other.data_, nullptr))
+      reserved(other.reserved), notation(other.notation), spelling(other.spelling), isClip_(other.isClip_),
+      data_(std::exchange(other.data_, nullptr))
 {
 }
 
@@ -42,15 +48,8 @@ SongEvent& SongEvent::operator=(SongEvent&& other) noexcept
 {
     if (this != &other) {
         FreeData();
-        kind = other.kind;
-        time = other.time;
-        length = other.length;
-        selectionMark = other.selectionMark;
-        reserved = other.reserved;
-        notation = other.notation;
-        spelling = other.spelling;
+        CopyFieldsFrom(other);
         data_ = std::exchange(other.data_, nullptr);
-        isClip_ = other.isClip_;
     }
     return *this;
 }

@@ -20,7 +20,7 @@ inline constexpr int32_t ParamDecrement = -100000;
 // byte 1 and byte 2 the data bytes (for RPN/NRPN bits 8-31 are the parameter number). System-exclusive
 // and meta events own their bytes (`length` of them); an audio-clip event owns its AudioClip.
 class SongEvent {
-public:
+  public:
     SongEvent() = default;
     ~SongEvent() { FreeData(); }
     SongEvent(const SongEvent& other);
@@ -72,8 +72,9 @@ public:
     uint8_t notation = 0;
     int8_t spelling = -1;
 
-private:
+  private:
     void FreeData();
+    void CopyFieldsFrom(const SongEvent& other);
     void CopyDataFrom(const SongEvent& other);
 
     bool isClip_ = false; // declared before data_ so it fills padding: events stay 32 bytes
