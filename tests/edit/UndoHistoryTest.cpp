@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <string_view>
 #include <tuple>
 #include <unistd.h>
 
@@ -20,7 +21,9 @@ bool SubmitClip(SongFixture& f, const std::string& file, uint32_t extraKinds = 0
     return f.Submit(std::move(step));
 }
 
-TEST(UndoHistory, UndoAndRedoDoNothingPastEitherEndOrWhilePlaying)
+// Undo and redo stop at either end of the history and while the sequencer runs; the menu names the
+// step; a new edit after an undo drops the redo tail.
+TEST(UndoHistory, UndoAndRedoStopAtTheEndsAndWhilePlaying)
 {
     SongFixture f;
     const SongState before = Capture(f.song);
@@ -50,63 +53,46 @@ TEST(UndoHistory, UndoAndRedoDoNothingPastEitherEndOrWhilePlaying)
     ASSERT_TRUE(f.history->Redo(f.song));
     ASSERT_TRUE(f.history->Redo(f.song));
     EXPECT_FALSE(f.history->Redo(f.song)) << "at the end";
-    EXPECT_EQ(f.song.tracks[1]->events.size(), 2u);
-}
 
-TEST(UndoHistory, NewEditAfterUndoDropsTheRedoTail)
-{
-    SongFixture f(2);
-    ASSERT_TRUE(f.SubmitNote("A", 1, 0));
-    ASSERT_TRUE(f.SubmitNote("B", 1, 120));
     ASSERT_TRUE(f.history->Undo(f.song));
-    ASSERT_TRUE(f.SubmitNote("C", 2, 240));
+    ASSERT_TRUE(f.SubmitNote("Copy", 1, 240));
     EXPECT_EQ(f.history->StepCount(), 2u);
-    EXPECT_FALSE(f.history->Redo(f.song));
-    EXPECT_EQ(f.history->UndoMenuText(), "&Undo C\tCtrl+Z");
-    EXPECT_EQ(f.song.tracks[1]->events.size(), 1u) << "B stays undone";
-    EXPECT_EQ(f.song.tracks[2]->events.size(), 1u);
+    EXPECT_FALSE(f.history->Redo(f.song)) << "the new edit dropped the redo tail";
+    EXPECT_EQ(f.history->UndoMenuText(), "&Undo Copy\tCtrl+Z");
+    EXPECT_EQ(f.song.tracks[1]->events.size(), 2u) << "Quantize stays undone";
 }
 
+// The song counts as modified whenever the applied step is not the saved one, also after an undo past
+// the save.
 TEST(UndoHistory, ModifiedFlagFollowsTheSavedStep)
 {
-    struct Case {
-        const char* name;
-        std::string actions; // e edit, s save, u undo, r redo
-        bool modified;
-    };
-    const Case cases[] = {
-        {"fresh", "", false},
-        {"edited", "e", true},
-        {"edited then undone", "eu", false},
-        {"saved then undone", "esu", true},
-        {"saved, undone, redone", "esur", false},
-        {"saved, edited, undone", "eseu", false},
-        {"undone past the save, new edit", "eesue", true},
-        {"undone past the save, new edit, undone twice", "eesueuu", true},
-        // The next step is likely made where the discarded saved one was: it is still not the saved state.
-        {"undone past the save, new edit, undone, new edit", "eesueue", true},
-        {"saved with nothing applied, edit undone", "eusru", false},
-    };
-    for (const Case& c : cases) {
+    // e edit, s save, u undo, r redo. After "eesueue" the next step is likely made where the discarded
+    // saved one was: it is still not the saved state.
+    const std::pair<std::string_view, bool> cases[] = {
+        {"", false},     {"e", true},     {"eu", false},     {"esu", true},     {"esur", false},
+        {"eseu", false}, {"eesue", true}, {"eesueuu", true}, {"eesueue", true}, {"eusru", false}};
+    for (const auto& [actions, modified] : cases) {
+        SCOPED_TRACE(actions);
         SongFixture f;
         int32_t time = 0;
-        for (char action : c.actions) {
+        for (char action : actions) {
             if (action == 'e') {
                 ASSERT_TRUE(f.SubmitNote("Draw Note", 1, time += 10));
             } else if (action == 's') {
                 f.history->MarkSaved();
                 f.song.SetModifiedFlag(false);
             } else {
-                ASSERT_TRUE(action == 'u' ? f.history->Undo(f.song) : f.history->Redo(f.song)) << c.name;
+                ASSERT_TRUE(action == 'u' ? f.history->Undo(f.song) : f.history->Redo(f.song));
             }
         }
-        EXPECT_EQ(f.history->IsModified(), c.modified) << c.name;
-        if (!c.actions.empty() && c.actions.back() != 's') {
-            EXPECT_EQ(f.song.IsModified(), c.modified) << c.name;
+        EXPECT_EQ(f.history->IsModified(), modified);
+        if (!actions.empty() && !actions.ends_with('s')) {
+            EXPECT_EQ(f.song.IsModified(), modified);
         }
     }
 }
 
+// A refused step leaves the song and the history as they were and says why (or nothing, while playing).
 TEST(UndoHistory, RefusedStepsChangeNothing)
 {
     enum class Refusal { Running, TooManyTracks, MissingTrack, MidiToAudio, ClipToMidi };
@@ -124,6 +110,7 @@ TEST(UndoHistory, RefusedStepsChangeNothing)
         {"clip to a MIDI track", Refusal::ClipToMidi, pasteMessage},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         SongFixture f(c.refusal == Refusal::TooManyTracks ? 248 : 1, true); // 248 MIDI + 1 audio = 249
         ASSERT_TRUE(f.SubmitNote("Earlier"));
         const SongState before = Capture(f.song);
@@ -150,13 +137,12 @@ TEST(UndoHistory, RefusedStepsChangeNothing)
             step->events.InsertByTime(1, SongEvent::Clip(0, std::make_unique<AudioClip>("a.wav")));
             break;
         }
-        EXPECT_FALSE(f.history->SubmitStep(f.song, std::move(step))) << c.name;
-        EXPECT_EQ(Difference(before, Capture(f.song)), "") << c.name;
-        EXPECT_EQ(f.history->StepCount(), 1u) << c.name;
-        EXPECT_TRUE(f.history->CanUndo()) << c.name;
+        EXPECT_FALSE(f.history->SubmitStep(f.song, std::move(step)));
+        EXPECT_EQ(Difference(before, Capture(f.song)), "");
+        EXPECT_EQ(f.history->StepCount(), 1u);
+        EXPECT_TRUE(f.history->CanUndo());
         EXPECT_EQ(f.context.prompter.messages,
-                  c.message ? std::vector<std::string>{c.message} : std::vector<std::string>{})
-            << c.name;
+                  c.message ? std::vector<std::string>{c.message} : std::vector<std::string>{});
     }
 }
 
@@ -166,13 +152,13 @@ TEST(UndoHistory, TrackLimitCountsRemovalsAndAllowsExactly250)
     auto three = std::make_unique<UndoStep>(StepTracks, "Paste Track(s)");
     for (int i = 0; i < 3; ++i)
         three->tracks.Insert(248, std::make_unique<Track>());
-    ASSERT_TRUE(f.history->SubmitStep(f.song, std::move(three)));
+    ASSERT_TRUE(f.Submit(std::move(three)));
     EXPECT_EQ(f.song.UserTrackCount(), 250);
 
     auto swap = std::make_unique<UndoStep>(StepTracks, "Drag Tracks");
     swap->tracks.Remove(5);
     swap->tracks.Insert(1, std::make_unique<Track>());
-    EXPECT_TRUE(f.history->SubmitStep(f.song, std::move(swap))) << "one out, one in stays at 250";
+    EXPECT_TRUE(f.Submit(std::move(swap))) << "one out, one in stays at 250";
     EXPECT_TRUE(f.context.prompter.messages.empty());
 }
 
@@ -207,7 +193,7 @@ TEST(UndoHistory, FinishBringsSongEndMeasuresCursorAndViewsUpToDate)
     f.song.measures.clear();
     auto step = std::make_unique<UndoStep>(StepSongProperties, "Edit Song Properties");
     step->songProperties = SongPropertyBlock::Of(f.song);
-    ASSERT_TRUE(f.history->SubmitStep(f.song, std::move(step)));
+    ASSERT_TRUE(f.Submit(std::move(step)));
     ASSERT_EQ(f.song.measures.size(), 1u);
     EXPECT_EQ(std::make_tuple(f.song.measures[0].start, f.song.measures[0].length, f.song.measures[0].numerator),
               std::make_tuple(0, 480, uint8_t{4}));
@@ -220,9 +206,7 @@ TEST(UndoHistory, DiscardedStepDeletesOnlyTheClipFilesItAloneHolds)
     struct Case {
         const char* name;
         uint32_t extraKinds;
-        bool inUndoFolder;
-        bool songPlaysTheFile;
-        bool deleted;
+        bool inUndoFolder, songPlaysTheFile, deleted;
     };
     const Case cases[] = {
         {"clip file in the undo folder", 0, true, false, true},
@@ -243,7 +227,7 @@ TEST(UndoHistory, DiscardedStepDeletesOnlyTheClipFilesItAloneHolds)
             auto move = std::make_unique<UndoStep>(StepEvents, "Drag Clips and Cues");
             move->events.Remove(MakeEventRef(2, 0));
             move->events.InsertByTime(2, SongEvent::Clip(480, std::make_unique<AudioClip>(held.string())));
-            ASSERT_TRUE(f.history->SubmitStep(f.song, std::move(move)));
+            ASSERT_TRUE(f.Submit(std::move(move)));
         } else {
             ASSERT_TRUE(SubmitClip(f, held.string(), c.extraKinds));
         }
@@ -266,7 +250,7 @@ TEST(UndoHistory, HeldClipsVisitedAreThoseOfStepsThatMayNotKeepFiles)
     ASSERT_TRUE(f.history->Redo(f.song));
     auto removal = std::make_unique<UndoStep>(StepEvents, "Delete Events");
     removal->events.Remove(MakeEventRef(2, 0));
-    ASSERT_TRUE(f.history->SubmitStep(f.song, std::move(removal)));
+    ASSERT_TRUE(f.Submit(std::move(removal)));
     f.history->ForEachHeldClip([&](AudioClip& clip) { names.push_back(clip.fileName); });
     EXPECT_EQ(names, std::vector<std::string>{"kept.wav"}) << "held by the delete step, which may not keep files";
 }
