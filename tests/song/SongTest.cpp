@@ -31,42 +31,33 @@ std::unique_ptr<Song> SongWithMeters(test::TestContext& context, std::initialize
     return song;
 }
 
-TEST(NewSong, HasOneMeasureOneTempoAndTwoTracksHoweverOftenItIsFilled)
+// A new song is one 4/4 measure, one tempo, two tracks and no cues however often it is filled; the
+// stored timebase counts only when a file could hold it.
+TEST(NewSong, IsOneMeasureOneTempoAndTwoTracksAtTheStoredTimebaseIfValid)
 {
-    test::TestContext context;
-    Song song(context.Context());
-    song.NewSongDefaults();
-    song.cues.push_back(std::make_unique<Cue>());
-    song.NewSongDefaults();
-
-    EXPECT_EQ(song.timebase, 120);
-    ASSERT_EQ(song.measures.size(), 1u);
-    const Measure& first = song.measures[0];
-    EXPECT_EQ(std::tie(first.start, first.length, first.number, first.numerator, first.denominator),
-              std::make_tuple(0, 480, uint16_t{1}, uint8_t{4}, uint8_t{4}));
-    ASSERT_EQ(song.tempoMap.entries.size(), 1u);
-    EXPECT_EQ(song.tempoMap.entries[0].tick, 0);
-    EXPECT_EQ(song.tempoMap.entries[0].microsecondsPerQuarter, 500000u);
-    EXPECT_EQ(song.tracks.size(), 2u);
-    EXPECT_TRUE(song.cues.empty());
-    EXPECT_EQ(song.title, "");
-}
-
-TEST(NewSong, TakesTimebaseAndTextsFromTheSongDefaultsUnlessNoFileCouldHoldIt)
-{
-    for (int stored : {480, 0, -96, 0x8000}) {
+    for (const auto& [stored, timebase] : {std::pair{-1, 120}, {480, 480}, {0, 120}, {-96, 120}, {0x8000, 120}}) {
+        SCOPED_TRACE(stored);
         test::TestContext context;
-        context.profile.WriteInt("SongDefaults", "Timebase", stored);
+        if (stored != -1)
+            context.profile.WriteInt("SongDefaults", "Timebase", stored);
         context.profile.WriteString("SongDefaults", "Author", "J. Doe");
         context.profile.WriteString("SongDefaults", "SubTitle", "live version");
         Song song(context.Context());
         song.NewSongDefaults();
-        const int timebase = stored == 480 ? 480 : 120;
-        EXPECT_EQ(song.timebase, timebase) << stored;
-        EXPECT_EQ(song.measures[0].length, timebase * 4) << stored;
-        EXPECT_EQ(song.author, "J. Doe");
-        EXPECT_EQ(song.subtitle, "live version");
-        EXPECT_EQ(song.title, "");
+        song.cues.push_back(std::make_unique<Cue>());
+        song.NewSongDefaults();
+        EXPECT_EQ(song.timebase, timebase);
+        ASSERT_EQ(song.measures.size(), 1u);
+        const Measure& first = song.measures[0];
+        EXPECT_EQ(std::tie(first.start, first.length, first.number, first.numerator, first.denominator),
+                  std::make_tuple(0, timebase * 4, uint16_t{1}, uint8_t{4}, uint8_t{4}));
+        ASSERT_EQ(song.tempoMap.entries.size(), 1u);
+        EXPECT_EQ(std::make_pair(song.tempoMap.entries[0].tick, song.tempoMap.entries[0].microsecondsPerQuarter),
+                  std::make_pair(0, 500000u));
+        EXPECT_EQ(song.tracks.size(), 2u);
+        EXPECT_TRUE(song.cues.empty());
+        EXPECT_EQ(std::tie(song.title, song.author, song.subtitle),
+                  std::make_tuple(std::string(), std::string("J. Doe"), std::string("live version")));
     }
 }
 
@@ -143,13 +134,10 @@ TEST(FindCue, FindsTheFirstCueAnchoredAtOrAfterTheTick)
     test::TestContext context;
     Song song(context.Context());
     EXPECT_EQ(song.FindCue(100), 0);
-    for (const auto& [kind, stopAt, restartAt] : {std::tuple{CueMarker, 100, 100}, std::tuple{CueAdLib, 900, 200},
-                                                  std::tuple{CueVamp, 480, 240}, std::tuple{CueFermata, 480, 600}}) {
-        song.cues.push_back(std::make_unique<Cue>());
-        song.cues.back()->kind = kind;
-        song.cues.back()->stopAt = stopAt;
-        song.cues.back()->restartAt = restartAt;
-    }
+    // Cue{label, kind, count, stopAt, restartAt}
+    for (const Cue& cue : {Cue{"", CueMarker, 0, 100, 100}, Cue{"", CueAdLib, 0, 900, 200},
+                           Cue{"", CueVamp, 0, 480, 240}, Cue{"", CueFermata, 0, 480, 600}})
+        song.cues.push_back(std::make_unique<Cue>(cue));
     // The ad lib is anchored at its restart time, the others at their stop time.
     for (const auto& [tick, index] : {std::pair{100, 0}, std::pair{101, 1}, std::pair{200, 1}, std::pair{201, 2},
                                       std::pair{480, 2}, std::pair{481, 4}})
@@ -185,10 +173,7 @@ TEST(SetTimebase, RescalesEveryTimeRoundedHalfUp)
     track.events = {SongEvent::Note(181, 0, 60, 100, 90), SongEvent::Short(361, 0xB0, 7, 100),
                     SongEvent::Parameter(400, true, 0, 256)};
     track.timeOffset = -30;
-    song->cues.push_back(std::make_unique<Cue>());
-    song->cues[0]->kind = CueVamp;
-    song->cues[0]->stopAt = 840;
-    song->cues[0]->restartAt = 360;
+    song->cues.push_back(std::make_unique<Cue>(Cue{"", CueVamp, 0, 840, 360}));
     song->tempoMap.entries.push_back(TempoChange{360, 250000, 0.0});
     song->RecomputeTempoTimes();
     song->currentPosition = 360;
@@ -197,9 +182,8 @@ TEST(SetTimebase, RescalesEveryTimeRoundedHalfUp)
     song->SetTimebase(480);
     EXPECT_EQ(song->measures[0].length, 1440) << "a 6/8 measure of 360 ticks";
     EXPECT_EQ(song->measures[1].start, 1440);
-    EXPECT_EQ(track.events[0].time, 724);
-    EXPECT_EQ(track.events[0].length, 360);
-    EXPECT_EQ(track.events[1].time, 1444);
+    EXPECT_EQ(std::make_tuple(track.events[0].time, track.events[0].length, track.events[1].time),
+              std::make_tuple(724, 360, 1444));
     EXPECT_EQ(track.events[2].length, 256) << "a parameter value is not a duration";
     EXPECT_EQ(track.timeOffset, -120);
     EXPECT_EQ(std::make_pair(song->cues[0]->stopAt, song->cues[0]->restartAt), std::make_pair(3360, 1440));
@@ -211,8 +195,7 @@ TEST(SetTimebase, RescalesEveryTimeRoundedHalfUp)
 
     // Down to 100: 724 × 100 ÷ 480 = 150.83 → 151; 1444 → 300.83 → 301; halves round up.
     song->SetTimebase(100);
-    EXPECT_EQ(track.events[0].time, 151);
-    EXPECT_EQ(track.events[1].time, 301);
+    EXPECT_EQ(std::make_pair(track.events[0].time, track.events[1].time), std::make_pair(151, 301));
     EXPECT_EQ(song->resolutionClass, 3);
     song->timebase = 2;
     track.events[0].time = 1;
