@@ -27,10 +27,9 @@ struct UpdateSong {
 bool HasMessage(const Track& track, uint8_t status, uint8_t data1)
 {
     const auto& image = track.image;
-    for (size_t i = 0; i + 1 < image.size(); ++i) {
+    for (size_t i = 0; i + 1 < image.size(); ++i)
         if (image[i] == status && image[i + 1] == data1)
             return true;
-    }
     return false;
 }
 
@@ -54,17 +53,17 @@ TEST(UpdateSongEnd, SongEndIsTheLatestTrackEndOrCueTime)
         s.TrackAt(2).timeOffset = c.timeOffset;
         if (c.noteTime >= 0)
             s.TrackAt(2).events.push_back(SongEvent::Note(c.noteTime, 0, 60, 100, c.noteLength));
-        if (c.cueStop >= 0) {
-            auto cue = std::make_unique<Cue>();
-            cue->stopAt = c.cueStop;
-            cue->restartAt = c.cueRestart;
-            s.song.cues.push_back(std::move(cue));
-        }
+        if (c.cueStop >= 0)
+            s.song.cues.push_back(std::make_unique<Cue>(Cue{"", CueMarker, 0, c.cueStop, c.cueRestart}));
         s.song.songEnd = 99999; // recomputed, not kept
         s.song.UpdateSongEnd();
         EXPECT_EQ(s.song.songEnd, c.expectedEnd);
         EXPECT_DOUBLE_EQ(s.song.songLength, c.expectedEnd * 500000.0 / 120);
     }
+    UpdateSong bare(-2); // no tracks at all, not even track 0
+    bare.song.songEnd = 5;
+    bare.song.UpdateSongEnd();
+    EXPECT_EQ(bare.song.songEnd, 0);
 }
 
 TEST(UpdateSongEnd, EncodesEveryTrackButTheTrailingOneWithASnapshotEveryEightQuarters)
@@ -95,6 +94,7 @@ TEST(UpdateSongEnd, OneTrackEncodesOnlyItsGroup)
 
     s.TrackAt(3).image = {1, 2, 3}; // a stale image that must stay untouched
     s.TrackAt(3).end = 5000;
+    s.TrackAt(1).end = 9000; // from an earlier, longer encoding
     s.song.UpdateSongEnd(2);
     EXPECT_EQ(s.TrackAt(3).image, (std::vector<uint8_t>{1, 2, 3}));
     EXPECT_TRUE(s.TrackAt(0).image.empty());
@@ -106,21 +106,10 @@ TEST(UpdateSongEnd, OneTrackEncodesOnlyItsGroup)
     }
     EXPECT_EQ(s.TrackAt(1).reSendTimes, (std::vector<int32_t>{0}));
     EXPECT_EQ(s.TrackAt(2).reSendTimes, (std::vector<int32_t>{200}));
-    // The song end still counts the track that was not encoded.
+    // The song end counts the group member before the chosen track with its new end, and still counts
+    // the track that was not encoded.
+    EXPECT_EQ(s.TrackAt(1).end, 110);
     EXPECT_EQ(s.song.songEnd, 5000);
-}
-
-TEST(UpdateSongEnd, GroupMemberBeforeTheChosenTrackCountsWithItsNewEnd)
-{
-    UpdateSong s(2);
-    s.TrackAt(1).initial[InitPatch] = 1;
-    s.TrackAt(2).initial[InitPatch] = 2;
-    s.TrackAt(1).end = 9000; // from an earlier, longer encoding
-    s.TrackAt(1).events.push_back(SongEvent::Note(0, 0, 60, 100, 100));
-    s.TrackAt(2).events.push_back(SongEvent::Note(200, 0, 60, 100, 100));
-    s.song.UpdateSongEnd(2);
-    EXPECT_EQ(s.TrackAt(1).end, 100);
-    EXPECT_EQ(s.song.songEnd, 300);
 }
 
 TEST(UpdateSongEnd, AudioClipDurationFollowsTheTempoMap)
@@ -167,15 +156,6 @@ TEST(UpdateSongEnd, SnapshotsOfAllTracksStayWithinTheSongsLimit)
     }
     EXPECT_LE(total, MaxSongSnapshotEntries);
     EXPECT_GT(total, MaxSongSnapshotEntries - 2 * 2048);
-}
-
-TEST(UpdateSongEnd, SongWithoutTracksEndsAtZero)
-{
-    test::TestContext context;
-    Song bare(context.Context());
-    bare.songEnd = 5;
-    bare.UpdateSongEnd();
-    EXPECT_EQ(bare.songEnd, 0);
 }
 
 } // namespace
