@@ -130,18 +130,11 @@ TEST(TransportText, PositionShowsMeasureLabelBeatAndTick)
 
     song.NewSongDefaults();
     EXPECT_EQ(TransportPositionText(song, 130), "1.2.010");
-    Measure sixEight = song.measures[0];
-    sixEight.start = 480;
-    sixEight.numerator = 6;
-    sixEight.denominator = 8;
-    sixEight.length = 360;
-    sixEight.number = 12;
-    sixEight.letter = 'b';
-    song.measures.push_back(sixEight);
-    sixEight.start = 840;
-    sixEight.number = 0;
-    sixEight.letter = 'A';
-    song.measures.push_back(sixEight);
+    // Two 6/8 measures after the first: "12b" (the letter printed upper-case) and "A" alone.
+    song.measures.push_back(
+        {.start = 480, .length = 360, .number = 12, .letter = 'b', .numerator = 6, .denominator = 8});
+    song.measures.push_back(
+        {.start = 840, .length = 360, .number = 0, .letter = 'A', .numerator = 6, .denominator = 8});
 
     EXPECT_EQ(TransportPositionText(song, 610), "12B.3.010");
     EXPECT_EQ(TransportPositionText(song, 840), "A.1.000");
