@@ -6,6 +6,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 #include <vector>
 
 namespace cantivo {
@@ -31,10 +32,7 @@ class SndfileAudioTest : public ::testing::Test {
     std::string MakeFile(const std::string& name, int format, int channels, int rate, sf_count_t frames)
     {
         const std::string path = (folder / name).string();
-        SF_INFO info{};
-        info.samplerate = rate;
-        info.channels = channels;
-        info.format = format;
+        SF_INFO info{0, rate, channels, format, 0, 0}; // frames, rate, channels, format, sections, seekable
         SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
         EXPECT_NE(file, nullptr) << sf_strerror(nullptr);
         std::vector<double> samples(static_cast<size_t>(frames * channels));
@@ -67,13 +65,10 @@ TEST_F(SndfileAudioTest, OpenReportsLengthAndFormatAndTheCopyHoldsTheSameSamples
 {
     struct Case {
         const char* name;
-        int format;
-        int channels;
-        int rate;
+        int format, channels, rate;
         sf_count_t frames;
         uint32_t lengthMs;
-        uint16_t tag;
-        uint16_t bits;
+        uint16_t tag, bits;
     };
     const Case cases[] = {
         {"stereo16.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 44100, 44100, 1000, 1, 16},
@@ -91,13 +86,11 @@ TEST_F(SndfileAudioTest, OpenReportsLengthAndFormatAndTheCopyHoldsTheSameSamples
         ASSERT_NE(file, nullptr);
         EXPECT_EQ(errorCode, 0u);
         EXPECT_EQ(file->LengthMs(), c.lengthMs);
-        const WaveFormat format = file->Format();
-        EXPECT_EQ(format.formatTag, c.tag);
-        EXPECT_EQ(format.channels, c.channels);
-        EXPECT_EQ(format.samplesPerSecond, static_cast<uint32_t>(c.rate));
-        EXPECT_EQ(format.bitsPerSample, c.bits);
-        EXPECT_EQ(format.blockAlign, c.channels * c.bits / 8);
-        EXPECT_EQ(format.averageBytesPerSecond, static_cast<uint32_t>(c.rate) * format.blockAlign);
+        const WaveFormat f = file->Format();
+        EXPECT_EQ(std::make_tuple(f.formatTag, int{f.channels}, f.samplesPerSecond, f.bitsPerSample),
+                  std::make_tuple(c.tag, c.channels, static_cast<uint32_t>(c.rate), c.bits));
+        EXPECT_EQ(f.blockAlign, c.channels * c.bits / 8);
+        EXPECT_EQ(f.averageBytesPerSecond, static_cast<uint32_t>(c.rate) * f.blockAlign);
 
         // The copy is a wave file in the format Format() said, with the very same samples, however
         // often it is made, and even after the source's name is gone (undo steps move clip files).
