@@ -21,88 +21,91 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 using Lines = std::vector<std::string>;
+using Timed = std::pair<int64_t, Bytes>; // an event's bytes at an absolute tick
 
-// Builds one track chunk's contents: events at absolute times, deltas worked out as they are added.
-struct TrackBytes {
-    TrackBytes& VarLen(uint32_t value)
-    {
-        for (int shift = 28; shift > 0; shift -= 7)
-            if (value >> shift)
-                data.push_back(static_cast<uint8_t>(0x80 | ((value >> shift) & 0x7F)));
-        data.push_back(value & 0x7F);
-        return *this;
-    }
-    TrackBytes& Raw(std::initializer_list<uint8_t> bytes)
-    {
-        data.insert(data.end(), bytes);
-        return *this;
-    }
-    TrackBytes& Event(int32_t time, std::initializer_list<uint8_t> bytes)
-    {
-        VarLen(static_cast<uint32_t>(time - last));
+void PutVarLen(Bytes& out, uint64_t value)
+{
+    for (int shift = 28; shift > 0; shift -= 7)
+        if (value >> shift)
+            out.push_back(static_cast<uint8_t>(0x80 | ((value >> shift) & 0x7F)));
+    out.push_back(value & 0x7F);
+}
+
+// One track chunk's contents, the deltas worked out from the events' ticks; closed by an end of track at
+// the last event's tick unless `end` is false.
+Bytes Chunk(std::vector<Timed> events, bool end = true)
+{
+    if (end)
+        events.emplace_back(events.empty() ? 0 : events.back().first, Bytes{0xFF, 0x2F, 0x00});
+    Bytes out;
+    int64_t last = 0;
+    for (const auto& [time, bytes] : events) {
+        PutVarLen(out, static_cast<uint64_t>(time - last));
         last = time;
-        return Raw(bytes);
+        out.insert(out.end(), bytes.begin(), bytes.end());
     }
-    TrackBytes& Meta(int32_t time, uint8_t type, const Bytes& body)
-    {
-        Event(time, {0xFF, type}).VarLen(static_cast<uint32_t>(body.size()));
-        data.insert(data.end(), body.begin(), body.end());
-        return *this;
-    }
-    TrackBytes& Text(int32_t time, uint8_t type, const std::string& text)
-    {
-        return Meta(time, type, Bytes(text.begin(), text.end()));
-    }
-    // A record of the program's own: 'c' 'v', subtype, values.
-    TrackBytes& Program(int32_t time, uint8_t subtype, Bytes values)
-    {
-        values.insert(values.begin(), {'c', 'v', subtype});
-        return Meta(time, 0x7F, values);
-    }
-    Bytes End(int32_t time) { return Event(time, {0xFF, 0x2F, 0x00}).data; }
+    return out;
+}
 
-    Bytes data;
-    int32_t last = 0;
-};
+Bytes Meta(uint8_t type, const Bytes& body)
+{
+    Bytes out = {0xFF, type};
+    PutVarLen(out, body.size());
+    out.insert(out.end(), body.begin(), body.end());
+    return out;
+}
+Bytes Text(uint8_t type, const std::string& text)
+{
+    return Meta(type, Bytes(text.begin(), text.end()));
+}
+// A record of the program's own: 'c' 'v', subtype, values.
+Bytes Program(uint8_t subtype, Bytes values)
+{
+    values.insert(values.begin(), {'c', 'v', subtype});
+    return Meta(0x7F, values);
+}
+Timed At(int64_t time, Bytes bytes)
+{
+    return {time, std::move(bytes)};
+}
+template <typename... Byte> Timed At(int64_t time, Byte... bytes)
+{
+    return {time, Bytes{static_cast<uint8_t>(bytes)...}};
+}
 
 Bytes Smf(uint16_t format, uint16_t division, const std::vector<Bytes>& tracks, int announced = -1)
 {
-    const auto big = [](Bytes& out, uint32_t value, int width) {
-        for (int shift = (width - 1) * 8; shift >= 0; shift -= 8)
-            out.push_back(static_cast<uint8_t>(value >> shift));
-    };
+    const auto count = static_cast<uint16_t>(announced < 0 ? tracks.size() : static_cast<size_t>(announced));
     Bytes out = {'M', 'T', 'h', 'd', 0, 0, 0, 6};
-    big(out, format, 2);
-    big(out, announced < 0 ? static_cast<uint32_t>(tracks.size()) : static_cast<uint32_t>(announced), 2);
-    big(out, division, 2);
+    for (const uint16_t word : {format, count, division})
+        out.insert(out.end(), {static_cast<uint8_t>(word >> 8), static_cast<uint8_t>(word)});
     for (const Bytes& track : tracks) {
-        out.insert(out.end(), {'M', 'T', 'r', 'k'});
-        big(out, static_cast<uint32_t>(track.size()), 4);
+        const auto size = static_cast<uint32_t>(track.size());
+        out.insert(out.end(), {'M', 'T', 'r', 'k', static_cast<uint8_t>(size >> 24), static_cast<uint8_t>(size >> 16),
+                               static_cast<uint8_t>(size >> 8), static_cast<uint8_t>(size)});
         out.insert(out.end(), track.begin(), track.end());
     }
     return out;
 }
 
+// The RIFF wrapper: "RMID", an INFO list, then the MIDI file in a "data" chunk, padded to even length.
 Bytes Rmid(const Bytes& midi)
 {
-    const auto little = [](Bytes& out, size_t value) {
-        for (int i = 0; i < 4; ++i)
-            out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-    };
-    Bytes body = {'R', 'M', 'I', 'D', 'L', 'I', 'S', 'T', 4, 0, 0, 0, 'I', 'N', 'F', 'O', 'd', 'a', 't', 'a'};
-    little(body, midi.size());
-    body.insert(body.end(), midi.begin(), midi.end());
+    Bytes out = {'R', 'I', 'F', 'F', 0,   0,   0,   0,   'R', 'M', 'I', 'D', 'L', 'I', 'S', 'T',
+                 4,   0,   0,   0,   'I', 'N', 'F', 'O', 'd', 'a', 't', 'a', 0,   0,   0,   0};
+    out.insert(out.end(), midi.begin(), midi.end());
     if (midi.size() % 2)
-        body.push_back(0);
-    Bytes out = {'R', 'I', 'F', 'F'};
-    little(out, body.size());
-    out.insert(out.end(), body.begin(), body.end());
+        out.push_back(0);
+    for (int i = 0; i < 4; ++i) {
+        out[4 + i] = static_cast<uint8_t>((out.size() - 8) >> (8 * i));
+        out[28 + i] = static_cast<uint8_t>(midi.size() >> (8 * i));
+    }
     return out;
 }
 
 Bytes Conductor()
 {
-    return TrackBytes().Meta(0, 0x51, {0x07, 0xA1, 0x20}).End(0);
+    return Chunk({At(0, Meta(0x51, {0x07, 0xA1, 0x20}))});
 }
 
 // Each event as "time:status data1 data2 length" (status in hex), with the spelling when it has one.
@@ -123,6 +126,12 @@ Lines Listed(const Track& track)
 // The settings in which a track differs from an empty one read from a file, as "name=value" words.
 std::string Settings(const Track& t)
 {
+    static const char* const names[] = {"kind", "play", "port",     "channel", "inPort", "inChannel",
+                                        "key",  "time", "velocity", "clef",    "split",  "destController"};
+    static int32_t Track::*const fields[] = {&Track::kind,          &Track::play,       &Track::outputPort,
+                                             &Track::outputChannel, &Track::inputPort,  &Track::inputChannel,
+                                             &Track::keyOffset,     &Track::timeOffset, &Track::velocityOffset,
+                                             &Track::defaultClef,   &Track::splitKey,   &Track::destinationController};
     static const char* const slots[] = {"bank",   "patch",   "pan",      "volume",    "portamento", "delay",
                                         "reverb", "chorus",  "bright",   "resonance", "attack",     "release",
                                         "decay",  "vibRate", "vibDepth", "vibDelay"};
@@ -135,17 +144,8 @@ std::string Settings(const Track& t)
             out << what << '=' << value << ' ';
     };
     put("name", t.name, plain.name);
-    put("kind", t.kind, plain.kind);
-    put("play", t.play, plain.play);
-    put("port", t.outputPort, plain.outputPort);
-    put("channel", t.outputChannel, plain.outputChannel);
-    put("inPort", t.inputPort, plain.inputPort);
-    put("inChannel", t.inputChannel, plain.inputChannel);
-    put("key", t.keyOffset, plain.keyOffset);
-    put("time", t.timeOffset, plain.timeOffset);
-    put("velocity", t.velocityOffset, plain.velocityOffset);
-    put("clef", t.defaultClef, plain.defaultClef);
-    put("split", t.splitKey, plain.splitKey);
+    for (size_t i = 0; i < std::size(fields); ++i)
+        put(names[i], t.*fields[i], plain.*fields[i]);
     if (t.colour != plain.colour)
         out << "colour=" << std::hex << t.colour << std::dec << ' ';
     for (int i = 0; i < InitialSlotCount; ++i)
@@ -154,11 +154,8 @@ std::string Settings(const Track& t)
         put(parameters[i], t.initialParameters[i], plain.initialParameters[i]);
     for (size_t i = 0; i < t.destinations.size(); ++i)
         put("dest" + std::to_string(i), t.destinations[i], plain.destinations[i]);
-    put("destController", t.destinationController, plain.destinationController);
     std::string text = out.str();
-    if (!text.empty())
-        text.pop_back();
-    return text;
+    return text.empty() ? text : text.substr(0, text.size() - 1);
 }
 
 using CueRow = std::tuple<int32_t, std::string, int32_t, int32_t, int32_t>; // kind, label, count, stop, restart
@@ -185,18 +182,6 @@ class ReaderTest : public ::testing::Test {
 
 // ---- Container and header ----
 
-TEST_F(ReaderTest, RmidFileReadsLikeTheMidiFileInsideIt)
-{
-    ASSERT_TRUE(Read(Rmid(Smf(1, 96,
-                              {TrackBytes().Text(0, 3, "Inner").Meta(0, 0x51, {0x06, 0x1A, 0x80}).End(0),
-                               TrackBytes().Event(0, {0x91, 60, 100}).Event(96, {0x81, 60, 0}).End(96)}))));
-    EXPECT_EQ(song.title, "Inner");
-    EXPECT_EQ(song.timebase, 96);
-    ASSERT_EQ(song.tempoMap.entries.size(), 1u);
-    EXPECT_EQ(song.tempoMap.entries[0].microsecondsPerQuarter, 400000u);
-    EXPECT_EQ(Listed(UserTrack(1)), Lines{"0:91 60 100 96"});
-}
-
 // Every damaged container or header fails, leaving the song empty and not loaded.
 TEST_F(ReaderTest, DamagedContainersAndHeadersFailWithAnEmptySong)
 {
@@ -221,7 +206,7 @@ TEST_F(ReaderTest, DamagedContainersAndHeadersFailWithAnEmptySong)
         {"SMPTE division with a rate that does not exist", Smf(0, 0xF060, {Conductor()})},
         {"SMPTE division with no ticks per frame", Smf(0, 0xE700, {Conductor()})},
         {"RMID without a data chunk", patched(Rmid(good), 24, 'D')},
-        {"more tracks than the song can hold", Smf(1, 120, std::vector<Bytes>(252, TrackBytes().End(0)))},
+        {"more tracks than the song can hold", Smf(1, 120, std::vector<Bytes>(252, Chunk({})))},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -232,30 +217,15 @@ TEST_F(ReaderTest, DamagedContainersAndHeadersFailWithAnEmptySong)
     }
 }
 
-TEST_F(ReaderTest, SmpteDivisionKeepsRealTimeAtAFixedTempo)
-{
-    // 25 frames per second, 40 ticks per frame: 1000 ticks per second; tempo events do not apply.
-    ASSERT_TRUE(ReadTracks(
-        {TrackBytes().Meta(0, 0x51, {0x07, 0xA1, 0x20}).Event(0, {0x90, 60, 64}).Event(40, {0x90, 60, 0}).End(40)}, 0,
-        0xE728));
-    EXPECT_EQ(song.timebase, 1000);
-    ASSERT_EQ(song.tempoMap.entries.size(), 1u);
-    EXPECT_EQ(song.tempoMap.entries[0].microsecondsPerQuarter, 1000000u);
-    EXPECT_DOUBLE_EQ(song.TicksToMicroseconds(40), 40000.0);
-    EXPECT_EQ(Listed(UserTrack(1)), Lines{"0:90 60 64 40"});
-}
-
 // ---- Conductor track ----
 
 TEST_F(ReaderTest, TemposAtOneTickMergeAndRepeatsAddNothing)
 {
-    ASSERT_TRUE(ReadTracks({TrackBytes()
-                                .Meta(0, 0x51, {0x09, 0x27, 0xC0})    // 600000 replaces the default at 0
-                                .Meta(480, 0x51, {0x09, 0x27, 0xC0})  // same tempo: no entry
-                                .Meta(960, 0x51, {0x06, 0x1A, 0x80})  // 400000
-                                .Meta(960, 0x51, {0x04, 0x93, 0xE0})  // 300000 at the same tick wins
-                                .Meta(1200, 0x51, {0x00, 0x00, 0x00}) // tempo 0 is ignored
-                                .End(1200)}));
+    ASSERT_TRUE(ReadTracks({Chunk({At(0, Meta(0x51, {0x09, 0x27, 0xC0})),         // 600000 replaces the default at 0
+                                   At(480, Meta(0x51, {0x09, 0x27, 0xC0})),       // same tempo: no entry
+                                   At(960, Meta(0x51, {0x06, 0x1A, 0x80})),       // 400000
+                                   At(960, Meta(0x51, {0x04, 0x93, 0xE0})),       // 300000 at the same tick wins
+                                   At(1200, Meta(0x51, {0x00, 0x00, 0x00}))})})); // tempo 0 is ignored
     const auto& entries = song.tempoMap.entries;
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[0].microsecondsPerQuarter, 600000u);
@@ -279,7 +249,7 @@ TEST_F(ReaderTest, TimeSignatureLimitsClocksPerClickAndSetsTheMeasureLength)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.numerator);
-        ASSERT_TRUE(ReadTracks({TrackBytes().Meta(0, 0x58, c.body).End(0)}));
+        ASSERT_TRUE(ReadTracks({Chunk({At(0, Meta(0x58, c.body))})}));
         ASSERT_FALSE(song.measures.empty());
         const Measure& m = song.measures[0];
         EXPECT_EQ(std::tie(m.numerator, m.denominator, m.clocksPerClick, m.thirtySecondsPerQuarter, m.length),
@@ -287,33 +257,23 @@ TEST_F(ReaderTest, TimeSignatureLimitsClocksPerClickAndSetsTheMeasureLength)
     }
 }
 
+// Labels number the measures up to the next label; a key change inside a measure starts a record of its
+// own and the measures after it are laid out again, end to end.
 TEST_F(ReaderTest, MeterAndKeyRecordsFillTheirGapsAndLabelsNumberMeasures)
 {
-    ASSERT_TRUE(ReadTracks({TrackBytes()
-                                .Program(0, 20, {'1', '2', 'a'})
-                                .Program(480, 20, {'b'})
-                                .Meta(960, 0x58, {3, 2, 24, 8})
-                                .Meta(2040, 0x59, {0xFD, 1}) // 3 flats, minor, in the fourth 3/4 measure
-                                .Meta(2400, 0x59, {9, 0})    // more than 7 sharps: 7
-                                .End(2400)}));
-    const auto& m = song.measures;
-    ASSERT_GE(m.size(), 7u);
-    EXPECT_EQ(m[0].number, 12);
-    EXPECT_EQ(m[0].letter, 'A');
-    EXPECT_EQ(m[1].number, 0);
-    EXPECT_EQ(m[1].letter, 'B');
-    EXPECT_EQ(m[2].number, 1); // after the last label: previous + 1
-    EXPECT_EQ(m[2].letter, 0);
-    EXPECT_EQ(m[3].number, 2);
-    EXPECT_EQ(m[2].numerator, 3);
-    EXPECT_EQ(m[3].start, 960 + 360);
-    EXPECT_EQ(m[3].key, 0);
-    // The key change inside a measure becomes a record of its own, laid out again after the others.
-    EXPECT_EQ(m[5].key, -3);
-    EXPECT_EQ(m[5].mode, 1);
-    EXPECT_EQ(m.back().key, 7);
-    for (size_t i = 1; i < m.size(); ++i)
-        EXPECT_EQ(m[i].start, m[i - 1].End());
+    ASSERT_TRUE(ReadTracks(
+        {Chunk({At(0, Program(20, {'1', '2', 'a'})), At(480, Program(20, {'b'})), At(960, Meta(0x58, {3, 2, 24, 8})),
+                At(2040, Meta(0x59, {0xFD, 1})),   // 3 flats, minor, in the fourth 3/4 measure
+                At(2400, Meta(0x59, {9, 0}))})})); // more than 7 sharps: 7
+    Lines measures;
+    for (const Measure& m : song.measures)
+        measures.push_back(std::to_string(m.start) + "+" + std::to_string(m.length) + " " + std::to_string(m.number) +
+                           (m.letter ? std::string(1, m.letter) : "") + " " + std::to_string(m.numerator) + "/" +
+                           std::to_string(m.denominator) + " key " + std::to_string(m.key) + "/" +
+                           std::to_string(m.mode));
+    EXPECT_EQ(measures, (Lines{"0+480 12A 4/4 key 0/0", "480+480 0B 4/4 key 0/0", "960+360 1 3/4 key 0/0",
+                               "1320+360 2 3/4 key 0/0", "1680+360 3 3/4 key 0/0", "2040+360 4 3/4 key -3/1",
+                               "2400+360 5 3/4 key 7/0"}));
 }
 
 // Later titles are subtitles, the memo takes what the author text leaves, "||" gives a vamp its count.
@@ -322,30 +282,21 @@ TEST_F(ReaderTest, ConductorTextsMarkersCuesAndOffset)
     Bytes vamp = {3, 0x60, 0x03, 0, 0}; // span 480
     for (char c : std::string("2||Chorus"))
         vamp.push_back(static_cast<uint8_t>(c));
-    ASSERT_TRUE(ReadTracks({TrackBytes()
-                                .Text(0, 3, "Title")
-                                .Text(0, 3, "Sub one")
-                                .Text(0, 3, "Sub two")
-                                .Text(0, 1, "Author")
-                                .Text(0, 1, "Memo ")
-                                .Text(0, 1, std::string(150, 'x'))
-                                .Text(0, 2, "(c) Someone")
-                                .Meta(0, 0x54, {0x60 | 1, 2, 3, 4, 5})
-                                .Text(480, 6, "Verse")
-                                .Program(1920, 22, vamp)
-                                .Program(1920, 22, {5, 0x3C, 0, 0, 0, 'A'}) // ad lib, span 60
-                                .Program(1920, 22, {12, 1, 0, 0, 0})        // unknown kind: dropped
-                                .Program(1920, 21, {1, 2})                  // unknown subtype: dropped
-                                .Text(1920, 5, "lyric")                     // kept as an event
-                                .End(1920)}));
+    ASSERT_TRUE(ReadTracks(
+        {Chunk({At(0, Text(3, "Title")), At(0, Text(3, "Sub one")), At(0, Text(3, "Sub two")), At(0, Text(1, "Author")),
+                At(0, Text(1, "Memo ")), At(0, Text(1, std::string(150, 'x'))), At(0, Text(2, "(c) Someone")),
+                At(0, Meta(0x54, {0x60 | 1, 2, 3, 4, 5})), At(480, Text(6, "Verse")), At(1920, Program(22, vamp)),
+                At(1920, Program(22, {5, 0x3C, 0, 0, 0, 'A'})), // ad lib, span 60
+                At(1920, Program(22, {12, 1, 0, 0, 0})),        // unknown kind: dropped
+                At(1920, Program(21, {1, 2})),                  // unknown subtype: dropped
+                At(1920, Text(5, "lyric"))})}));                // kept as an event
     EXPECT_EQ(song.title, "Title");
     EXPECT_EQ(song.subtitle, "Sub two");
     EXPECT_EQ(song.author, "Author");
     EXPECT_EQ(song.memo, "Memo " + std::string(99, 'x'));
     EXPECT_EQ(song.copyright, "(c) Someone");
-    EXPECT_EQ(song.smpteOffset.rateCode, 3);
-    EXPECT_EQ(song.smpteOffset.hours, 1);
-    EXPECT_EQ(song.smpteOffset.subframes, 5);
+    EXPECT_EQ(std::tie(song.smpteOffset.rateCode, song.smpteOffset.hours, song.smpteOffset.subframes),
+              std::make_tuple(3, 1, 5));
     EXPECT_EQ(Cues(song), (std::vector<CueRow>{{CueMarker, "Verse", 0, 480, 480},
                                                {CueVamp, "Chorus", 2, 1920, 1440},
                                                {CueAdLib, "A", 0, 1860, 1920}}));
@@ -359,120 +310,66 @@ TEST_F(ReaderTest, UserTrackSettingsFoldAndEventsStay)
 {
     const struct {
         const char* what;
-        Bytes bytes;
+        std::vector<Timed> events;
         std::string settings;
-        Lines events;
+        Lines kept;
     } cases[] = {
         {"first program is the patch with its bank; a repeat of program and bank is dropped",
-         TrackBytes()
-             .Event(0, {0xB3, 0, 1})
-             .Event(0, {0xB3, 32, 2})
-             .Event(0, {0xC3, 5})
-             .Event(0, {0x93, 60, 90})
-             .Event(10, {0x83, 60, 0})
-             .Event(20, {0xC3, 5}) // same program and bank: dropped
-             .Event(30, {0xB3, 32, 3})
-             .Event(30, {0xC3, 5}) // same program, other bank: kept
-             .Event(40, {0xC3, 7}) // kept with the bank
-             .End(40),
+         {At(0, 0xB3, 0, 1), At(0, 0xB3, 32, 2), At(0, 0xC3, 5), At(0, 0x93, 60, 90), At(10, 0x83, 60, 0),
+          // the same program and bank again is dropped; on another bank, or another program, it is kept
+          At(20, 0xC3, 5), At(30, 0xB3, 32, 3), At(30, 0xC3, 5), At(40, 0xC3, 7)},
          "channel=3 bank=130 patch=5",
          {"0:93 60 90 10", "30:c3 5 0 131", "40:c3 7 0 131"}},
         {"controllers fold only before the first note; repeated values are dropped",
-         TrackBytes()
-             .Event(0, {0xB0, 7, 100})
-             .Event(0, {0xB0, 10, 30})
-             .Event(0, {0x90, 60, 90})
-             .Event(10, {0x80, 60, 0})
-             .Event(20, {0xB0, 7, 100})
-             .Event(30, {0xB0, 7, 90})
-             .Event(40, {0xB0, 91, 40}) // first reverb after a note: an event
-             .Event(50, {0xB0, 1, 64})  // not an initial controller
-             .End(50),
+         {At(0, 0xB0, 7, 100), At(0, 0xB0, 10, 30), At(0, 0x90, 60, 90), At(10, 0x80, 60, 0), At(20, 0xB0, 7, 100),
+          // a first reverb after a note is an event, like a controller that is no initial value
+          At(30, 0xB0, 7, 90), At(40, 0xB0, 91, 40), At(50, 0xB0, 1, 64)},
          "pan=30 volume=100",
          {"0:90 60 90 10", "30:b0 7 90 0", "40:b0 91 40 0", "50:b0 1 64 0"}},
         {"registered parameters before the first note are settings, after it events",
-         TrackBytes()
-             .Event(0, {0xB0, 101, 0})
-             .Event(0, {0xB0, 100, 0})
-             .Event(0, {0xB0, 6, 2})   // bend range 2 semitones
-             .Event(0, {0xB0, 38, 64}) // and 50 cents
-             .Event(0, {0x90, 60, 90})
-             .Event(10, {0x80, 60, 0})
-             .Event(20, {0xB0, 101, 0})
-             .Event(20, {0xB0, 100, 0})
-             .Event(20, {0xB0, 6, 2})
-             .Event(20, {0xB0, 38, 5}) // LSB of that event
-             .Event(30, {0xB0, 96, 0}) // increment
-             .Event(40, {0xB0, 99, 1})
-             .Event(40, {0xB0, 98, 8})
-             .Event(40, {0xB0, 6, 64}) // NRPN 136
-             .Event(50, {0xB0, 97, 0}) // decrement of the NRPN
-             .Event(60, {0xB0, 101, 127})
-             .Event(60, {0xB0, 100, 127})
-             .Event(60, {0xB0, 6, 1}) // null: dropped
-             .End(60),
+         {// bend range 2 semitones 50 cents, then the same as an event, an increment, NRPN 136 and a decrement
+          At(0, 0xB0, 101, 0), At(0, 0xB0, 100, 0), At(0, 0xB0, 6, 2), At(0, 0xB0, 38, 64), At(0, 0x90, 60, 90),
+          At(10, 0x80, 60, 0), At(20, 0xB0, 101, 0), At(20, 0xB0, 100, 0), At(20, 0xB0, 6, 2), At(20, 0xB0, 38, 5),
+          At(30, 0xB0, 96, 0), At(40, 0xB0, 99, 1), At(40, 0xB0, 98, 8), At(40, 0xB0, 6, 64), At(50, 0xB0, 97, 0),
+          // the null parameter is dropped
+          At(60, 0xB0, 101, 127), At(60, 0xB0, 100, 127), At(60, 0xB0, 6, 1)},
          "bendRange=320",
          {"0:90 60 90 10", "20:10 0 0 261", "30:10 0 0 " + std::to_string(ParamIncrement), "40:20 136 0 8192",
           "50:20 136 0 " + std::to_string(ParamDecrement)}},
         // A note never closed keeps no length: sounding it to the end would turn a file whose note-offs
         // were lost into a wall of held notes.
         {"notes pair by channel and key, oldest first",
-         TrackBytes()
-             .Event(0, {0x90, 60, 90})
-             .Event(5, {0x91, 60, 80})  // same key, other channel
-             .Event(10, {0x90, 60, 70}) // same key and channel
-             .Event(20, {0x81, 60, 0})  // closes the channel 2 note
-             .Event(30, {0x90, 60, 0})  // closes the oldest: tick 0
-             .Event(40, {0x80, 61, 0})  // nothing open: dropped
-             .Event(50, {0x90, 62, 1})  // never closed
-             .Event(90, {0xB0, 1, 1})
-             .End(100),
+         {At(0, 0x90, 60, 90), At(5, 0x91, 60, 80), At(10, 0x90, 60, 70), At(20, 0x81, 60, 0), At(30, 0x90, 60, 0),
+          // a note-off with nothing open is dropped; a note-on never closed stays
+          At(40, 0x80, 61, 0), At(50, 0x90, 62, 1), At(90, 0xB0, 1, 1)},
          "",
          {"0:90 60 90 30", "5:91 60 80 15", "10:90 60 70 0", "50:90 62 1 0", "90:b0 1 1 0"}},
-        {"key offset record: notes read that many semitones lower, folded into range",
-         TrackBytes()
-             .Program(0, 36, {0x83})      // key offset +3
-             .Program(0, 38, {0x80 + 10}) // velocity offset +10
-             .Program(0, 37, {20, 0x80})  // time offset +20
-             .Event(20, {0x90, 63, 100})
-             .Program(20, 0, {63, 0x24}) // spelling of the written key
-             .Event(30, {0x90, 1, 5})    // key 1 − 3 folds up to 10
-             .Event(40, {0x80, 63, 0})
-             .Event(40, {0x80, 1, 0})
-             .End(40),
+        {"offset records: notes read 3 semitones lower (key 1 folds up to 10), 20 ticks earlier, 10 softer",
+         {At(0, Program(36, {0x83})), At(0, Program(38, {0x80 + 10})), At(0, Program(37, {20, 0x80})),
+          At(20, 0x90, 63, 100), At(20, Program(0, {63, 0x24})), // the spelling of the written key
+          At(30, 0x90, 1, 5), At(40, 0x80, 63, 0), At(40, 0x80, 1, 0)},
          "key=3 time=20 velocity=10",
          {"0:90 60 90 20 spelled 3/1", "10:90 10 1 10"}},
         {"track setting records name, ports, clef, split, colour and mute",
-         TrackBytes()
-             .Text(0, 1, "Piano")
-             .Meta(0, 0x21, {20})
-             .Program(0, 31, {3})
-             .Program(0, 32, {40})
-             .Program(0, 33, {2})
-             .Program(0, 34, {72})
-             .Program(0, 35, {0x10, 0xE0, 0x10}) // the old default colour
-             .Program(0, 39, {0})
-             .Program(0, 35, {1, 2}) // wrong length: dropped
-             .Program(0, 50, {1})    // unknown: kept as meta
-             .Text(10, 1, "A text")  // not at 0: kept
-             .Meta(10, 0x21, {3})    // port not at 0: dropped
-             .End(10),
+         {At(0, Text(1, "Piano")), At(0, Meta(0x21, {20})), At(0, Program(31, {3})), At(0, Program(32, {40})),
+          At(0, Program(33, {2})), At(0, Program(34, {72})), At(0, Program(35, {0x10, 0xE0, 0x10})),
+          // a colour of the wrong length is dropped, an unknown record and a text not at 0 are kept, a port
+          // not at 0 is dropped
+          At(0, Program(39, {0})), At(0, Program(35, {1, 2})), At(0, Program(50, {1})), At(10, Text(1, "A text")),
+          At(10, Meta(0x21, {3}))},
          "name=Piano play=0 port=15 inPort=3 inChannel=15 clef=2 split=12",
          {"0:ff 127 0 4", "10:ff 1 0 6"}},
         {"destination records, length-less as older saves wrote them, are settings; other sysex stays",
-         TrackBytes()
-             .Event(0, {0xF0, 0x7F, 0x7F, 0x09, 0x01, 0x00, 0, 40, 2, 50, 9, 1, 0xF7})
-             .Event(0, {0xF0, 0x7F, 0x7F, 0x09, 0x03, 0x00, 11, 1, 60, 0xF7})
-             .Event(0, {0xF0, 0x06, 0x7F, 0x7F, 0x09, 0x01, 0xF7})
-             .End(0),
-         "dest0=40 dest2=50 dest13=60 destController=11",
+         {At(0, 0xF0, 0x7F, 0x7F, 0x09, 0x01, 0x00, 0, 40, 2, 50, 9, 1, 0xF7),
+          At(0, 0xF0, 0x7F, 0x7F, 0x09, 0x03, 0x00, 11, 1, 60, 0xF7), At(0, 0xF0, 0x06, 0x7F, 0x7F, 0x09, 0x01, 0xF7)},
+         "destController=11 dest0=40 dest2=50 dest13=60",
          {"0:f0 0 0 7"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        ASSERT_TRUE(ReadTracks({Conductor(), c.bytes}));
+        ASSERT_TRUE(ReadTracks({Conductor(), Chunk(c.events)}));
         EXPECT_EQ(Settings(UserTrack(1)), c.settings);
-        EXPECT_EQ(Listed(UserTrack(1)), c.events);
+        EXPECT_EQ(Listed(UserTrack(1)), c.kept);
     }
 }
 
@@ -480,32 +377,19 @@ TEST_F(ReaderTest, UserTrackSettingsFoldAndEventsStay)
 // with the count of its items; the channel prefix right after the marker names the output channel.
 TEST_F(ReaderTest, MarkedTrackTakesItsInitialValuesFromItsFirstBlockAlone)
 {
-    ASSERT_TRUE(ReadTracks(
-        {Conductor(), TrackBytes()
-                          .Text(0, 3, "Saved")
-                          .Program(0, 40, {})
-                          .Meta(0, 0x20, {3})      // names the output channel
-                          .Event(0, {0xB3, 7, 50}) // before any block: an event
-                          .Program(0, 41, {6})
-                          .Event(0, {0xB3, 0, 1})
-                          .Event(0, {0xB3, 32, 2})
-                          .Event(0, {0xC3, 9})
-                          .Event(0, {0xB3, 7, 100})
-                          .Event(0, {0xB3, 91, 0})
-                          .Event(0, {0xF0, 9, 0x7F, 0x7F, 0x09, 0x01, 3, 0, 40, 0xF7}) // the destination record
-                          .Event(0, {0xB3, 10, 30})                                    // past the count: an event
-                          .Event(0, {0xF0, 9, 0x7F, 0x7F, 0x09, 0x01, 3, 0, 50, 0xF7}) // outside a block: kept
-                          .Event(0, {0xF0, 0x7F, 0x7F, 0x09, 0x01, 3, 0, 60, 0xF7})    // the older layout: kept too
-                          .Text(0, 1, "a text, not the name")
-                          .Event(10, {0x95, 60, 90}) // the prefix has named the channel
-                          .Event(20, {0x85, 60, 0})
-                          .Program(30, 41, {2}) // a later block repeats: dropped
-                          .Event(30, {0xB3, 7, 1})
-                          .Event(30, {0xC3, 1})
-                          .Event(40, {0xC1, 4})     // no bank selected on channel 2
-                          .Event(40, {0xB3, 7, 50}) // a repeat is kept as written
-                          .Meta(50, 0x20, {7})      // any other prefix is an event
-                          .End(50)}));
+    const Bytes saved = Chunk(
+        {// the marker and the prefix; a controller before any block is an event
+         At(0, Text(3, "Saved")), At(0, Program(40, {})), At(0, Meta(0x20, {3})), At(0, 0xB3, 7, 50),
+         // a block of six items, then a controller past the count and destination records outside a block,
+         // in the standard and the older layout
+         At(0, Program(41, {6})), At(0, 0xB3, 0, 1), At(0, 0xB3, 32, 2), At(0, 0xC3, 9), At(0, 0xB3, 7, 100),
+         At(0, 0xB3, 91, 0), At(0, 0xF0, 9, 0x7F, 0x7F, 0x09, 0x01, 3, 0, 40, 0xF7), At(0, 0xB3, 10, 30),
+         At(0, 0xF0, 9, 0x7F, 0x7F, 0x09, 0x01, 3, 0, 50, 0xF7), At(0, 0xF0, 0x7F, 0x7F, 0x09, 0x01, 3, 0, 60, 0xF7),
+         At(0, Text(1, "a text, not the name")), At(10, 0x95, 60, 90), At(20, 0x85, 60, 0),
+         // a later block is dropped; no bank is selected on channel 2; a repeat and another prefix are events
+         At(30, Program(41, {2})), At(30, 0xB3, 7, 1), At(30, 0xC3, 1), At(40, 0xC1, 4), At(40, 0xB3, 7, 50),
+         At(50, Meta(0x20, {7}))});
+    ASSERT_TRUE(ReadTracks({Conductor(), saved}));
     EXPECT_EQ(Settings(UserTrack(1)), "name=Saved channel=3 bank=130 patch=9 volume=100 reverb=0 dest0=40");
     EXPECT_EQ(Listed(UserTrack(1)), (Lines{"0:b3 7 50 0", "0:b3 10 30 0", "0:f0 0 0 10", "0:f0 0 0 9", "0:ff 1 0 20",
                                            "10:95 60 90 10", "40:c1 4 0 -1", "40:b3 7 50 0", "50:ff 32 0 1"}));
@@ -515,21 +399,17 @@ TEST_F(ReaderTest, MarkedTrackTakesItsInitialValuesFromItsFirstBlockAlone)
 // message for another channel would move there), and a bank is what a bank select chose.
 TEST_F(ReaderTest, PlainTrackFoldsOnlyItsOutputChannelsFirstValues)
 {
-    ASSERT_TRUE(ReadTracks({Conductor(),
-                            TrackBytes()
-                                .Event(0, {0xC2, 36})    // another channel: an event, no bank
-                                .Event(0, {0xB0, 0, 1})  // bank on the output channel
-                                .Event(0, {0xC0, 5})     // the track's sound
-                                .Event(0, {0xB3, 7, 99}) // another channel: an event
-                                .Event(0, {0xB0, 7, 90})
-                                .Program(0, 41, {1}) // no marker: dropped, the next item folds as usual
-                                .Event(0, {0xB0, 10, 20})
-                                .Event(5, {0x90, 60, 90})
-                                .Event(10, {0x80, 60, 0})
-                                .Event(30, {0xC0, 6}) // carries the bank in force
-                                .End(30),
-                            TrackBytes().Meta(0, 0x20, {9}).End(0), // no note: the prefix names it
-                            TrackBytes().Event(0, {0xC4, 3}).End(0)}));
+    ASSERT_TRUE(ReadTracks(
+        {Conductor(),
+         Chunk({At(0, 0xC2, 36),                             // another channel: an event, no bank
+                At(0, 0xB0, 0, 1),                           // bank on the output channel
+                At(0, 0xC0, 5),                              // the track's sound
+                At(0, 0xB3, 7, 99),                          // another channel: an event
+                At(0, 0xB0, 7, 90), At(0, Program(41, {1})), // no marker: dropped, the next item folds as usual
+                At(0, 0xB0, 10, 20), At(5, 0x90, 60, 90), At(10, 0x80, 60, 0),
+                At(30, 0xC0, 6)}),        // carries the bank in force
+         Chunk({At(0, Meta(0x20, {9}))}), // no note: the prefix names it
+         Chunk({At(0, 0xC4, 3)})}));
     EXPECT_EQ(Settings(UserTrack(1)), "bank=128 patch=5 pan=20 volume=90");
     EXPECT_EQ(Listed(UserTrack(1)), (Lines{"0:c2 36 0 -1", "0:b3 7 99 0", "5:90 60 90 5", "30:c0 6 0 128"}));
     EXPECT_EQ(Settings(UserTrack(2)), "channel=9");
@@ -561,14 +441,10 @@ TEST_F(ReaderTest, AudioTracksKeepOnlyClipsThatOpen)
     withAudio.audio = &audio;
     Song clipSong(withAudio);
     clipSong.SetPathName("/songs/show.mid");
-    const Bytes bytes = Smf(1, 120,
-                            {Conductor(), TrackBytes()
-                                              .Program(0, 30, {1})
-                                              .Event(0, {0xC0, 4})
-                                              .Text(0, 7, "WaveData\\0000abcd.wav")
-                                              .Text(480, 7, "/elsewhere/missing.wav")
-                                              .Event(500, {0x90, 60, 1})
-                                              .End(600)});
+    const Bytes bytes =
+        Smf(1, 120,
+            {Conductor(), Chunk({At(0, Program(30, {1})), At(0, 0xC0, 4), At(0, Text(7, "WaveData\\0000abcd.wav")),
+                                 At(480, Text(7, "/elsewhere/missing.wav")), At(500, 0x90, 60, 1)})});
     ASSERT_TRUE(ReadSongFromBytes(clipSong, bytes.data(), bytes.size()));
     const Track& track = *clipSong.tracks[1];
     EXPECT_TRUE(track.IsAudio());
@@ -582,38 +458,22 @@ TEST_F(ReaderTest, AudioTracksKeepOnlyClipsThatOpen)
 TEST_F(ReaderTest, FormatZeroSplitsByChannelAndSaysSo)
 {
     song.SetPathName("/songs/zero.mid");
-    ASSERT_TRUE(ReadTracks({TrackBytes()
-                                .Text(0, 3, "Zero")
-                                .Event(0, {0xC0, 5})
-                                .Event(0, {0xB9, 7, 80})
-                                .Event(0, {0x90, 60, 100})
-                                .Event(0, {0x99, 36, 100})
-                                .Event(0, {0xF0, 0x05, 0x7E, 0x7F, 0x09, 0x01, 0xF7})
-                                .Event(60, {0x89, 36, 0})
-                                .Event(120, {0x80, 60, 0})
-                                .Event(240, {0xC0, 6})
-                                .End(240)},
+    ASSERT_TRUE(ReadTracks({Chunk({At(0, Text(3, "Zero")), At(0, 0xC0, 5), At(0, 0xB9, 7, 80), At(0, 0x90, 60, 100),
+                                   At(0, 0x99, 36, 100), At(0, 0xF0, 0x05, 0x7E, 0x7F, 0x09, 0x01, 0xF7),
+                                   At(60, 0x89, 36, 0), At(120, 0x80, 60, 0), At(240, 0xC0, 6)})},
                            0));
     EXPECT_EQ(song.fileFormat, 1);
-    EXPECT_EQ(song.title, "Zero");
-    ASSERT_EQ(song.tracks.size(), 12u); // conductor, channels 1-10, trailing
-    for (int number = 1; number <= 10; ++number)
-        EXPECT_EQ(UserTrack(number).outputChannel, number - 1);
-    EXPECT_EQ(Settings(UserTrack(1)), "name=(new track) patch=5");
-    EXPECT_EQ(Listed(UserTrack(1)), (Lines{"0:90 60 100 120", "240:c0 6 0 -1"}));
-    EXPECT_EQ(Settings(UserTrack(10)), "name=(new track) channel=9 volume=80");
-    EXPECT_EQ(Listed(UserTrack(10)), Lines{"0:99 36 100 60"});
-    EXPECT_TRUE(UserTrack(5).events.empty());
+    EXPECT_EQ(song.tracks.size(), 12u); // conductor, channels 1-10, trailing
     EXPECT_EQ(Listed(*song.tracks[0]), Lines{"0:f0 0 0 7"});
-    EXPECT_EQ(context.prompter.messages,
-              Lines{"NOTE: If saved, /songs/zero.mid will be converted from MIDI format 0 to 1."});
+    const std::string note = "NOTE: If saved, /songs/zero.mid will be converted from MIDI format 0 to 1.";
+    EXPECT_EQ(context.prompter.messages, Lines{note});
 
     // Only a single chunk is split: formats 0 and 2 with several chunks read as laid out, silently.
-    const Bytes note = TrackBytes().Event(0, {0x95, 60, 90}).Event(10, {0x85, 60, 0}).End(10);
+    const Bytes track = Chunk({At(0, 0x95, 60, 90), At(10, 0x85, 60, 0)});
     for (const uint16_t format : {0, 2}) {
         SCOPED_TRACE(format);
         context.prompter.messages.clear();
-        ASSERT_TRUE(ReadTracks({Conductor(), note}, format));
+        ASSERT_TRUE(ReadTracks({Conductor(), track}, format));
         EXPECT_EQ(song.fileFormat, 1);
         ASSERT_EQ(song.tracks.size(), 3u);
         EXPECT_EQ(UserTrack(1).outputChannel, 5);
@@ -626,15 +486,17 @@ TEST_F(ReaderTest, FormatZeroSplitsByChannelAndSaysSo)
 
 TEST_F(ReaderTest, DamageInsideAChunkEndsItKeepingEarlierEvents)
 {
-    const auto withTail = [](std::initializer_list<uint8_t> tail) {
-        return Smf(1, 120,
-                   {Conductor(), TrackBytes().Event(0, {0x90, 60, 90}).Event(10, {0x80, 60, 0}).Raw(tail).data});
+    const auto withTail = [](Bytes tail) {
+        Bytes chunk = Chunk({At(0, 0x90, 60, 90), At(10, 0x80, 60, 0)}, false);
+        chunk.insert(chunk.end(), tail.begin(), tail.end());
+        return Smf(1, 120, {Conductor(), chunk});
     };
     const struct {
         const char* what;
         Bytes bytes;
     } cases[] = {
         {"no end of track after the last event", withTail({})},
+        {"no end of track after the last event, in running status", withTail({0x00, 60, 0})},
         {"truncated note", withTail({0x00, 0x90, 62})},
         {"data byte with no running status after a meta", withTail({0x00, 0xFF, 0x21, 0x01, 0x00, 0x00, 0x40, 0x40})},
         {"meta longer than the chunk", withTail({0x00, 0xFF, 0x01, 0x7F, 'a'})},
@@ -650,23 +512,21 @@ TEST_F(ReaderTest, DamageInsideAChunkEndsItKeepingEarlierEvents)
         ASSERT_TRUE(Read(c.bytes));
         EXPECT_EQ(Listed(UserTrack(1)), Lines{"0:90 60 90 10"});
     }
-    // The last event of a chunk without end of track, in running status.
-    ASSERT_TRUE(ReadTracks({Conductor(), TrackBytes().Event(0, {0x90, 60, 90}).Event(10, {60, 0}).data}));
-    EXPECT_EQ(Listed(UserTrack(1)), Lines{"0:90 60 90 10"});
 }
 
 // The measure table grows with the song's end, so an end no real song reaches is refused.
 TEST_F(ReaderTest, AnEndBeyondAnyRealSongIsRefused)
 {
-    // Division 1 and an event at tick 2^27: half a million 4/4 measures of four ticks.
-    EXPECT_FALSE(ReadTracks({Conductor(), TrackBytes().Event(0x7FFFFFF, {0x90, 60, 1}).End(0x7FFFFFF)}, 1, 1));
+    // Division 1 and an event at tick 2^27: half a million 4/4 measures of four
+    // ticks.
+    EXPECT_FALSE(ReadTracks({Conductor(), Chunk({At(0x7FFFFFF, 0x90, 60, 1)})}, 1, 1));
     EXPECT_TRUE(song.tracks.empty());
     // Times that would leave the tick range end the chunk instead of wrapping.
-    TrackBytes far;
-    for (int i = 1; i <= 20; ++i)
-        far.VarLen(0x0FFFFFFF).Raw({0x90, 60, 1});
-    EXPECT_FALSE(ReadTracks({Conductor(), far.data}, 1, 1));
-    EXPECT_TRUE(ReadTracks({Conductor(), far.data}, 1, 0x7FFF));
+    std::vector<Timed> far;
+    for (int64_t i = 1; i <= 20; ++i)
+        far.push_back(At(i * 0x0FFFFFFF, 0x90, 60, 1));
+    EXPECT_FALSE(ReadTracks({Conductor(), Chunk(far, false)}, 1, 1));
+    EXPECT_TRUE(ReadTracks({Conductor(), Chunk(far, false)}, 1, 0x7FFF));
     ASSERT_FALSE(UserTrack(1).events.empty());
     EXPECT_GT(UserTrack(1).events.back().time, 0);
 }
@@ -692,7 +552,12 @@ class ReaderFileTest : public ReaderTest {
         std::ofstream(path, std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     }
-    static Bytes Titled(const std::string& title) { return Smf(1, 120, {TrackBytes().Text(0, 3, title).End(0)}); }
+    static Bytes Titled(const std::string& title, const std::vector<Bytes>& more = {})
+    {
+        std::vector<Bytes> tracks = {Chunk({At(0, Text(3, title))})};
+        tracks.insert(tracks.end(), more.begin(), more.end());
+        return Smf(1, 120, tracks);
+    }
 
     fs::path folder;
 };
@@ -738,13 +603,12 @@ TEST_F(ReaderFileTest, RecoveryQuestionOpensTheAutosavedCopyOrDeletesIt)
 
 // A settings archive as older versions wrote it beside the song: little-endian words, counted strings.
 struct Archive {
-    Archive& Le(int64_t value, int width)
+    Archive& Le(int64_t value, int width = 4)
     {
         for (int i = 0; i < width; ++i)
             bytes.push_back(static_cast<uint8_t>(static_cast<uint64_t>(value) >> (8 * i)));
         return *this;
     }
-    Archive& U32(int64_t value) { return Le(value, 4); }
     Archive& String(const std::string& text)
     {
         bytes.push_back(static_cast<uint8_t>(text.size()));
@@ -753,31 +617,30 @@ struct Archive {
     }
     Archive& Cue(const std::string& label, uint32_t kindWord, int32_t stopAt, int32_t restartAt)
     {
-        return String(label).U32(kindWord).U32(stopAt).U32(restartAt);
+        return String(label).Le(kindWord).Le(stopAt).Le(restartAt);
     }
     Bytes bytes;
 };
 
 TEST_F(ReaderFileTest, SettingsFileGivesTitleCuesTrackSettingsAndLabels)
 {
-    Write(Path("old.mid"), Smf(1, 120,
-                               {TrackBytes().Text(0, 3, "From the file").End(0),
-                                TrackBytes().Program(0, 36, {0x83}).Event(0, {0x90, 63, 100}).End(10),
-                                TrackBytes().Event(0, {0x90, 60, 100}).End(10)}));
+    Write(Path("old.mid"), Titled("From the file", {Chunk({At(0, Program(36, {0x83})), At(0, 0x90, 63, 100)}),
+                                                    Chunk({At(0, 0x90, 60, 100)})}));
     Archive archive;
-    archive.String("Old Title.MID").U32(0).U32(5);
-    archive.Cue("Loop", 2u << 8 | CueVamp, 960, 1920); // a vamp given backwards is turned round
-    archive.Cue("Early", CueFermata, 100, 200);        // before the vamp's anchor: dropped
+    archive.String("Old Title.MID").Le(0).Le(5);
+    archive.Cue("Loop", 2u << 8 | CueVamp, 960,
+                1920);                          // a vamp given backwards is turned round
+    archive.Cue("Early", CueFermata, 100, 200); // before the vamp's anchor: dropped
     archive.Cue("Hold", CueFermata, 2000, 2100);
     archive.Cue("Bad", CueSkip, 2000, 1900); // skips forward only: dropped
     archive.Cue("Odd", 0xFFFFFF00u | CueBreath, 2100, 2000);
-    archive.U32(5); // more records than track chunks: three are read
-    archive.U32(-2222).U32(0).U32(0).U32(-1).U32(0).U32(0);
-    archive.U32(0x10E010).U32(0).U32(0).U32(0).U32(1); // track 0, current layout
-    archive.U32(0).U32(0).U32(0).U32(1);               // track 1, old layout
-    archive.U32(-(0x1000 | 2222)).U32(1).U32(40).U32(3).U32(1).U32(5).U32(0x123456);
-    archive.U32(200).U32(5).U32(-4).U32(0); // track 2
-    archive.U32(0).U32(3).Le(7, 2).Le('C', 1).Le(8, 2).Le(0, 1).Le(9, 2).Le(0, 1);
+    archive.Le(5); // more records than track chunks: three are read
+    archive.Le(-2222).Le(0).Le(0).Le(-1).Le(0).Le(0);
+    archive.Le(0x10E010).Le(0).Le(0).Le(0).Le(1); // track 0, current layout
+    archive.Le(0).Le(0).Le(0).Le(1);              // track 1, old layout
+    archive.Le(-(0x1000 | 2222)).Le(1).Le(40).Le(3).Le(1).Le(5).Le(0x123456);
+    archive.Le(200).Le(5).Le(-4).Le(0); // track 2
+    archive.Le(0).Le(3).Le(7, 2).Le('C', 1).Le(8, 2).Le(0, 1).Le(9, 2).Le(0, 1);
     Write(Path("old.cv"), archive.bytes);
     ASSERT_TRUE(ReadSong(song, Path("old.mid")));
 
@@ -785,11 +648,12 @@ TEST_F(ReaderFileTest, SettingsFileGivesTitleCuesTrackSettingsAndLabels)
     EXPECT_EQ(Cues(song), (std::vector<CueRow>{{CueVamp, "Loop", 2, 1920, 960},
                                                {CueFermata, "Hold", 0, 2000, 2100},
                                                {CueBreath, "Odd", -1, 2100, 2000}}));
-    // Track 1's old layout gives version 2222: its file events are taken as written, without offsets
-    // (encoding the track afterwards marks it 2222 | 0x1000).
+    // Track 1's old layout gives version 2222: its file events are taken as
+    // written, without offsets (encoding the track afterwards marks it 2222 |
+    // 0x1000).
     EXPECT_EQ(Listed(UserTrack(1)), Lines{"0:90 63 100 0"});
-    EXPECT_EQ(Settings(UserTrack(2)),
-              "kind=1 play=0 inPort=15 inChannel=3 key=127 time=5 velocity=-4 clef=1 split=5 colour=123456");
+    EXPECT_EQ(Settings(UserTrack(2)), "kind=1 play=0 inPort=15 inChannel=3 key=127 time=5 velocity=-4 "
+                                      "clef=1 split=5 colour=123456");
     ASSERT_GE(song.measures.size(), 3u);
     EXPECT_EQ(song.measures[0].number, 7);
     EXPECT_EQ(song.measures[0].letter, 'C');
@@ -799,14 +663,14 @@ TEST_F(ReaderFileTest, SettingsFileGivesTitleCuesTrackSettingsAndLabels)
 
 TEST_F(ReaderFileTest, DamagedSettingsFilesNeverSpoilTheSong)
 {
-    Write(Path("s.mid"),
-          Smf(1, 120, {TrackBytes().Text(0, 3, "Kept").End(0), TrackBytes().Event(0, {0x90, 60, 100}).End(10)}));
+    Write(Path("s.mid"), Titled("Kept", {Chunk({At(0, 0x90, 60, 100)})}));
     const Bytes cases[] = {
         {},
-        {0xFF, 0xFF},                                                            // cut inside the title length
-        Archive().String("T").U32(0).U32(0xFFFFFFFF).bytes,                      // cue count past the file
-        Archive().String("T").U32(0).U32(0).U32(1).U32(7).bytes,                 // cut inside a track record
-        Archive().String("T").U32(0).U32(0).U32(0).U32(0).U32(0x7FFFFFFF).bytes, // label count past the file
+        {0xFF, 0xFF},                                                       // cut inside the title length
+        Archive().String("T").Le(0).Le(0xFFFFFFFF).bytes,                   // cue count past the file
+        Archive().String("T").Le(0).Le(0).Le(1).Le(7).bytes,                // cut inside a track
+                                                                            // record
+        Archive().String("T").Le(0).Le(0).Le(0).Le(0).Le(0x7FFFFFFF).bytes, // label count past the file
     };
     for (const Bytes& settings : cases) {
         Write(Path("s.cv"), settings);
