@@ -276,7 +276,8 @@ TEST_F(ReaderTest, MeterAndKeyRecordsFillTheirGapsAndLabelsNumberMeasures)
                                "2400+360 5 3/4 key 7/0"}));
 }
 
-// Later titles are subtitles, the memo takes what the author text leaves, "||" gives a vamp its count.
+// The last of several titles is the subtitle; the first text is the author and later ones join the memo,
+// each cut at its limit; "||" gives a vamp label its count.
 TEST_F(ReaderTest, ConductorTextsMarkersCuesAndOffset)
 {
     Bytes vamp = {3, 0x60, 0x03, 0, 0}; // span 480
@@ -458,9 +459,9 @@ TEST_F(ReaderTest, AudioTracksKeepOnlyClipsThatOpen)
 TEST_F(ReaderTest, FormatZeroSplitsByChannelAndSaysSo)
 {
     song.SetPathName("/songs/zero.mid");
-    ASSERT_TRUE(ReadTracks({Chunk({At(0, Text(3, "Zero")), At(0, 0xC0, 5), At(0, 0xB9, 7, 80), At(0, 0x90, 60, 100),
-                                   At(0, 0x99, 36, 100), At(0, 0xF0, 0x05, 0x7E, 0x7F, 0x09, 0x01, 0xF7),
-                                   At(60, 0x89, 36, 0), At(120, 0x80, 60, 0), At(240, 0xC0, 6)})},
+    // How each channel's messages fold into its track is compared on the corpus's format-0 files.
+    ASSERT_TRUE(ReadTracks({Chunk({At(0, 0x90, 60, 100), At(0, 0x99, 36, 100),
+                                   At(0, 0xF0, 0x05, 0x7E, 0x7F, 0x09, 0x01, 0xF7), At(60, 0x89, 36, 0)})},
                            0));
     EXPECT_EQ(song.fileFormat, 1);
     EXPECT_EQ(song.tracks.size(), 12u); // conductor, channels 1-10, trailing
@@ -517,8 +518,7 @@ TEST_F(ReaderTest, DamageInsideAChunkEndsItKeepingEarlierEvents)
 // The measure table grows with the song's end, so an end no real song reaches is refused.
 TEST_F(ReaderTest, AnEndBeyondAnyRealSongIsRefused)
 {
-    // Division 1 and an event at tick 2^27: half a million 4/4 measures of four
-    // ticks.
+    // Division 1 and an event at tick 2^27: half a million 4/4 measures of four ticks.
     EXPECT_FALSE(ReadTracks({Conductor(), Chunk({At(0x7FFFFFF, 0x90, 60, 1)})}, 1, 1));
     EXPECT_TRUE(song.tracks.empty());
     // Times that would leave the tick range end the chunk instead of wrapping.
