@@ -337,14 +337,6 @@ TEST_F(ReaderTest, UserTrackSettingsFoldAndEventsStay)
          "bendRange=320",
          {"0:90 60 90 10", "20:10 0 0 261", "30:10 0 0 " + std::to_string(ParamIncrement), "40:20 136 0 8192",
           "50:20 136 0 " + std::to_string(ParamDecrement)}},
-        // A note never closed keeps no length: sounding it to the end would turn a file whose note-offs
-        // were lost into a wall of held notes.
-        {"notes pair by channel and key, oldest first",
-         {At(0, 0x90, 60, 90), At(5, 0x91, 60, 80), At(10, 0x90, 60, 70), At(20, 0x81, 60, 0), At(30, 0x90, 60, 0),
-          // a note-off with nothing open is dropped; a note-on never closed stays
-          At(40, 0x80, 61, 0), At(50, 0x90, 62, 1), At(90, 0xB0, 1, 1)},
-         "",
-         {"0:90 60 90 30", "5:91 60 80 15", "10:90 60 70 0", "50:90 62 1 0", "90:b0 1 1 0"}},
         {"offset records: notes read 3 semitones lower (key 1 folds up to 10), 20 ticks earlier, 10 softer",
          {At(0, Program(36, {0x83})), At(0, Program(38, {0x80 + 10})), At(0, Program(37, {20, 0x80})),
           At(20, 0x90, 63, 100), At(20, Program(0, {63, 0x24})), // the spelling of the written key
@@ -365,6 +357,33 @@ TEST_F(ReaderTest, UserTrackSettingsFoldAndEventsStay)
           At(0, 0xF0, 0x7F, 0x7F, 0x09, 0x03, 0x00, 11, 1, 60, 0xF7), At(0, 0xF0, 0x06, 0x7F, 0x7F, 0x09, 0x01, 0xF7)},
          "destController=11 dest0=40 dest2=50 dest13=60",
          {"0:f0 0 0 7"}},
+        // Another program's track: only its output channel's first program and controllers are its sound
+        // (a message for another channel would move there), and a bank is what a bank select chose.
+        {"another program's track folds only its output channel's first values",
+         {At(0, 0xC2, 36), At(0, 0xB0, 0, 1), At(0, 0xC0, 5), At(0, 0xB3, 7, 99), At(0, 0xB0, 7, 90),
+          // a block marker without the track marker is dropped; the next item folds as usual
+          At(0, Program(41, {1})), At(0, 0xB0, 10, 20), At(5, 0x90, 60, 90), At(10, 0x80, 60, 0), At(30, 0xC0, 6)},
+         "bank=128 patch=5 pan=20 volume=90",
+         {"0:c2 36 0 -1", "0:b3 7 99 0", "5:90 60 90 5", "30:c0 6 0 128"}},
+        {"without notes the channel prefix names the channel", {At(0, Meta(0x20, {9}))}, "channel=9", {"0:ff 32 0 1"}},
+        {"a lone program names the channel and selects no bank", {At(0, 0xC4, 3)}, "channel=4 patch=3", {}},
+        // A track this program saved: ProgramMeta 40 among its settings, each initial block after ProgramMeta
+        // 41 with the count of its items; the channel prefix right after the marker names the output channel.
+        {"a saved track takes its initial values from its first block alone",
+         {// the marker and the prefix; a controller before any block is an event
+          At(0, Text(3, "Saved")), At(0, Program(40, {})), At(0, Meta(0x20, {3})), At(0, 0xB3, 7, 50),
+          // a block of six items, then a controller past the count and destination records outside a block,
+          // in the standard and the older layout
+          At(0, Program(41, {6})), At(0, 0xB3, 0, 1), At(0, 0xB3, 32, 2), At(0, 0xC3, 9), At(0, 0xB3, 7, 100),
+          At(0, 0xB3, 91, 0), At(0, 0xF0, 9, 0x7F, 0x7F, 0x09, 0x01, 3, 0, 40, 0xF7), At(0, 0xB3, 10, 30),
+          At(0, 0xF0, 9, 0x7F, 0x7F, 0x09, 0x01, 3, 0, 50, 0xF7), At(0, 0xF0, 0x7F, 0x7F, 0x09, 0x01, 3, 0, 60, 0xF7),
+          At(0, Text(1, "a text, not the name")), At(10, 0x95, 60, 90), At(20, 0x85, 60, 0),
+          // a later block is dropped; no bank is selected on channel 2; a repeat and another prefix are events
+          At(30, Program(41, {2})), At(30, 0xB3, 7, 1), At(30, 0xC3, 1), At(40, 0xC1, 4), At(40, 0xB3, 7, 50),
+          At(50, Meta(0x20, {7}))},
+         "name=Saved channel=3 bank=130 patch=9 volume=100 reverb=0 dest0=40",
+         {"0:b3 7 50 0", "0:b3 10 30 0", "0:f0 0 0 10", "0:f0 0 0 9", "0:ff 1 0 20", "10:95 60 90 10", "40:c1 4 0 -1",
+          "40:b3 7 50 0", "50:ff 32 0 1"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -372,50 +391,6 @@ TEST_F(ReaderTest, UserTrackSettingsFoldAndEventsStay)
         EXPECT_EQ(Settings(UserTrack(1)), c.settings);
         EXPECT_EQ(Listed(UserTrack(1)), c.kept);
     }
-}
-
-// A track this program saved: ProgramMeta 40 among its settings, each initial block after ProgramMeta 41
-// with the count of its items; the channel prefix right after the marker names the output channel.
-TEST_F(ReaderTest, MarkedTrackTakesItsInitialValuesFromItsFirstBlockAlone)
-{
-    const Bytes saved = Chunk(
-        {// the marker and the prefix; a controller before any block is an event
-         At(0, Text(3, "Saved")), At(0, Program(40, {})), At(0, Meta(0x20, {3})), At(0, 0xB3, 7, 50),
-         // a block of six items, then a controller past the count and destination records outside a block,
-         // in the standard and the older layout
-         At(0, Program(41, {6})), At(0, 0xB3, 0, 1), At(0, 0xB3, 32, 2), At(0, 0xC3, 9), At(0, 0xB3, 7, 100),
-         At(0, 0xB3, 91, 0), At(0, 0xF0, 9, 0x7F, 0x7F, 0x09, 0x01, 3, 0, 40, 0xF7), At(0, 0xB3, 10, 30),
-         At(0, 0xF0, 9, 0x7F, 0x7F, 0x09, 0x01, 3, 0, 50, 0xF7), At(0, 0xF0, 0x7F, 0x7F, 0x09, 0x01, 3, 0, 60, 0xF7),
-         At(0, Text(1, "a text, not the name")), At(10, 0x95, 60, 90), At(20, 0x85, 60, 0),
-         // a later block is dropped; no bank is selected on channel 2; a repeat and another prefix are events
-         At(30, Program(41, {2})), At(30, 0xB3, 7, 1), At(30, 0xC3, 1), At(40, 0xC1, 4), At(40, 0xB3, 7, 50),
-         At(50, Meta(0x20, {7}))});
-    ASSERT_TRUE(ReadTracks({Conductor(), saved}));
-    EXPECT_EQ(Settings(UserTrack(1)), "name=Saved channel=3 bank=130 patch=9 volume=100 reverb=0 dest0=40");
-    EXPECT_EQ(Listed(UserTrack(1)), (Lines{"0:b3 7 50 0", "0:b3 10 30 0", "0:f0 0 0 10", "0:f0 0 0 9", "0:ff 1 0 20",
-                                           "10:95 60 90 10", "40:c1 4 0 -1", "40:b3 7 50 0", "50:ff 32 0 1"}));
-}
-
-// Another program's track: only its output channel's first program and controllers are its sound (a
-// message for another channel would move there), and a bank is what a bank select chose.
-TEST_F(ReaderTest, PlainTrackFoldsOnlyItsOutputChannelsFirstValues)
-{
-    ASSERT_TRUE(ReadTracks(
-        {Conductor(),
-         Chunk({At(0, 0xC2, 36),                             // another channel: an event, no bank
-                At(0, 0xB0, 0, 1),                           // bank on the output channel
-                At(0, 0xC0, 5),                              // the track's sound
-                At(0, 0xB3, 7, 99),                          // another channel: an event
-                At(0, 0xB0, 7, 90), At(0, Program(41, {1})), // no marker: dropped, the next item folds as usual
-                At(0, 0xB0, 10, 20), At(5, 0x90, 60, 90), At(10, 0x80, 60, 0),
-                At(30, 0xC0, 6)}),        // carries the bank in force
-         Chunk({At(0, Meta(0x20, {9}))}), // no note: the prefix names it
-         Chunk({At(0, 0xC4, 3)})}));
-    EXPECT_EQ(Settings(UserTrack(1)), "bank=128 patch=5 pan=20 volume=90");
-    EXPECT_EQ(Listed(UserTrack(1)), (Lines{"0:c2 36 0 -1", "0:b3 7 99 0", "5:90 60 90 5", "30:c0 6 0 128"}));
-    EXPECT_EQ(Settings(UserTrack(2)), "channel=9");
-    EXPECT_EQ(Listed(UserTrack(2)), Lines{"0:ff 32 0 1"});
-    EXPECT_EQ(Settings(UserTrack(3)), "channel=4 patch=3");
 }
 
 // Clips open through the song's audio backend: one that opens stays, one that does not is reported.
