@@ -30,13 +30,14 @@ struct Item {
 std::vector<Item> Walk(const Bytes& image, size_t at = 0, int32_t time = 0, uint8_t runningStatus = 0)
 {
     std::vector<Item> items;
+    const auto next = [&] {
+        EXPECT_LT(at, image.size()) << "the image ends inside an item";
+        return at < image.size() ? image[at++] : uint8_t{0xF7};
+    };
     const auto varLen = [&] {
         uint32_t value = 0;
-        for (uint8_t byte = 0x80; byte & 0x80;) {
-            EXPECT_LT(at, image.size());
-            byte = at < image.size() ? image[at++] : 0;
-            value = value << 7 | (byte & 0x7F);
-        }
+        for (uint8_t byte = 0x80; byte & 0x80; value = value << 7 | (byte & 0x7F))
+            byte = next();
         return value;
     };
     for (bool needDelta = at == 0; at < image.size(); needDelta = true) {
@@ -48,35 +49,23 @@ std::vector<Item> Walk(const Bytes& image, size_t at = 0, int32_t time = 0, uint
         else
             item.status = runningStatus;
         EXPECT_NE(item.status, 0) << "data byte without running status at " << at;
+        runningStatus = item.status < 0xF0 ? item.status : 0;
         if (item.status == 0xFF) {
-            runningStatus = 0;
-            item.data.push_back(image.at(at++));
-            const uint32_t length = varLen();
-            EXPECT_LE(at + length, image.size());
-            item.data.insert(item.data.end(), image.begin() + static_cast<std::ptrdiff_t>(at),
-                             image.begin() + static_cast<std::ptrdiff_t>(std::min<size_t>(at + length, image.size())));
-            at += length;
-            items.push_back(item);
-            if (item.data[0] == 0x2F) {
-                EXPECT_EQ(at, image.size()) << "bytes after the end of track";
-                return items;
-            }
-            continue;
-        }
-        if (item.status == 0xF0) {
-            runningStatus = 0;
-            item.data.push_back(0xF0);
-            while (at < image.size() && image[at] != 0xF7)
-                item.data.push_back(image[at++]);
-            EXPECT_LT(at, image.size()) << "system exclusive without 0xF7";
-            item.data.push_back(image.at(at++));
+            item.data.push_back(next());
+            for (uint32_t length = varLen(); length > 0 && at < image.size(); --length)
+                item.data.push_back(next());
+        } else if (item.status == 0xF0) {
+            for (item.data.push_back(0xF0); item.data.back() != 0xF7;)
+                item.data.push_back(next());
         } else {
-            runningStatus = item.status;
-            const int count = (item.status & 0xE0) == 0xC0 ? 1 : 2; // program change and channel pressure: one
-            for (int i = 0; i < count; ++i)
-                item.data.push_back(image.at(at++));
+            for (int count = (item.status & 0xE0) == 0xC0 ? 1 : 2; count > 0; --count) // C0 and D0 have one
+                item.data.push_back(next());
         }
         items.push_back(item);
+        if (item.status == 0xFF && item.data[0] == 0x2F) {
+            EXPECT_EQ(at, image.size()) << "bytes after the end of track";
+            return items;
+        }
     }
     ADD_FAILURE() << "image without end of track";
     return items;
@@ -113,10 +102,11 @@ std::vector<Bytes> Data(const Track& track, uint8_t status)
     return found;
 }
 
-bool IsProgramMeta(const Item& item, uint8_t subtype)
+// A record of the program's own ('c' 'v' subtype values), of one subtype or of any.
+bool IsProgramMeta(const Item& item, int subtype = -1)
 {
     return item.status == 0xFF && item.data.size() >= 4 && item.data[0] == 0x7F && item.data[1] == 'c' &&
-           item.data[2] == 'v' && item.data[3] == subtype;
+           item.data[2] == 'v' && (subtype < 0 || item.data[3] == subtype);
 }
 
 Track Of(std::initializer_list<SongEvent> events)
@@ -171,8 +161,7 @@ TEST(TrackEncoder, WritesEachSettingThatDiffersFromItsDefault)
         EncodeTrack(track, 960, 1);
         std::vector<Bytes> records; // all but the colour and the marker, which every track has
         for (const Item& item : Walk(track.image))
-            if (IsProgramMeta(item, item.data.size() > 3 ? item.data[3] : 0) && item.data[3] != 35 &&
-                item.data[3] != MarkedTrackSubtype)
+            if (IsProgramMeta(item) && item.data[3] != 35 && item.data[3] != MarkedTrackSubtype)
                 records.emplace_back(item.data.begin() + 3, item.data.end());
         EXPECT_EQ(records, std::vector<Bytes>{c.record});
     }
