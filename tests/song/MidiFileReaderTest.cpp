@@ -603,11 +603,9 @@ TEST_F(ReaderFileTest, SettingsFileGivesTitleCuesTrackSettingsAndLabels)
                                                     Chunk({At(0, 0x90, 60, 100)})}));
     Archive archive;
     archive.String("Old Title.MID").Le(0).Le(5);
-    archive.Cue("Loop", 2u << 8 | CueVamp, 960,
-                1920);                          // a vamp given backwards is turned round
-    archive.Cue("Early", CueFermata, 100, 200); // before the vamp's anchor: dropped
-    archive.Cue("Hold", CueFermata, 2000, 2100);
-    archive.Cue("Bad", CueSkip, 2000, 1900); // skips forward only: dropped
+    // A vamp given backwards is turned round; a cue before its anchor and a skip backwards are dropped.
+    archive.Cue("Loop", 2u << 8 | CueVamp, 960, 1920).Cue("Early", CueFermata, 100, 200);
+    archive.Cue("Hold", CueFermata, 2000, 2100).Cue("Bad", CueSkip, 2000, 1900);
     archive.Cue("Odd", 0xFFFFFF00u | CueBreath, 2100, 2000);
     archive.Le(5); // more records than track chunks: three are read
     archive.Le(-2222).Le(0).Le(0).Le(-1).Le(0).Le(0);
@@ -623,12 +621,11 @@ TEST_F(ReaderFileTest, SettingsFileGivesTitleCuesTrackSettingsAndLabels)
     EXPECT_EQ(Cues(song), (std::vector<CueRow>{{CueVamp, "Loop", 2, 1920, 960},
                                                {CueFermata, "Hold", 0, 2000, 2100},
                                                {CueBreath, "Odd", -1, 2100, 2000}}));
-    // Track 1's old layout gives version 2222: its file events are taken as
-    // written, without offsets (encoding the track afterwards marks it 2222 |
-    // 0x1000).
+    // Track 1's old layout gives version 2222: its file events are taken as written, without offsets.
     EXPECT_EQ(Listed(UserTrack(1)), Lines{"0:90 63 100 0"});
-    EXPECT_EQ(Settings(UserTrack(2)), "kind=1 play=0 inPort=15 inChannel=3 key=127 time=5 velocity=-4 "
-                                      "clef=1 split=5 colour=123456");
+    const std::string second =
+        "kind=1 play=0 inPort=15 inChannel=3 key=127 time=5 velocity=-4 clef=1 split=5 colour=123456";
+    EXPECT_EQ(Settings(UserTrack(2)), second);
     ASSERT_GE(song.measures.size(), 3u);
     EXPECT_EQ(song.measures[0].number, 7);
     EXPECT_EQ(song.measures[0].letter, 'C');
@@ -643,8 +640,7 @@ TEST_F(ReaderFileTest, DamagedSettingsFilesNeverSpoilTheSong)
         {},
         {0xFF, 0xFF},                                                       // cut inside the title length
         Archive().String("T").Le(0).Le(0xFFFFFFFF).bytes,                   // cue count past the file
-        Archive().String("T").Le(0).Le(0).Le(1).Le(7).bytes,                // cut inside a track
-                                                                            // record
+        Archive().String("T").Le(0).Le(0).Le(1).Le(7).bytes,                // cut in a track record
         Archive().String("T").Le(0).Le(0).Le(0).Le(0).Le(0x7FFFFFFF).bytes, // label count past the file
     };
     for (const Bytes& settings : cases) {
