@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <initializer_list>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -346,8 +345,8 @@ TEST_F(ReaderTest, UserTrackSettingsFoldAndEventsStay)
         {"track setting records name, ports, clef, split, colour and mute",
          {At(0, Text(1, "Piano")), At(0, Meta(0x21, {20})), At(0, Program(31, {3})), At(0, Program(32, {40})),
           At(0, Program(33, {2})), At(0, Program(34, {72})), At(0, Program(35, {0x10, 0xE0, 0x10})),
-          // a colour of the wrong length is dropped, an unknown record and a text not at 0 are kept, a port
-          // not at 0 is dropped
+          // the old default colour reads as today's; a colour of the wrong length and a port not at 0 are
+          // dropped, an unknown record and a text not at 0 are kept
           At(0, Program(39, {0})), At(0, Program(35, {1, 2})), At(0, Program(50, {1})), At(10, Text(1, "A text")),
           At(10, Meta(0x21, {3}))},
          "name=Piano play=0 port=15 inPort=3 inChannel=15 clef=2 split=12",
