@@ -173,16 +173,17 @@ TEST(TrackEncoder, UsesRunningStatusUntilAMetaOrSysexCancelsIt)
     const uint8_t text[] = {'x'};
     const uint8_t sysex[] = {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7};
     Track track =
-        Of({SongEvent::Note(0, 0, 60, 100, 10), SongEvent::Note(0, 0, 64, 100, 10), SongEvent::Meta(5, 0x01, text, 1),
-            SongEvent::Short(5, 0xB1, 7, 90), SongEvent::Short(6, 0xB1, 10, 64),
+        Of({SongEvent::Note(0, 0, 60, 100, 10), SongEvent::Note(0, 0, 64, 100, 10), SongEvent::Short(4, 0xB1, 1, 0),
+            SongEvent::Meta(5, 0x01, text, 1), SongEvent::Short(5, 0xB1, 7, 90), SongEvent::Short(6, 0xB1, 10, 64),
             SongEvent::Sysex(6, sysex, sizeof sysex), SongEvent::Short(7, 0xB1, 11, 127)});
     EncodeTrack(track, 960, 1);
     std::vector<bool> written;
     for (const Item& item : Walk(track.image))
         if (item.status < 0xF0)
             written.push_back(item.statusWritten);
-    // Written: the first note-on, the controller after the text and after the sysex, the first note-off.
-    EXPECT_EQ(written, (std::vector<bool>{true, false, true, false, true, true, false}));
+    // Written: the first note-on, the first controller and the same after the text and after the sysex,
+    // the first note-off.
+    EXPECT_EQ(written, (std::vector<bool>{true, false, true, true, false, true, true, false}));
 }
 
 // Keys fold into range by whole octaves, velocities stay within 1-127, times before 0 become 0; each
