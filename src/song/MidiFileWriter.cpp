@@ -464,8 +464,9 @@ void ReopenClip(const SongContext& context, AudioClip& clip)
 }
 
 // Gives the clip's audio the file `target`: a rewritten clip is written out there and its old file
-// deleted, any other clip's file is moved. Returns 0 or the system error code.
-uint32_t RelocateClip(const SongContext& context, AudioClip& clip, const std::string& target)
+// deleted (unless `keepOld`), another clip's file is moved, or copied when `keepOld`. Returns 0 or
+// the system error code.
+uint32_t RelocateClip(const SongContext& context, AudioClip& clip, const std::string& target, bool keepOld = false)
 {
     if (clip.rewrite) {
         std::string error;
@@ -474,18 +475,46 @@ uint32_t RelocateClip(const SongContext& context, AudioClip& clip, const std::st
         const std::string old = clip.fileName;
         clip.Close();
         std::error_code ignored;
-        std::filesystem::remove(old, ignored);
+        if (!keepOld)
+            std::filesystem::remove(old, ignored);
         clip.fileName = target;
         clip.rewrite = false;
         ReopenClip(context, clip);
         return 0;
     }
     clip.Close();
-    const int error = MoveFile(clip.fileName, target);
+    int error = 0;
+    if (keepOld) {
+        std::error_code code;
+        std::filesystem::copy_file(clip.fileName, target, code);
+        error = code.value();
+    } else {
+        error = MoveFile(clip.fileName, target);
+    }
     if (error == 0)
         clip.fileName = target;
     ReopenClip(context, clip);
     return static_cast<uint32_t>(error);
+}
+
+bool SameFolder(const std::string& a, const std::string& b)
+{
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const auto normal = [&](const std::string& folder) {
+        const fs::path path = folder.empty() ? fs::path(".") : fs::path(folder);
+        fs::path canonical = fs::weakly_canonical(path, error);
+        return (error ? path.lexically_normal() : canonical).lexically_normal() / "";
+    };
+    return normal(a) == normal(b);
+}
+
+// A clip under a song's "WaveData" folder is saved by its name from "WaveData" on, so a song saved
+// into another folder finds it there only if it is copied along.
+bool SavedByRelativeName(const AudioClip& clip)
+{
+    const size_t relative = clip.fileName.find("WaveData");
+    return relative != std::string::npos && relative > 0;
 }
 
 std::string UndoFolderClipName(const SongContext& context, const std::string& source)
@@ -512,9 +541,12 @@ void ReportMoveError(const SongContext& context, uint32_t code)
 }
 
 // Clips that only the undo history still holds leave the song folder for the undo folder; clips of
-// the song's audio tracks that live in the undo folder (or must be rewritten) come into "WaveData".
-void MoveClipFiles(Song& song)
+// the song's audio tracks that live in the undo folder (or must be rewritten) come into "WaveData"
+// of the folder the song is saved to. A save into another folder copies the song's own clips there
+// too and leaves the old song's files alone, so both songs keep their audio.
+void MoveClipFiles(Song& song, const std::string& targetFolder)
 {
+    const bool elsewhere = !SameFolder(song.folder, targetFolder);
     const SongContext& context = song.Context();
     if (song.history && !context.undoFolder.empty()) {
         song.history->ForEachHeldClip([&](AudioClip& clip) {
@@ -533,14 +565,18 @@ void MoveClipFiles(Song& song)
             continue;
         for (SongEvent& event : track.events) {
             AudioClip* clip = event.ClipData();
-            if (!clip || (!clip->rewrite && !IsInUndoFolder(context, clip->fileName)))
+            if (!clip)
                 continue;
-            const std::string target = song.NewClipFileName(clip->fileName);
+            const bool fromUndo = IsInUndoFolder(context, clip->fileName);
+            const bool copyAlong = elsewhere && !fromUndo && SavedByRelativeName(*clip);
+            if (!clip->rewrite && !fromUndo && !copyAlong)
+                continue;
+            const std::string target = song.NewClipFileName(clip->fileName, targetFolder);
             if (target.empty()) {
                 ReportMoveError(context, static_cast<uint32_t>(ENOENT));
                 continue;
             }
-            if (const uint32_t code = RelocateClip(context, *clip, target); code != 0)
+            if (const uint32_t code = RelocateClip(context, *clip, target, elsewhere && !fromUndo); code != 0)
                 ReportMoveError(context, code);
         }
     }
@@ -714,7 +750,7 @@ bool WriteSong(Song& song, const std::string& path, const WriteOptions& options)
     if (!autosave) {
         if (!AskOffsetQuestion(song))
             return false;
-        MoveClipFiles(song);
+        MoveClipFiles(song, SplitPath(path).folder);
     }
     song.UpdateSongEnd(AllTracks);
 

@@ -238,10 +238,10 @@ int Song::FindCue(int32_t tick) const
     return count;
 }
 
-std::string Song::NewClipFileName(const std::string& sourceName) const
+std::string Song::NewClipFileName(const std::string& sourceName, const std::string& songFolder) const
 {
     namespace fs = std::filesystem;
-    std::string waveFolder = folder;
+    std::string waveFolder = songFolder;
     if (!waveFolder.empty() && waveFolder.back() != '/' && waveFolder.back() != '\\')
         waveFolder += '/';
     waveFolder += "WaveData";

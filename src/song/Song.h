@@ -19,7 +19,7 @@ class Song;
 
 // A view of the song (or the set list, or the main frame) that redraws when told to.
 class SongObserver {
-public:
+  public:
     virtual ~SongObserver() = default;
     virtual void OnSongRefresh(Song& song) = 0;
     // The modified flag was set: the main frame redraws its title, the set list the song's row.
@@ -29,7 +29,7 @@ public:
 // The edit history as the song layer sees it; the undo layer implements it. The writer uses it to
 // submit the "Apply offsets" step, to reach the audio clips the steps hold, and to mark the save.
 class SongHistory {
-public:
+  public:
     virtual ~SongHistory() = default;
     // Submits the offset-applying step for the tracks whose clip flags are set; false if refused.
     virtual bool ApplyOffsets(Song& song) = 0;
@@ -47,7 +47,7 @@ inline constexpr int AllTracks = -1;
 // One piece of music: a Standard MIDI File plus the program's own additions. Changed only on the UI
 // thread; the play thread reads tracks, events and the tempo map while edits are locked out.
 class Song {
-public:
+  public:
     explicit Song(const SongContext& context);
     ~Song();
     Song(const Song&) = delete;
@@ -79,10 +79,15 @@ public:
     void SetModifiedFlag(bool flag);
     bool IsModified() const { return modified_; }
     // A new, unused file name in the song's "WaveData" folder for an audio clip from `sourceName`.
-    std::string NewClipFileName(const std::string& sourceName) const;
+    std::string NewClipFileName(const std::string& sourceName) const { return NewClipFileName(sourceName, folder); }
+    // The same in the "WaveData" folder under `songFolder`, for a save to another folder.
+    std::string NewClipFileName(const std::string& sourceName, const std::string& songFolder) const;
 
     double TicksToMicroseconds(int32_t tick) const { return tempoMap.TicksToMicroseconds(tick, timebase); }
-    int32_t MicrosecondsToTicks(double microseconds) const { return tempoMap.MicrosecondsToTicks(microseconds, timebase); }
+    int32_t MicrosecondsToTicks(double microseconds) const
+    {
+        return tempoMap.MicrosecondsToTicks(microseconds, timebase);
+    }
     void RecomputeTempoTimes() { tempoMap.RecomputeTempoTimes(timebase); }
     void RelayMeasures();
     void ExtendMeasures();
@@ -124,7 +129,7 @@ public:
         int32_t hours = 0, minutes = 0, seconds = 0, frames = 0, subframes = 0, rateCode = 0;
     } smpteOffset;
 
-private:
+  private:
     bool IsObserving(const SongObserver* observer) const;
 
     SongContext context_;

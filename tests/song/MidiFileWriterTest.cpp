@@ -474,6 +474,63 @@ TEST(MidiFileWriter, ClipFilesMoveBetweenTheUndoFolderAndTheSongFolder)
     EXPECT_EQ(keys.clipFlags, 0) << "the save encodes the track again after the edit";
 }
 
+// A song saved into another folder takes copies of its own clips along (a rewritten one is written
+// there, one from the undo folder moves there), and the old song keeps its files: both read back whole.
+TEST(MidiFileWriter, SaveIntoAnotherFolderTakesTheClipsAlong)
+{
+    TempFolder folder;
+    fs::create_directories(folder / "old/WaveData");
+    fs::create_directories(folder / "new");
+    fs::create_directories(folder / "undoredo.wav");
+    WriteFile(folder / "old/WaveData/a.wav", "a");
+    WriteFile(folder / "old/WaveData/edited.wav", "edited");
+    WriteFile(folder / "undoredo.wav/taken.wav", "taken");
+    TestContext test;
+    PlainAudioFiles audio;
+    const SongContext context{&test.profile, &test.prompter, &test.clock, &audio, folder / "undoredo.wav/"};
+    Song song(context);
+    song.NewSongDefaults();
+    song.SetPathName(folder / "old/Song.mid");
+    Track& track = AddTrack(song, "Audio");
+    track.kind = 1;
+    const auto addClip = [&](const std::string& name) {
+        auto clip = std::make_unique<AudioClip>(folder / name);
+        uint32_t code = 0;
+        EXPECT_TRUE(clip->Open(audio, code));
+        track.events.push_back(SongEvent::Clip(static_cast<int32_t>(track.events.size()) * 10, std::move(clip)));
+        song.UpdateSongEnd(AllTracks);
+    };
+    addClip("old/WaveData/a.wav");
+    addClip("old/WaveData/edited.wav");
+    ASSERT_TRUE(WriteSong(song, folder / "old/Song.mid"));
+    const std::string oldFile = ReadText(folder / "old/Song.mid");
+    track.events[1].ClipData()->rewrite = true;
+    addClip("undoredo.wav/taken.wav");
+
+    WriteOptions saveAs;
+    saveAs.exactPath = true;
+    ASSERT_TRUE(WriteSong(song, folder / "new/Copy.mid", saveAs));
+    EXPECT_TRUE(test.prompter.messages.empty()) << test.prompter.messages.front();
+    std::vector<std::string> contents;
+    for (const SongEvent& event : track.events) {
+        EXPECT_EQ(event.ClipData()->fileName.rfind(folder / "new/WaveData/", 0), 0u) << event.ClipData()->fileName;
+        contents.push_back(ReadText(event.ClipData()->fileName));
+    }
+    EXPECT_EQ(contents, (std::vector<std::string>{"a", "edited", "taken"}));
+    EXPECT_EQ(ReadText(folder / "old/WaveData/a.wav"), "a");
+    EXPECT_EQ(ReadText(folder / "old/WaveData/edited.wav"), "edited") << "the old song still plays it";
+    EXPECT_FALSE(fs::exists(folder / "undoredo.wav/taken.wav"));
+    EXPECT_EQ(ReadText(folder / "old/Song.mid"), oldFile);
+
+    for (const auto& [saved, clips] : {std::pair{"old/Song.mid", 2u}, std::pair{"new/Copy.mid", 3u}}) {
+        SCOPED_TRACE(saved);
+        Song readBack(context);
+        ASSERT_TRUE(ReadSong(readBack, folder / saved));
+        EXPECT_TRUE(test.prompter.messages.empty()) << test.prompter.messages.front();
+        EXPECT_EQ(readBack.tracks[1]->events.size(), clips);
+    }
+}
+
 // Passes everything to the disk but fails after a number of written bytes or on one chosen rename.
 class FaultyFiles final : public SaveFiles {
   public:
