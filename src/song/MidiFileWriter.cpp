@@ -509,12 +509,14 @@ bool SameFolder(const std::string& a, const std::string& b)
     return normal(a) == normal(b);
 }
 
-// A clip under a song's "WaveData" folder is saved by its name from "WaveData" on, so a song saved
-// into another folder finds it there only if it is copied along.
-bool SavedByRelativeName(const AudioClip& clip)
+// The folder of the song whose "WaveData" holds the clip: the clip is saved by its name from
+// "WaveData" on, relative to the saved song's folder. None for a clip saved by its full name.
+std::optional<std::string> OwningSongFolder(const AudioClip& clip)
 {
     const size_t relative = clip.fileName.find("WaveData");
-    return relative != std::string::npos && relative > 0;
+    if (relative == std::string::npos || relative == 0)
+        return std::nullopt;
+    return clip.fileName.substr(0, relative);
 }
 
 std::string UndoFolderClipName(const SongContext& context, const std::string& source)
@@ -541,14 +543,15 @@ void ReportMoveError(const SongContext& context, uint32_t code)
 }
 
 // Clips that only the undo history still holds leave the song folder for the undo folder; clips of
-// the song's audio tracks that live in the undo folder (or must be rewritten) come into "WaveData"
-// of the folder the song is saved to. A save into another folder copies the song's own clips there
-// too and leaves the old song's files alone, so both songs keep their audio.
-void MoveClipFiles(Song& song, const std::string& targetFolder)
+// the song's audio tracks that live in the undo folder (or must be rewritten) come into "WaveData" of
+// the folder the song is saved to. A save under another name leaves the old file naming its clips, so
+// their files stay where they are, and a clip kept in another song's folder is copied along.
+void MoveClipFiles(Song& song, const std::string& path)
 {
-    const bool elsewhere = !SameFolder(song.folder, targetFolder);
     const SongContext& context = song.Context();
-    if (song.history && !context.undoFolder.empty()) {
+    const std::string targetFolder = SplitPath(path).folder;
+    const bool saveAs = !song.pathName.empty() && song.pathName != path;
+    if (song.history && !context.undoFolder.empty() && !saveAs) {
         song.history->ForEachHeldClip([&](AudioClip& clip) {
             if (!clip.rewrite && clip.fileName.find("undoredo.wav") != std::string::npos)
                 return;
@@ -568,15 +571,16 @@ void MoveClipFiles(Song& song, const std::string& targetFolder)
             if (!clip)
                 continue;
             const bool fromUndo = IsInUndoFolder(context, clip->fileName);
-            const bool copyAlong = elsewhere && !fromUndo && SavedByRelativeName(*clip);
-            if (!clip->rewrite && !fromUndo && !copyAlong)
+            const std::optional<std::string> owner = OwningSongFolder(*clip);
+            const bool foreign = !fromUndo && owner && !SameFolder(*owner, targetFolder);
+            if (!clip->rewrite && !fromUndo && !foreign)
                 continue;
             const std::string target = song.NewClipFileName(clip->fileName, targetFolder);
             if (target.empty()) {
                 ReportMoveError(context, static_cast<uint32_t>(ENOENT));
                 continue;
             }
-            if (const uint32_t code = RelocateClip(context, *clip, target, elsewhere && !fromUndo); code != 0)
+            if (const uint32_t code = RelocateClip(context, *clip, target, foreign); code != 0)
                 ReportMoveError(context, code);
         }
     }
@@ -750,7 +754,7 @@ bool WriteSong(Song& song, const std::string& path, const WriteOptions& options)
     if (!autosave) {
         if (!AskOffsetQuestion(song))
             return false;
-        MoveClipFiles(song, SplitPath(path).folder);
+        MoveClipFiles(song, path);
     }
     song.UpdateSongEnd(AllTracks);
 

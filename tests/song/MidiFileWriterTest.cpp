@@ -475,7 +475,8 @@ TEST(MidiFileWriter, ClipFilesMoveBetweenTheUndoFolderAndTheSongFolder)
 }
 
 // A song saved into another folder takes copies of its own clips along (a rewritten one is written
-// there, one from the undo folder moves there), and the old song keeps its files: both read back whole.
+// there, one from the undo folder moves there), and the old song keeps its files, even those only the
+// history holds now: both read back whole.
 TEST(MidiFileWriter, SaveIntoAnotherFolderTakesTheClipsAlong)
 {
     TempFolder folder;
@@ -506,6 +507,10 @@ TEST(MidiFileWriter, SaveIntoAnotherFolderTakesTheClipsAlong)
     const std::string oldFile = ReadText(folder / "old/Song.mid");
     track.events[1].ClipData()->rewrite = true;
     addClip("undoredo.wav/taken.wav");
+    WriteFile(folder / "old/WaveData/deleted.wav", "deleted");
+    auto history = std::make_unique<RecordingHistory>();
+    history->heldClips.push_back(std::make_unique<AudioClip>(folder / "old/WaveData/deleted.wav"));
+    song.history = std::move(history);
 
     WriteOptions saveAs;
     saveAs.exactPath = true;
@@ -519,6 +524,7 @@ TEST(MidiFileWriter, SaveIntoAnotherFolderTakesTheClipsAlong)
     EXPECT_EQ(contents, (std::vector<std::string>{"a", "edited", "taken"}));
     EXPECT_EQ(ReadText(folder / "old/WaveData/a.wav"), "a");
     EXPECT_EQ(ReadText(folder / "old/WaveData/edited.wav"), "edited") << "the old song still plays it";
+    EXPECT_EQ(ReadText(folder / "old/WaveData/deleted.wav"), "deleted") << "the old file may still name it";
     EXPECT_FALSE(fs::exists(folder / "undoredo.wav/taken.wav"));
     EXPECT_EQ(ReadText(folder / "old/Song.mid"), oldFile);
 
