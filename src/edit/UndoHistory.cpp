@@ -257,7 +257,9 @@ void UndoHistory::Finish(Song& song, const UndoStep& step, bool forward)
     if (transport_)
         transport_->Relocate(song.currentPosition);
 
-    if (step.Has(StepTracks) || step.Has(StepTrackProperties))
+    if (step.Has(StepOneController))
+        focus_ = StepFocus::ControllerLane;
+    else if (step.Has(StepTracks) || step.Has(StepTrackProperties))
         focus_ = StepFocus::TrackView;
     else if ((step.kinds & ~static_cast<uint32_t>(StepTempos)) == 0)
         focus_ = StepFocus::None;

@@ -23,6 +23,7 @@ inline constexpr const char* RedoPrompt = "Redo the previously undone action";
 // Which view the main frame brings to the front after a step.
 enum class StepFocus {
     None,           // a tempo-only step: the views' own refresh decides
+    ControllerLane, // a one-controller step: the controller views show LastEffects().firstEventKind
     TrackView,      // after track and track-property steps
     LastEditingView // after every other step
 };

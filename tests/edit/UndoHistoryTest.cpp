@@ -199,6 +199,40 @@ TEST(UndoHistory, FinishBringsSongEndMeasuresCursorAndViewsUpToDate)
               std::make_tuple(0, 480, uint8_t{4}));
 }
 
+// Which view comes forward: a one-controller step names its controller for the controller views, in
+// both directions; a tempo-only step leaves the choice to the views.
+TEST(UndoHistory, FinishNamesTheViewThatComesForward)
+{
+    SongFixture f;
+    const SongEvent volume = SongEvent::Short(0, 0xB0, 7, 100);
+    const struct {
+        uint32_t kinds;
+        StepFocus focus;
+    } cases[] = {
+        {StepEvents | StepOneController, StepFocus::ControllerLane},
+        {StepEvents, StepFocus::LastEditingView},
+        {StepTrackProperties, StepFocus::TrackView},
+        {StepTempos, StepFocus::None},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.kinds);
+        auto step = std::make_unique<UndoStep>(c.kinds, "Edit");
+        if (c.kinds & StepEvents)
+            step->events.InsertByTime(1, volume);
+        if (c.kinds & StepTrackProperties)
+            step->trackProperties.Set(1, TrackSettings::Of(f.track(1)));
+        if (c.kinds & StepTempos)
+            step->tempos.InsertByTick(480, 400000);
+        ASSERT_TRUE(f.Submit(std::move(step)));
+        EXPECT_EQ(f.history->LastFocus(), c.focus);
+        ASSERT_TRUE(f.history->Undo(f.song));
+        EXPECT_EQ(f.history->LastFocus(), c.focus);
+        if (c.focus == StepFocus::ControllerLane) {
+            EXPECT_EQ(f.history->LastEffects().firstEventKind, volume.kind);
+        }
+    }
+}
+
 // A step that falls off the redo tail takes its clip files in the undo folder with it, unless the song
 // still plays the file or the step shares its files with the song.
 TEST(UndoHistory, DiscardedStepDeletesOnlyTheClipFilesItAloneHolds)
