@@ -11,8 +11,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <queue>
+#include <set>
 #include <system_error>
 
 namespace cantivo {
@@ -545,15 +547,28 @@ void ReportMoveError(const SongContext& context, uint32_t code)
 // Clips that only the undo history still holds leave the song folder for the undo folder; clips of
 // the song's audio tracks that live in the undo folder (or must be rewritten) come into "WaveData" of
 // the folder the song is saved to. A save under another name leaves the old file naming its clips, so
-// their files stay where they are, and a clip kept in another song's folder is copied along.
+// their files stay where they are, and a clip kept in another song's folder is copied along. A step
+// may share a clip's file with the song (applying offsets copies the events): the file stays with the
+// song, and the step's copy follows it when it moves.
 void MoveClipFiles(Song& song, const std::string& path)
 {
     const SongContext& context = song.Context();
     const std::string targetFolder = SplitPath(path).folder;
     const bool saveAs = !song.pathName.empty() && song.pathName != path;
-    if (song.history && !context.undoFolder.empty() && !saveAs) {
+    std::set<std::string> played;
+    for (const auto& track : song.tracks)
+        for (const SongEvent& event : track->events)
+            if (const AudioClip* clip = event.ClipData())
+                played.insert(clip->fileName);
+    std::multimap<std::string, AudioClip*> held;
+    if (song.history) {
         song.history->ForEachHeldClip([&](AudioClip& clip) {
-            if (!clip.rewrite && clip.fileName.find("undoredo.wav") != std::string::npos)
+            if (played.contains(clip.fileName)) {
+                held.emplace(clip.fileName, &clip);
+                return;
+            }
+            if (context.undoFolder.empty() || saveAs ||
+                (!clip.rewrite && clip.fileName.find("undoredo.wav") != std::string::npos))
                 return;
             const std::string target = UndoFolderClipName(context, clip.fileName);
             if (target.empty())
@@ -580,8 +595,22 @@ void MoveClipFiles(Song& song, const std::string& path)
                 ReportMoveError(context, static_cast<uint32_t>(ENOENT));
                 continue;
             }
-            if (const uint32_t code = RelocateClip(context, *clip, target, foreign); code != 0)
+            const std::string old = clip->fileName;
+            const auto [first, last] = held.equal_range(old);
+            const bool moves = !clip->rewrite && !foreign;
+            const bool keepOld = foreign || (clip->rewrite && first != last);
+            if (const uint32_t code = RelocateClip(context, *clip, target, keepOld); code != 0) {
                 ReportMoveError(context, code);
+                continue;
+            }
+            for (auto it = first; moves && it != last; ++it) {
+                AudioClip& copy = *it->second;
+                const bool wasOpen = copy.IsOpen();
+                copy.Close();
+                copy.fileName = target;
+                if (wasOpen)
+                    ReopenClip(context, copy);
+            }
         }
     }
 }
@@ -603,6 +632,23 @@ bool AskOffsetQuestion(Song& song)
 
 // The song's file takes the song's title as its name (and its folder too when the folder is named
 // after the file). Nothing is ever renamed over an existing file.
+// The song's clips and those its history holds name files by their full path: after the song's
+// folder is renamed they must name them under the new folder, or the next save cannot find them.
+void FollowFolderRename(Song& song, const std::string& oldFolder, const std::string& newFolder)
+{
+    const std::string from = Join(oldFolder, "");
+    const auto follow = [&](AudioClip& clip) {
+        if (clip.fileName.starts_with(from))
+            clip.fileName = Join(newFolder, clip.fileName.substr(from.size()));
+    };
+    for (auto& track : song.tracks)
+        for (SongEvent& event : track->events)
+            if (AudioClip* clip = event.ClipData())
+                follow(*clip);
+    if (song.history)
+        song.history->ForEachHeldClip(follow);
+}
+
 void RenameAfterTitle(Song& song, SaveFiles& files, const WriteOptions& options)
 {
     const std::string title = TitleFileName(song.title);
@@ -617,6 +663,7 @@ void RenameAfterTitle(Song& song, SaveFiles& files, const WriteOptions& options)
         const std::string parent = SplitPath(parts.folder).folder;
         const std::string newFolder = Join(parent, title);
         if (files.RenameNoReplace(parts.folder, newFolder, error)) {
+            FollowFolderRename(song, parts.folder, newFolder);
             parts.folder = newFolder;
             path = Join(newFolder, parts.base + parts.extension);
             renamed = true;

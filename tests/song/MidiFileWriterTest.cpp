@@ -448,6 +448,9 @@ TEST(MidiFileWriter, ClipFilesMoveBetweenTheUndoFolderAndTheSongFolder)
     auto history = std::make_unique<RecordingHistory>();
     history->heldClips.push_back(std::make_unique<AudioClip>(folder / "song/dropped.wav"));
     history->heldClips.push_back(std::make_unique<AudioClip>(folder / "undoredo.wav/redo.wav"));
+    // Copies a step holds of clips the song plays: the file stays with the song, or the copy follows it.
+    history->heldClips.push_back(std::make_unique<AudioClip>(folder / "song/WaveData/kept.wav"));
+    history->heldClips.push_back(std::make_unique<AudioClip>(folder / "undoredo.wav/taken.wav"));
     RecordingHistory& steps = *history;
     song.history = std::move(history);
     test.prompter.answers = {true};
@@ -467,11 +470,49 @@ TEST(MidiFileWriter, ClipFilesMoveBetweenTheUndoFolderAndTheSongFolder)
     EXPECT_EQ(steps.heldClips[0]->fileName, undo + "00001000.wav");
     EXPECT_EQ(ReadText(steps.heldClips[0]->fileName), "song/dropped.wav");
     EXPECT_EQ(steps.heldClips[1]->fileName, folder / "undoredo.wav/redo.wav");
+    EXPECT_EQ(steps.heldClips[2]->fileName, kept.fileName);
+    EXPECT_EQ(ReadText(kept.fileName), "song/WaveData/kept.wav");
+    EXPECT_EQ(steps.heldClips[3]->fileName, fromUndo.fileName);
     EXPECT_EQ(folder.Files(), (Names{"song", "undoredo.wav"}));
     EXPECT_EQ(steps.offsetsApplied, 1);
     EXPECT_EQ(steps.savedMarks, 1);
     EXPECT_EQ(keys.keyOffset, 0);
     EXPECT_EQ(keys.clipFlags, 0) << "the save encodes the track again after the edit";
+}
+
+// A song kept in a folder of its own name follows its title with the folder: its clips, and the
+// copies its history holds, name their files in the renamed folder, so the next save finds them.
+TEST(MidiFileWriter, ClipsFollowTheSongFolderRenamedAfterTheTitle)
+{
+    TempFolder folder;
+    fs::create_directories(folder / "Old/WaveData");
+    WriteFile(folder / "Old/WaveData/c.wav", "c");
+    TestContext test;
+    PlainAudioFiles audio;
+    const SongContext context{&test.profile, &test.prompter, &test.clock, &audio, folder / "undoredo.wav/"};
+    Song song(context);
+    song.NewSongDefaults();
+    song.SetPathName(folder / "Old/Old.mid");
+    song.title = "New";
+    Track& track = AddTrack(song, "Audio");
+    track.kind = 1;
+    auto clip = std::make_unique<AudioClip>(folder / "Old/WaveData/c.wav");
+    uint32_t code = 0;
+    ASSERT_TRUE(clip->Open(audio, code));
+    track.events.push_back(SongEvent::Clip(0, std::move(clip)));
+    auto history = std::make_unique<RecordingHistory>();
+    history->heldClips.push_back(std::make_unique<AudioClip>(folder / "Old/WaveData/c.wav"));
+    RecordingHistory& steps = *history;
+    song.history = std::move(history);
+    song.UpdateSongEnd(AllTracks);
+
+    ASSERT_TRUE(WriteSong(song, folder / "Old/Old.mid"));
+    EXPECT_EQ(song.pathName, folder / "New/New.mid");
+    EXPECT_EQ(track.events[0].ClipData()->fileName, folder / "New/WaveData/c.wav");
+    EXPECT_EQ(steps.heldClips[0]->fileName, folder / "New/WaveData/c.wav");
+    ASSERT_TRUE(WriteSong(song, song.pathName));
+    EXPECT_TRUE(test.prompter.messages.empty()) << test.prompter.messages.front();
+    EXPECT_EQ(ReadText(folder / "New/WaveData/c.wav"), "c");
 }
 
 // A song saved into another folder takes copies of its own clips along (a rewritten one is written
