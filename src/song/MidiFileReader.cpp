@@ -344,7 +344,7 @@ void AddProgramCue(Song& song, const RawEvent& event)
         break;
     default:
         cue->stopAt = time;
-        cue->restartAt = time + span;
+        cue->restartAt = static_cast<int32_t>(std::min<int64_t>(int64_t{time} + span, LastTick));
         break;
     }
     song.cues.push_back(std::move(cue));
@@ -1231,12 +1231,19 @@ bool ReadSongBytes(Song& song, const uint8_t* bytes, size_t size, const std::vec
     const uint32_t trackChunks = BigEndian16(midi.bytes + 10);
     ConductorOptions options;
     // No track chunk means no conductor track: a file that announces none is damaged.
-    if (trackChunks == 0 || trackChunks > MaxTrackChunks || !ReadDivision(BigEndian16(midi.bytes + 12), song, options))
+    if (trackChunks == 0 || !ReadDivision(BigEndian16(midi.bytes + 12), song, options))
         return false;
-    // The song keeps the layout the writer gives every song it saves; a format-0 header over several
-    // chunks cannot be split by channel and is read as format 1.
+    if (trackChunks > MaxTrackChunks) {
+        char text[600];
+        std::snprintf(text, sizeof text, "%s announces %u tracks; a song holds at most %d besides the conductor track.",
+                      song.pathName.empty() ? "The song" : song.pathName.c_str(), trackChunks - 1, MaxUserTracks);
+        song.Context().prompter->Show(text, PromptIcon::Error);
+        return false;
+    }
+    // A format-0 header over several chunks cannot be split by channel and is read as format 1;
+    // format 2 is kept, so a save writes it back as it was.
     const bool splitByChannel = format == 0 && trackChunks == 1;
-    song.fileFormat = splitByChannel ? 0 : 1;
+    song.fileFormat = splitByChannel ? 0 : format == 2 ? 2 : 1;
     song.UpdateResolutionClass();
 
     size_t at = 8 + headerLength;

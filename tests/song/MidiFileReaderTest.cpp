@@ -214,6 +214,9 @@ TEST_F(ReaderTest, DamagedContainersAndHeadersFailWithAnEmptySong)
         EXPECT_TRUE(song.measures.empty());
         EXPECT_FALSE(song.loaded);
     }
+    // Only the track limit says more than that the file is damaged.
+    EXPECT_EQ(context.prompter.messages,
+              Lines{"The song announces 251 tracks; a song holds at most 250 besides the conductor track."});
 }
 
 // ---- Conductor track ----
@@ -443,13 +446,14 @@ TEST_F(ReaderTest, FormatZeroSplitsByChannelAndSaysSo)
     const std::string note = "NOTE: If saved, /songs/zero.mid will be converted from MIDI format 0 to 1.";
     EXPECT_EQ(context.prompter.messages, Lines{note});
 
-    // Only a single chunk is split: formats 0 and 2 with several chunks read as laid out, silently.
+    // Only a single chunk is split: formats 0 and 2 with several chunks read as laid out, silently;
+    // format 2 is kept for the save.
     const Bytes track = Chunk({At(0, 0x95, 60, 90), At(10, 0x85, 60, 0)});
     for (const uint16_t format : {0, 2}) {
         SCOPED_TRACE(format);
         context.prompter.messages.clear();
         ASSERT_TRUE(ReadTracks({Conductor(), track}, format));
-        EXPECT_EQ(song.fileFormat, 1);
+        EXPECT_EQ(song.fileFormat, format == 2 ? 2 : 1);
         ASSERT_EQ(song.tracks.size(), 3u);
         EXPECT_EQ(UserTrack(1).outputChannel, 5);
         EXPECT_EQ(Listed(UserTrack(1)), Lines{"0:95 60 90 10"});
