@@ -41,6 +41,27 @@ std::string MeasureLabel(const Measure& measure)
     return label.empty() ? "0" : label;
 }
 
+// The controller-destination ranges that are set: by source (channel pressure, polyphonic pressure,
+// one controller with its number), then by destination parameter.
+json Destinations(const Track& track)
+{
+    static constexpr const char* Sources[] = {"channelPressure", "polyPressure", "controller"};
+    static constexpr const char* Targets[] = {"pitch",         "filterCutoff",   "amplitude",
+                                              "lfoPitchDepth", "lfoFilterDepth", "lfoAmplitudeDepth"};
+    json destinations = json::object();
+    for (int source = 0; source < 3; ++source) {
+        json ranges = json::object();
+        for (int target = 0; target < 6; ++target)
+            if (const int32_t range = track.destinations[static_cast<size_t>(source * 6 + target)]; range >= 0)
+                ranges[Targets[target]] = range;
+        if (source == 2 && track.destinationController >= 0)
+            ranges["number"] = track.destinationController;
+        if (!ranges.empty())
+            destinations[Sources[source]] = ranges;
+    }
+    return destinations;
+}
+
 json TrackInfo(const Song& song, size_t number)
 {
     const Track& track = *song.tracks[number];
@@ -61,6 +82,7 @@ json TrackInfo(const Song& song, size_t number)
         if (track.initialParameters[slot] >= 0)
             parameters[ParameterNames[slot]] = track.initialParameters[slot];
     info["parameters"] = parameters;
+    info["destinations"] = Destinations(track);
     info["offsets"] = {{"key", track.keyOffset}, {"time", track.timeOffset}, {"velocity", track.velocityOffset}};
     std::map<std::string, int> counts;
     for (const SongEvent& event : track.events)
@@ -226,6 +248,8 @@ void PrintText(const json& info, std::ostream& out)
         };
         values("initial:", track["initial"]);
         values("parameters:", track["parameters"]);
+        for (const auto& [source, ranges] : track["destinations"].items())
+            values(("destinations from " + source + ":").c_str(), ranges);
         const json& offsets = track["offsets"];
         if (offsets["key"] != 0 || offsets["time"] != 0 || offsets["velocity"] != 0)
             values("offsets:", offsets);

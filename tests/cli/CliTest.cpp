@@ -154,7 +154,8 @@ std::string TinySong()
         {0, Bytes({0x92, 60, 100})}, {48, Bytes({0xB2, 11, 80})}, {48, Bytes({0x82, 60, 0})}, {0, Meta(0x05, "la")},
         {0, Bytes({0x92, 64, 90})}, {96, Bytes({0x92, 64, 0})},
         {0, Bytes({0xB2, 101, 0})}, {0, Bytes({0xB2, 100, 0})}, {0, Bytes({0xB2, 6, 2})},
-        {48, Bytes({0xE2, 0x00, 0x40})}, {0, Bytes({0xF0, 3, 0x43, 0x12, 0xF7})}});
+        {48, Bytes({0xE2, 0x00, 0x40})}, {0, Bytes({0xF0, 3, 0x43, 0x12, 0xF7})},
+        {0, Bytes({0xF0, 0x7F, 0x7F, 0x09, 0x01, 0x02, 0x00, 0x40, 0xF7})}}); // pressure bends the pitch
     // clang-format on
     return Chunk("MThd", Bytes({0, 1, 0, 2, 0, 96})) + conductor + piano;
 }
@@ -279,12 +280,15 @@ TEST_F(CliTest, InfoShowsTextsLengthCuesAndTrackSettings)
     EXPECT_EQ(info["meters"][0]["keyName"], "Bb minor");
     EXPECT_EQ(info["tracks"][1]["initial"]["patch"], 5);
     EXPECT_EQ(info["tracks"][1]["events"]["RPN"], 1);
+    EXPECT_EQ(info["tracks"][1]["destinations"], json::parse(R"({"channelPressure": {"pitch": 64}})"));
     // 240 ticks: 288 at 500000 us per 96 ticks would be 1.5 s; 240 is 1.25 s.
     EXPECT_EQ(info["length"].get<std::string>().substr(0, 7), "0:00:01");
 
     const fs::path demo = fs::path(CANTIVO_SOURCE_DIR) / "data" / "songs" / "demo.mid";
     for (const auto& [path, texts] : std::vector<std::pair<fs::path, Args>>{
-             {folder / "tiny.mid", {"Tiny", "3/4", "Bb minor", "Chorus (2x)", "port 3, channel 3", "patch 5"}},
+             {folder / "tiny.mid",
+              {"Tiny", "3/4", "Bb minor", "Chorus (2x)", "port 3, channel 3", "patch 5",
+               "destinations from channelPressure: pitch 64"}},
              {demo, {"Lantern Waltz", "3/4", "Intro", "Coda", "Intro vamp", "lyric"}}}) {
         const RunResult text = Run({"info", path.string()});
         ASSERT_EQ(text.exitCode, 0) << text.err;
