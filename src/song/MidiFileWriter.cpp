@@ -630,8 +630,6 @@ bool AskOffsetQuestion(Song& song)
     return true;
 }
 
-// The song's file takes the song's title as its name (and its folder too when the folder is named
-// after the file). Nothing is ever renamed over an existing file.
 // The song's clips and those its history holds name files by their full path: after the song's
 // folder is renamed they must name them under the new folder, or the next save cannot find them.
 void FollowFolderRename(Song& song, const std::string& oldFolder, const std::string& newFolder)
@@ -649,6 +647,8 @@ void FollowFolderRename(Song& song, const std::string& oldFolder, const std::str
         song.history->ForEachHeldClip(follow);
 }
 
+// The song's file takes the song's title as its name (and its folder too when the folder is named
+// after the file). Nothing is ever renamed over an existing file.
 void RenameAfterTitle(Song& song, SaveFiles& files, const WriteOptions& options)
 {
     const std::string title = TitleFileName(song.title);
