@@ -480,39 +480,61 @@ TEST(MidiFileWriter, ClipFilesMoveBetweenTheUndoFolderAndTheSongFolder)
     EXPECT_EQ(keys.clipFlags, 0) << "the save encodes the track again after the edit";
 }
 
+// A song at `path` under a private folder, with one audio track whose clips are plain files.
+struct ClipSong {
+    explicit ClipSong(const std::string& path) { song.SetPathName(folder / path); }
+    Track& NewAudioTrack()
+    {
+        song.NewSongDefaults();
+        Track& track = AddTrack(song, "Audio");
+        track.kind = 1;
+        return track;
+    }
+    void AddClip(const std::string& name)
+    {
+        auto clip = std::make_unique<AudioClip>(folder / name);
+        uint32_t code = 0;
+        EXPECT_TRUE(clip->Open(audio, code)) << name;
+        audioTrack.events.push_back(
+            SongEvent::Clip(static_cast<int32_t>(audioTrack.events.size()) * 10, std::move(clip)));
+        song.UpdateSongEnd(AllTracks);
+    }
+    RecordingHistory& HistoryHolding(const std::string& name)
+    {
+        auto history = std::make_unique<RecordingHistory>();
+        history->heldClips.push_back(std::make_unique<AudioClip>(folder / name));
+        RecordingHistory& steps = *history;
+        song.history = std::move(history);
+        return steps;
+    }
+    std::string ClipName(size_t index) const { return audioTrack.events[index].ClipData()->fileName; }
+
+    TempFolder folder;
+    TestContext test;
+    PlainAudioFiles audio;
+    SongContext context{&test.profile, &test.prompter, &test.clock, &audio, folder / "undoredo.wav/"};
+    Song song{context};
+    Track& audioTrack = NewAudioTrack();
+};
+
 // A song kept in a folder of its own name follows its title with the folder: its clips, and the
 // copies its history holds, name their files in the renamed folder, so the next save finds them.
 TEST(MidiFileWriter, ClipsFollowTheSongFolderRenamedAfterTheTitle)
 {
-    TempFolder folder;
-    fs::create_directories(folder / "Old/WaveData");
-    WriteFile(folder / "Old/WaveData/c.wav", "c");
-    TestContext test;
-    PlainAudioFiles audio;
-    const SongContext context{&test.profile, &test.prompter, &test.clock, &audio, folder / "undoredo.wav/"};
-    Song song(context);
-    song.NewSongDefaults();
-    song.SetPathName(folder / "Old/Old.mid");
-    song.title = "New";
-    Track& track = AddTrack(song, "Audio");
-    track.kind = 1;
-    auto clip = std::make_unique<AudioClip>(folder / "Old/WaveData/c.wav");
-    uint32_t code = 0;
-    ASSERT_TRUE(clip->Open(audio, code));
-    track.events.push_back(SongEvent::Clip(0, std::move(clip)));
-    auto history = std::make_unique<RecordingHistory>();
-    history->heldClips.push_back(std::make_unique<AudioClip>(folder / "Old/WaveData/c.wav"));
-    RecordingHistory& steps = *history;
-    song.history = std::move(history);
-    song.UpdateSongEnd(AllTracks);
+    ClipSong f("Old/Old.mid");
+    fs::create_directories(f.folder / "Old/WaveData");
+    WriteFile(f.folder / "Old/WaveData/c.wav", "c");
+    f.song.title = "New";
+    f.AddClip("Old/WaveData/c.wav");
+    RecordingHistory& steps = f.HistoryHolding("Old/WaveData/c.wav");
 
-    ASSERT_TRUE(WriteSong(song, folder / "Old/Old.mid"));
-    EXPECT_EQ(song.pathName, folder / "New/New.mid");
-    EXPECT_EQ(track.events[0].ClipData()->fileName, folder / "New/WaveData/c.wav");
-    EXPECT_EQ(steps.heldClips[0]->fileName, folder / "New/WaveData/c.wav");
-    ASSERT_TRUE(WriteSong(song, song.pathName));
-    EXPECT_TRUE(test.prompter.messages.empty()) << test.prompter.messages.front();
-    EXPECT_EQ(ReadText(folder / "New/WaveData/c.wav"), "c");
+    ASSERT_TRUE(WriteSong(f.song, f.folder / "Old/Old.mid"));
+    EXPECT_EQ(f.song.pathName, f.folder / "New/New.mid");
+    EXPECT_EQ(f.ClipName(0), f.folder / "New/WaveData/c.wav");
+    EXPECT_EQ(steps.heldClips[0]->fileName, f.folder / "New/WaveData/c.wav");
+    ASSERT_TRUE(WriteSong(f.song, f.song.pathName));
+    EXPECT_TRUE(f.test.prompter.messages.empty()) << f.test.prompter.messages.front();
+    EXPECT_EQ(ReadText(f.folder / "New/WaveData/c.wav"), "c");
 }
 
 // A song saved into another folder takes copies of its own clips along (a rewritten one is written
@@ -520,45 +542,27 @@ TEST(MidiFileWriter, ClipsFollowTheSongFolderRenamedAfterTheTitle)
 // history holds now: both read back whole.
 TEST(MidiFileWriter, SaveIntoAnotherFolderTakesTheClipsAlong)
 {
-    TempFolder folder;
-    fs::create_directories(folder / "old/WaveData");
-    fs::create_directories(folder / "new");
-    fs::create_directories(folder / "undoredo.wav");
-    WriteFile(folder / "old/WaveData/a.wav", "a");
-    WriteFile(folder / "old/WaveData/edited.wav", "edited");
+    ClipSong f("old/Song.mid");
+    const TempFolder& folder = f.folder;
+    for (const char* sub : {"old/WaveData", "new", "undoredo.wav"})
+        fs::create_directories(folder / sub);
+    for (const char* name : {"a", "edited", "deleted"})
+        WriteFile(folder / ("old/WaveData/"s + name + ".wav"), name);
     WriteFile(folder / "undoredo.wav/taken.wav", "taken");
-    TestContext test;
-    PlainAudioFiles audio;
-    const SongContext context{&test.profile, &test.prompter, &test.clock, &audio, folder / "undoredo.wav/"};
-    Song song(context);
-    song.NewSongDefaults();
-    song.SetPathName(folder / "old/Song.mid");
-    Track& track = AddTrack(song, "Audio");
-    track.kind = 1;
-    const auto addClip = [&](const std::string& name) {
-        auto clip = std::make_unique<AudioClip>(folder / name);
-        uint32_t code = 0;
-        EXPECT_TRUE(clip->Open(audio, code));
-        track.events.push_back(SongEvent::Clip(static_cast<int32_t>(track.events.size()) * 10, std::move(clip)));
-        song.UpdateSongEnd(AllTracks);
-    };
-    addClip("old/WaveData/a.wav");
-    addClip("old/WaveData/edited.wav");
-    ASSERT_TRUE(WriteSong(song, folder / "old/Song.mid"));
+    f.AddClip("old/WaveData/a.wav");
+    f.AddClip("old/WaveData/edited.wav");
+    ASSERT_TRUE(WriteSong(f.song, folder / "old/Song.mid"));
     const std::string oldFile = ReadText(folder / "old/Song.mid");
-    track.events[1].ClipData()->rewrite = true;
-    addClip("undoredo.wav/taken.wav");
-    WriteFile(folder / "old/WaveData/deleted.wav", "deleted");
-    auto history = std::make_unique<RecordingHistory>();
-    history->heldClips.push_back(std::make_unique<AudioClip>(folder / "old/WaveData/deleted.wav"));
-    song.history = std::move(history);
+    f.audioTrack.events[1].ClipData()->rewrite = true;
+    f.AddClip("undoredo.wav/taken.wav");
+    f.HistoryHolding("old/WaveData/deleted.wav");
 
     WriteOptions saveAs;
     saveAs.exactPath = true;
-    ASSERT_TRUE(WriteSong(song, folder / "new/Copy.mid", saveAs));
-    EXPECT_TRUE(test.prompter.messages.empty()) << test.prompter.messages.front();
+    ASSERT_TRUE(WriteSong(f.song, folder / "new/Copy.mid", saveAs));
+    EXPECT_TRUE(f.test.prompter.messages.empty()) << f.test.prompter.messages.front();
     std::vector<std::string> contents;
-    for (const SongEvent& event : track.events) {
+    for (const SongEvent& event : f.audioTrack.events) {
         EXPECT_EQ(event.ClipData()->fileName.rfind(folder / "new/WaveData/", 0), 0u) << event.ClipData()->fileName;
         contents.push_back(ReadText(event.ClipData()->fileName));
     }
@@ -571,9 +575,9 @@ TEST(MidiFileWriter, SaveIntoAnotherFolderTakesTheClipsAlong)
 
     for (const auto& [saved, clips] : {std::pair{"old/Song.mid", 2u}, std::pair{"new/Copy.mid", 3u}}) {
         SCOPED_TRACE(saved);
-        Song readBack(context);
+        Song readBack(f.context);
         ASSERT_TRUE(ReadSong(readBack, folder / saved));
-        EXPECT_TRUE(test.prompter.messages.empty()) << test.prompter.messages.front();
+        EXPECT_TRUE(f.test.prompter.messages.empty()) << f.test.prompter.messages.front();
         EXPECT_EQ(readBack.tracks[1]->events.size(), clips);
     }
 }
