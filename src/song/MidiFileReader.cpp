@@ -2,6 +2,7 @@
 
 #include "song/AudioClip.h"
 #include "song/Song.h"
+#include "song/SongFileNames.h"
 #include "song/SongSettingsFile.h"
 #include "song/TrackEncoder.h"
 
@@ -275,8 +276,8 @@ void CloseNote(std::vector<SongEvent>& events, OpenNotes& open, uint8_t channel,
 
 bool IsProgramMeta(const RawEvent& event)
 {
-    return event.status == 0xFF && event.data1 == 0x7F && event.length >= 3 && event.data[0] == 'c' &&
-           event.data[1] == 'v';
+    return event.status == 0xFF && event.data1 == 0x7F && event.length >= 3 && event.data[0] == ProgramMeta::Tag[0] &&
+           event.data[1] == ProgramMeta::Tag[1];
 }
 
 // ---- Conductor track ----
@@ -493,9 +494,9 @@ bool ParseConductor(Song& song, const ConductorOptions& options)
         }
         case 0x7F:
             if (IsProgramMeta(event)) {
-                if (d[2] == 20)
+                if (d[2] == ProgramMeta::MeasureLabel)
                     labels.push_back(TextFrom(d + 3, length - 3, CueTextLimit));
-                else if (d[2] == 22)
+                else if (d[2] == ProgramMeta::CueRecord)
                     AddProgramCue(song, event);
                 break;
             }
@@ -588,7 +589,7 @@ TrackSurvey SurveyTrack(const Track& track)
             survey.outputChannel = event.status & 0x0F;
         } else if (event.status == 0xFF && event.data1 == 0x20 && event.length >= 1 && event.time == 0 && !noteSeen) {
             survey.outputChannel = event.data[0] & 0x0F;
-        } else if (event.time == 0 && IsProgramMeta(event) && event.data[2] == MarkedTrackSubtype) {
+        } else if (event.time == 0 && IsProgramMeta(event) && event.data[2] == ProgramMeta::MarkedTrack) {
             survey.marked = true;
         }
     }
@@ -781,7 +782,7 @@ class TrackParser {
         const int32_t value = event.data2;
         switch (event.data1) {
         case 0:
-        case 32:
+        case ProgramMeta::InputChannel:
             bank_[channel] = WithBits(bank_[channel], value, event.data1 == 0);
             if (applyBlock_)
                 track_.initial[InitBank] = WithBits(track_.initial[InitBank], value, event.data1 == 0);
@@ -792,7 +793,7 @@ class TrackParser {
             nrpn_ = NoParameter;
             return true;
         case 6:
-        case 38: {
+        case ProgramMeta::VelocityOffset: {
             const int slot = ParameterSlotOf(rpn_);
             if (slot < 0 || nrpn_ != NoParameter)
                 return false;
@@ -880,7 +881,7 @@ class TrackParser {
         const uint8_t channel = event.status & 0x0F;
         switch (controller) {
         case 0:
-        case 32:
+        case ProgramMeta::InputChannel:
             bank_[channel] = WithBits(bank_[channel], value, controller == 0);
             return;
         case 99:
@@ -896,7 +897,7 @@ class TrackParser {
         case 6:
             DataEntry(event, false);
             return;
-        case 38:
+        case ProgramMeta::VelocityOffset:
             DataEntry(event, true);
             return;
         case 96:
@@ -974,13 +975,13 @@ class TrackParser {
         const uint8_t* d = event.data;
         const uint32_t length = event.length;
         const uint8_t subtype = d[2];
-        if (subtype == GapSubtype)
+        if (subtype == ProgramMeta::Gap)
             return true;
-        if (subtype == MarkedTrackSubtype) {
+        if (subtype == ProgramMeta::MarkedTrack) {
             markerRead_ = marked_;
             return true;
         }
-        if (subtype == InitialBlockSubtype) {
+        if (subtype == ProgramMeta::InitialBlock) {
             if (marked_ && length >= 4) {
                 blockItemsLeft_ = d[3];
                 blockTime_ = event.time;
@@ -989,17 +990,18 @@ class TrackParser {
             }
             return true;
         }
-        if (subtype != 0 && (subtype < 30 || subtype > 39))
+        if (subtype != ProgramMeta::NoteSpelling &&
+            (subtype < ProgramMeta::FirstTrackSetting || subtype > ProgramMeta::LastTrackSetting))
             return false;
         // Records too short for their values carry nothing to apply.
-        if (subtype == 0 && length != 5)
+        if (subtype == ProgramMeta::NoteSpelling && length != 5)
             return true;
-        if (subtype == 35 && length != 6)
+        if (subtype == ProgramMeta::TrackColour && length != 6)
             return true;
-        if (length < 4 || (subtype == 37 && length < 5))
+        if (length < 4 || (subtype == ProgramMeta::TimeOffset && length < 5))
             return true;
         switch (subtype) {
-        case 0: {
+        case ProgramMeta::NoteSpelling: {
             if (track_.events.empty())
                 return true;
             SongEvent& last = track_.events.back();
@@ -1014,22 +1016,22 @@ class TrackParser {
             }
             return true;
         }
-        case 30:
+        case ProgramMeta::TrackKind:
             track_.kind = d[3] < 2 ? d[3] : 1;
             return true;
-        case 31:
+        case ProgramMeta::InputPort:
             track_.inputPort = std::min<int32_t>(d[3], 15);
             return true;
-        case 32:
+        case ProgramMeta::InputChannel:
             track_.inputChannel = std::min<int32_t>(d[3], 15);
             return true;
-        case 33:
+        case ProgramMeta::DefaultClef:
             track_.defaultClef = d[3];
             return true;
-        case 34:
+        case ProgramMeta::SplitKey:
             track_.splitKey = int32_t{d[3]} - 60;
             return true;
-        case 35: {
+        case ProgramMeta::TrackColour: {
             uint32_t colour = uint32_t{d[3]} | uint32_t{d[4]} << 8 | uint32_t{d[5]} << 16;
             if (colour == 0x10E010)
                 colour = DefaultTrackColour;
@@ -1037,16 +1039,16 @@ class TrackParser {
             track_.DeriveTextColour();
             return true;
         }
-        case 36:
+        case ProgramMeta::KeyOffset:
             track_.keyOffset = int32_t{d[3]} - 128;
             return true;
-        case 37:
+        case ProgramMeta::TimeOffset:
             track_.timeOffset = (int32_t{d[4]} - 128) * 256 + d[3];
             return true;
-        case 38:
+        case ProgramMeta::VelocityOffset:
             track_.velocityOffset = int32_t{d[3]} - 128;
             return true;
-        case 39:
+        case ProgramMeta::PlayFlag:
             track_.play = d[3] != 0 ? 1 : 0;
             return true;
         default:
@@ -1392,21 +1394,6 @@ bool ParseConductorTrack(Song& song)
 void ParseTrack(Song&, Track& track)
 {
     TrackParser(track).Run();
-}
-
-std::string StripKnownExtension(const std::string& name)
-{
-    const size_t dot = name.find_last_of('.');
-    if (dot == std::string::npos)
-        return name;
-    std::string extension = name.substr(dot + 1);
-    for (char& c : extension)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    static constexpr const char* Known[] = {"mid", "midi", "kar", "set", "smf", "rss"};
-    for (const char* known : Known)
-        if (extension == known)
-            return name.substr(0, dot);
-    return name;
 }
 
 bool ReadSong(Song& song, const std::string& path)

@@ -11,10 +11,6 @@ class Track;
 
 inline constexpr const char* DamagedSongMessage = "Sorry, the song can not be opened--it may be damaged.";
 
-// A read refuses a song that would need more measures than this to reach its end: such an end comes
-// from a damaged or hostile file, and its measure table alone would cost tens of megabytes.
-inline constexpr size_t MaxReadMeasures = size_t{1} << 18;
-
 // One event as it stands in a raw chunk. `data` points into the chunk.
 struct RawEvent {
     int32_t time = 0;
@@ -46,7 +42,5 @@ bool NextRawEvent(Track& track, RawEvent& event);
 [[nodiscard]] bool ParseConductorTrack(Song& song);
 // Turns a user track's image into its settings and events.
 void ParseTrack(Song& song, Track& track);
-// Removes ".mid", ".midi", ".kar", ".set", ".smf" or ".rss" (any case) from the end of a name.
-std::string StripKnownExtension(const std::string& name);
 
 } // namespace cantivo

@@ -1,8 +1,8 @@
 #include "song/MidiFileWriter.h"
 
 #include "song/AtomicFile.h"
-#include "song/MidiFileReader.h"
 #include "song/Song.h"
+#include "song/SongFileNames.h"
 #include "song/TrackEncoder.h"
 
 #include <algorithm>
@@ -23,8 +23,6 @@ namespace {
 
 // Each text meta is cut to this many bytes when read, so longer texts are written in pieces.
 constexpr size_t TextPieceLimit = 99;
-constexpr uint8_t ProgramMetaLabel = 20;
-constexpr uint8_t ProgramMetaCue = 22;
 
 void PutVarLen(std::vector<uint8_t>& out, uint32_t value)
 {
@@ -107,7 +105,7 @@ class ConductorBuilder {
     {
         // A longer delta would not read back; the filler is dropped when read.
         while (time > lastTime_ && static_cast<uint32_t>(time - lastTime_) > MaxFileDelta) {
-            const uint8_t gap[] = {'c', 'v', GapSubtype};
+            const uint8_t gap[] = {ProgramMeta::Tag[0], ProgramMeta::Tag[1], ProgramMeta::Gap};
             Meta(lastTime_ + static_cast<int32_t>(MaxFileDelta), 0x7F, gap, sizeof gap);
         }
         PutVarLen(out_, time > lastTime_ ? static_cast<uint32_t>(time - lastTime_) : 0);
@@ -217,7 +215,7 @@ void ConductorBuilder::PutMeasureStart(const Measure& measure, bool withLabels, 
         else if (measure.letter != 0)
             std::snprintf(label, sizeof label, "%c", measure.letter);
         std::string data = "cv";
-        data += static_cast<char>(ProgramMetaLabel);
+        data += static_cast<char>(ProgramMeta::MeasureLabel);
         data += label;
         Meta(measure.start, 0x7F, data);
     }
@@ -371,7 +369,7 @@ void ConductorBuilder::PutCue(const Cue& cue)
     }
     const int64_t span = std::min<int64_t>(std::abs(int64_t{cue.restartAt} - cue.stopAt), 0x0FFFFFFF);
     std::string data = "cv";
-    data += static_cast<char>(ProgramMetaCue);
+    data += static_cast<char>(ProgramMeta::CueRecord);
     data += static_cast<char>(cue.kind & 0xFF);
     for (int shift = 0; shift < 28; shift += 7)
         data += static_cast<char>((span >> shift) & 0x7F);
@@ -754,40 +752,6 @@ void ApplyClippedOffsets(Track& track)
         track.velocityOffset = 0;
     if (times)
         track.timeOffset = 0;
-}
-
-std::string TitleFileName(const std::string& title)
-{
-    std::string name = title;
-    for (char& c : name) {
-        switch (c) {
-        case '"':
-            c = '\'';
-            break;
-        case '=':
-            c = '-';
-            break;
-        case '[':
-            c = '{';
-            break;
-        case ']':
-            c = '}';
-            break;
-        case '?':
-        case '*':
-        case '.':
-        case '/':
-        case '\\':
-        case ':':
-        case ';':
-        case ',':
-            c = '_';
-            break;
-        default:
-            break;
-        }
-    }
-    return name;
 }
 
 bool WriteSong(Song& song, const std::string& path, const WriteOptions& options)

@@ -43,7 +43,5 @@ std::string OffsetQuestion(const Song& song);
 // Applies the offsets of the kinds named by the track's clip flags to its events and sets those offsets
 // to 0: the "Apply offsets" edit for a song that has no edit history (a tool's song).
 void ApplyClippedOffsets(Track& track);
-// The file name a song title gives: characters that cannot stand in a file name are replaced.
-std::string TitleFileName(const std::string& title);
 
 } // namespace cantivo

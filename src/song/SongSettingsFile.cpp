@@ -1,7 +1,7 @@
 #include "song/SongSettingsFile.h"
 
-#include "song/MidiFileReader.h"
 #include "song/Song.h"
+#include "song/SongFileNames.h"
 
 #include <algorithm>
 #include <array>
@@ -151,14 +151,6 @@ void ApplyTrackRecord(Track& track, const TrackRecord& record)
 }
 
 } // namespace
-
-std::string SongSettingsPath(const std::string& songPath)
-{
-    const size_t dot = songPath.find_last_of('.');
-    const size_t separator = songPath.find_last_of("/\\");
-    const bool dotInName = dot != std::string::npos && (separator == std::string::npos || dot > separator);
-    return (dotInName ? songPath.substr(0, dot) : songPath) + ".cv";
-}
 
 bool ReadSongSettings(Song& song, const uint8_t* bytes, size_t size, int trackChunks)
 {

@@ -8,9 +8,6 @@ namespace cantivo {
 
 class Song;
 
-// The legacy settings file of a song: its path up to the last '.' of the file name, then ".cv".
-std::string SongSettingsPath(const std::string& songPath);
-
 // Applies the settings archive that older versions kept beside a song (title, cues, track settings,
 // measure labels) to a song whose conductor track has been read and whose other tracks have not.
 // `trackChunks` is the number of track chunks of the MIDI file. A part cut short is not applied and

@@ -37,7 +37,6 @@ constexpr std::array<InitialSlot, 14> InitialBlockControllers = {
 constexpr std::array<ParameterSlot, 4> InitialBlockParameters = {ParamBendRange, ParamFineTuning, ParamCoarseTuning,
                                                                  ParamModulationRange};
 
-constexpr uint8_t ProgramMetaTag[2] = {'c', 'v'};
 
 // A note-on already written whose note-off is still to come.
 struct PendingNoteOff {
@@ -207,7 +206,7 @@ void Encoder::BeginItem(int32_t time, size_t size)
         time = lastTime_;
     // A delta holds 28 bits; a longer silence gets fillers the reader drops.
     while (static_cast<uint32_t>(time - lastTime_) > MaxFileDelta)
-        PutProgramMeta(static_cast<int32_t>(lastTime_ + MaxFileDelta), GapSubtype, {});
+        PutProgramMeta(static_cast<int32_t>(lastTime_ + MaxFileDelta), ProgramMeta::Gap, {});
     const auto delta = static_cast<uint32_t>(time - lastTime_);
     const size_t deltaSize = VarLenSize(delta);
     if (time >= nextBlockStart_) [[unlikely]] {
@@ -255,7 +254,7 @@ void Encoder::PutMeta(int32_t time, uint8_t type, const uint8_t* data, size_t si
 
 void Encoder::PutProgramMeta(int32_t time, uint8_t subtype, std::initializer_list<uint8_t> values)
 {
-    uint8_t data[8] = {ProgramMetaTag[0], ProgramMetaTag[1], subtype};
+    uint8_t data[8] = {ProgramMeta::Tag[0], ProgramMeta::Tag[1], subtype};
     size_t size = 3;
     for (uint8_t value : values)
         data[size++] = value;
@@ -338,31 +337,31 @@ void Encoder::PutSettings()
     const uint8_t port = static_cast<uint8_t>(t.outputPort);
     PutMeta(0, 0x21, &port, 1);
     if (t.kind != 0)
-        PutProgramMeta(0, 30, {static_cast<uint8_t>(t.kind)});
+        PutProgramMeta(0, ProgramMeta::TrackKind, {static_cast<uint8_t>(t.kind)});
     if (t.inputPort != 0)
-        PutProgramMeta(0, 31, {static_cast<uint8_t>(t.inputPort)});
+        PutProgramMeta(0, ProgramMeta::InputPort, {static_cast<uint8_t>(t.inputPort)});
     if (t.inputChannel != -1)
-        PutProgramMeta(0, 32, {static_cast<uint8_t>(t.inputChannel)});
+        PutProgramMeta(0, ProgramMeta::InputChannel, {static_cast<uint8_t>(t.inputChannel)});
     if (t.defaultClef != 0)
-        PutProgramMeta(0, 33, {static_cast<uint8_t>(t.defaultClef)});
+        PutProgramMeta(0, ProgramMeta::DefaultClef, {static_cast<uint8_t>(t.defaultClef)});
     if (t.splitKey != 0)
-        PutProgramMeta(0, 34, {static_cast<uint8_t>(t.splitKey + 60)});
-    PutProgramMeta(0, 35,
+        PutProgramMeta(0, ProgramMeta::SplitKey, {static_cast<uint8_t>(t.splitKey + 60)});
+    PutProgramMeta(0, ProgramMeta::TrackColour,
                    {static_cast<uint8_t>(t.colour & 0xFF), static_cast<uint8_t>((t.colour >> 8) & 0xFF),
                     static_cast<uint8_t>((t.colour >> 16) & 0xFF)});
     if (t.keyOffset != 0)
-        PutProgramMeta(0, 36, {static_cast<uint8_t>(t.keyOffset + 128)});
+        PutProgramMeta(0, ProgramMeta::KeyOffset, {static_cast<uint8_t>(t.keyOffset + 128)});
     if (t.timeOffset != 0) {
         const auto biased = static_cast<uint32_t>(t.timeOffset + 0x8000);
-        PutProgramMeta(0, 37, {static_cast<uint8_t>(biased & 0xFF), static_cast<uint8_t>((biased >> 8) & 0xFF)});
+        PutProgramMeta(0, ProgramMeta::TimeOffset, {static_cast<uint8_t>(biased & 0xFF), static_cast<uint8_t>((biased >> 8) & 0xFF)});
     }
     if (t.velocityOffset != 0)
-        PutProgramMeta(0, 38, {static_cast<uint8_t>(t.velocityOffset + 128)});
+        PutProgramMeta(0, ProgramMeta::VelocityOffset, {static_cast<uint8_t>(t.velocityOffset + 128)});
     if (t.play == 0)
-        PutProgramMeta(0, 39, {0});
+        PutProgramMeta(0, ProgramMeta::PlayFlag, {0});
     if (!marked_)
         return;
-    PutProgramMeta(0, MarkedTrackSubtype, {});
+    PutProgramMeta(0, ProgramMeta::MarkedTrack, {});
     // The output channel, which no message need name (a track without notes, or whose first note
     // plays on another channel), as the standard channel prefix. Right after the marker, so the reader
     // knows it from a channel prefix among the track's events.
@@ -395,7 +394,7 @@ void Encoder::PutInitialBlock(int32_t time)
         const int items = InitialBlockItems();
         if (items == 0)
             return;
-        PutProgramMeta(time, InitialBlockSubtype, {static_cast<uint8_t>(items)});
+        PutProgramMeta(time, ProgramMeta::InitialBlock, {static_cast<uint8_t>(items)});
     }
     for (ParameterSlot slot : InitialBlockParameters) {
         const int32_t value = t.initialParameters[slot];
@@ -475,7 +474,7 @@ void Encoder::PutNote(const SongEvent& event, int32_t time)
     if (event.spelling != -1 || event.notation != 0) {
         // The key as written, so the record names the note-on just before it; the reader takes the
         // key offset off both the same way.
-        PutProgramMeta(time, 0, {key, static_cast<uint8_t>((event.notation + 1) * 16 + (event.spelling + 1))});
+        PutProgramMeta(time, ProgramMeta::NoteSpelling, {key, static_cast<uint8_t>((event.notation + 1) * 16 + (event.spelling + 1))});
     }
     const int64_t duration = std::max<int32_t>(event.length, 0);
     pending_.push_back({int64_t{event.time} + duration, noteOrder_++, message});

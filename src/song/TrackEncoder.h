@@ -1,5 +1,7 @@
 #pragma once
 
+#include "song/ProgramMeta.h"
+
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -20,12 +22,8 @@ using SameDeviceTest = std::function<bool(int32_t portA, int32_t portB)>;
 // relies on that).
 enum class InitialMarking { Marked, Plain };
 
-// ProgramMeta subtypes of the marking.
-inline constexpr uint8_t MarkedTrackSubtype = 40;
-inline constexpr uint8_t InitialBlockSubtype = 41;
-// A ProgramMeta that carries nothing: it splits a delta longer than a file can hold (four bytes of
-// seven bits) and is dropped when read.
-inline constexpr uint8_t GapSubtype = 42;
+// The longest delta a file can hold (four bytes of seven bits); longer gaps are split by
+// ProgramMeta::Gap records.
 inline constexpr uint32_t MaxFileDelta = 0x0FFFFFFF;
 
 // Snapshots stop once their last messages and sounding notes together would pass a limit, so a hostile

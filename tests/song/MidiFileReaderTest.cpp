@@ -1,6 +1,7 @@
 #include "song/MidiFileReader.h"
 
 #include "song/Song.h"
+#include "song/SongFileNames.h"
 #include "song/SongSettingsFile.h"
 #include "support/TestContext.h"
 

@@ -3,6 +3,7 @@
 #include "song/AudioClip.h"
 #include "song/MidiFileReader.h"
 #include "song/Song.h"
+#include "song/SongFileNames.h"
 #include "support/TestContext.h"
 
 #include <gtest/gtest.h>

@@ -162,7 +162,7 @@ TEST(TrackEncoder, WritesEachSettingThatDiffersFromItsDefault)
         EncodeTrack(track, 960, 1);
         std::vector<Bytes> records; // all but the colour and the marker, which every track has
         for (const Item& item : Walk(track.image))
-            if (IsProgramMeta(item) && item.data[3] != 35 && item.data[3] != MarkedTrackSubtype)
+            if (IsProgramMeta(item) && item.data[3] != ProgramMeta::TrackColour && item.data[3] != ProgramMeta::MarkedTrack)
                 records.emplace_back(item.data.begin() + 3, item.data.end());
         EXPECT_EQ(records, std::vector<Bytes>{c.record});
     }
@@ -288,7 +288,7 @@ TEST(TrackEncoder, WritesTheInitialBlockInItsOrderAtEachReSendTime)
     std::vector<std::pair<int32_t, Bytes>> markers;
     const std::vector<Item> items = Walk(track.image);
     for (size_t i = 0; i + 1 < items.size(); ++i) {
-        if (IsProgramMeta(items[i], InitialBlockSubtype)) {
+        if (IsProgramMeta(items[i], ProgramMeta::InitialBlock)) {
             markers.emplace_back(items[i].time, Bytes(items[i].data.begin() + 4, items[i].data.end()));
             EXPECT_TRUE(items[i + 1].status == 0xB3 && items[i + 1].statusWritten); // the block follows at once
         }
