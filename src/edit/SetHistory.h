@@ -25,9 +25,9 @@ class SetHistory {
 
     // Performs and records the step. With no set open: a warning beep, nothing changes. A step that
     // cannot be performed (a position outside the list, a song file that cannot be read) is dropped.
-    bool SubmitStep(SongListDocument& set, std::unique_ptr<UndoStep> step);
-    bool Undo(SongListDocument& set);
-    bool Redo(SongListDocument& set);
+    [[nodiscard]] bool SubmitStep(SongListDocument& set, std::unique_ptr<UndoStep> step);
+    [[nodiscard]] bool Undo(SongListDocument& set);
+    [[nodiscard]] bool Redo(SongListDocument& set);
 
     bool CanUndo() const { return position_ > 0; }
     bool CanRedo() const { return position_ < steps_.size(); }

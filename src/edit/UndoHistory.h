@@ -46,10 +46,10 @@ class UndoHistory final : public SongHistory {
 
     // Takes the step; records and performs it, or refuses it (sequencer running: silently; too many
     // tracks, a missing target track, audio and MIDI mixed up: with a message). True when performed.
-    bool SubmitStep(Song& song, std::unique_ptr<UndoStep> step);
+    [[nodiscard]] bool SubmitStep(Song& song, std::unique_ptr<UndoStep> step);
     // Each does nothing (false) when there is no step to apply or the sequencer is not stopped.
-    bool Undo(Song& song);
-    bool Redo(Song& song);
+    [[nodiscard]] bool Undo(Song& song);
+    [[nodiscard]] bool Redo(Song& song);
 
     bool CanUndo() const { return position_ > 0; }
     bool CanRedo() const { return position_ < steps_.size(); }
@@ -68,7 +68,7 @@ class UndoHistory final : public SongHistory {
     StepFocus LastFocus() const { return focus_; }
 
     // SongHistory, for the writer.
-    bool ApplyOffsets(Song& song) override;
+    [[nodiscard]] bool ApplyOffsets(Song& song) override;
     void ForEachHeldClip(const std::function<void(AudioClip&)>& visit) override;
     void MarkSaved() override;
     bool IsModified() const override;
@@ -98,6 +98,6 @@ class UndoHistory final : public SongHistory {
 // The song's history, installing an empty one (without a transport) when the song has none.
 UndoHistory& HistoryOf(Song& song);
 // Submits through the song's history.
-bool SubmitStep(Song& song, std::unique_ptr<UndoStep> step);
+[[nodiscard]] bool SubmitStep(Song& song, std::unique_ptr<UndoStep> step);
 
 } // namespace cantivo

@@ -19,17 +19,17 @@ struct WaveFormat {
 
 // An open audio file, as the audio backend provides it.
 class AudioFile {
-public:
+  public:
     virtual ~AudioFile() = default;
     virtual uint32_t LengthMs() const = 0;
     virtual WaveFormat Format() const = 0;
     // Writes the audio as a new wave file; false (with a reason) when that fails.
-    virtual bool WriteCopy(const std::string& path, std::string& error) const = 0;
+    [[nodiscard]] virtual bool WriteCopy(const std::string& path, std::string& error) const = 0;
 };
 
 // Opens audio files; the backend lives in platform/ (libsndfile).
 class AudioFiles {
-public:
+  public:
     virtual ~AudioFiles() = default;
     // Null with a non-zero error code when the file cannot be opened.
     virtual std::unique_ptr<AudioFile> Open(const std::string& path, uint32_t& errorCode) = 0;
@@ -37,7 +37,7 @@ public:
 
 // Opens nothing: every clip reports that its file cannot be opened.
 class NoAudioFiles final : public AudioFiles {
-public:
+  public:
     std::unique_ptr<AudioFile> Open(const std::string&, uint32_t& errorCode) override
     {
         errorCode = 0x80030002; // "file not found" in the code space the message prints
@@ -47,17 +47,17 @@ public:
 
 // The payload of an audio-clip event.
 class AudioClip {
-public:
+  public:
     explicit AudioClip(std::string fileName) : fileName(std::move(fileName)) {}
     ~AudioClip() { Close(); }
     AudioClip(const AudioClip&) = delete;
     AudioClip& operator=(const AudioClip&) = delete;
 
     // Opens the clip's file through `files`, taking its length and format; false with the error code.
-    bool Open(AudioFiles& files, uint32_t& errorCode);
+    [[nodiscard]] bool Open(AudioFiles& files, uint32_t& errorCode);
     void Close();
     bool IsOpen() const { return file_ != nullptr; }
-    bool WriteCopy(const std::string& path, std::string& error) const;
+    [[nodiscard]] bool WriteCopy(const std::string& path, std::string& error) const;
     // A new clip with the same name, format and length; its file is opened again, not shared.
     std::unique_ptr<AudioClip> Clone() const;
 
@@ -66,7 +66,7 @@ public:
     bool rewrite = false;
     WaveFormat format;
 
-private:
+  private:
     std::unique_ptr<AudioFile> file_;
     AudioFiles* opener_ = nullptr;
 };

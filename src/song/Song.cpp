@@ -165,20 +165,10 @@ int Song::FindMeasure(int32_t tick) const
 {
     if (measures.empty())
         return -1;
-    const int last = static_cast<int>(measures.size()) - 1;
-    // The hint only decides where the walk starts; whatever another lookup left there, the walk
-    // ends on the last measure that starts at or before the tick.
-    int index = measureCache_.load(std::memory_order_relaxed);
-    if (index > last || index < 0)
-        index = last;
-    if (tick == 0)
-        return 0;
-    while (index < last && measures[index].start < tick)
-        ++index;
-    while (index > 0 && measures[index].start > tick)
-        --index;
-    measureCache_.store(index, std::memory_order_relaxed);
-    return index;
+    // A binary search with no state: the play thread and the UI may look up positions at once.
+    const auto after = std::upper_bound(measures.begin(), measures.end(), tick,
+                                        [](int32_t t, const Measure& measure) { return t < measure.start; });
+    return std::max(0, static_cast<int>(after - measures.begin()) - 1);
 }
 
 int Song::FormatPosition(int32_t tick, std::string& text) const

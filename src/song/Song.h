@@ -6,7 +6,6 @@
 #include "song/TempoMap.h"
 #include "song/Track.h"
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -32,7 +31,7 @@ class SongHistory {
   public:
     virtual ~SongHistory() = default;
     // Submits the offset-applying step for the tracks whose clip flags are set; false if refused.
-    virtual bool ApplyOffsets(Song& song) = 0;
+    [[nodiscard]] virtual bool ApplyOffsets(Song& song) = 0;
     // Calls `visit` for every audio clip held by a step that is not marked to keep its clip files.
     virtual void ForEachHeldClip(const std::function<void(AudioClip&)>& visit) = 0;
     // Sets the saved marker to the last applied step.
@@ -135,9 +134,6 @@ class Song {
     SongContext context_;
     bool modified_ = false;
     std::vector<SongObserver*> observers_;
-    // Hint for FindMeasure; kept per song and atomic because the play thread may look up measures of
-    // the current song while the UI looks up another. Always re-validated against the table.
-    mutable std::atomic<int> measureCache_{0};
 };
 
 } // namespace cantivo

@@ -72,11 +72,29 @@ void SongEvent::CopyDataFrom(const SongEvent& other)
         return;
     if (other.IsAudioClip()) {
         data_ = other.ClipData()->Clone().release();
-    } else if (other.length > 0) {
-        auto* bytes = new uint8_t[static_cast<size_t>(other.length)];
-        std::memcpy(bytes, other.data_, static_cast<size_t>(other.length));
-        data_ = bytes;
+    } else {
+        AllocateBytes(other.Data(), other.DataSize());
     }
+}
+
+void SongEvent::AllocateBytes(const uint8_t* bytes, size_t size)
+{
+    data_ = nullptr;
+    if (size == 0)
+        return;
+    auto* block = new uint8_t[BlockHeader + size];
+    std::memcpy(block, &size, BlockHeader);
+    std::memcpy(block + BlockHeader, bytes, size);
+    data_ = block;
+}
+
+size_t SongEvent::DataSize() const
+{
+    if (!Data())
+        return 0;
+    size_t size = 0;
+    std::memcpy(&size, Block(), BlockHeader);
+    return size;
 }
 
 void SongEvent::SetData(const uint8_t* bytes, size_t size)
@@ -84,11 +102,7 @@ void SongEvent::SetData(const uint8_t* bytes, size_t size)
     FreeData();
     isClip_ = false;
     length = static_cast<int32_t>(size);
-    if (size > 0) {
-        auto* copy = new uint8_t[size];
-        std::memcpy(copy, bytes, size);
-        data_ = copy;
-    }
+    AllocateBytes(bytes, size);
 }
 
 void SongEvent::SetClip(std::unique_ptr<AudioClip> clip)

@@ -18,7 +18,8 @@ inline constexpr int32_t ParamDecrement = -100000;
 
 // One timed event, held by value in its track's event array. The kind word's low byte is the status,
 // byte 1 and byte 2 the data bytes (for RPN/NRPN bits 8-31 are the parameter number). System-exclusive
-// and meta events own their bytes (`length` of them); an audio-clip event owns its AudioClip.
+// and meta events own their bytes (`length` tells their count to the views and files; DataSize() is the
+// count held with the allocation); an audio-clip event owns its AudioClip.
 class SongEvent {
   public:
     SongEvent() = default;
@@ -55,8 +56,9 @@ class SongEvent {
     void SetChannel(uint8_t channel) { kind = (kind & ~0x0Fu) | (channel & 0x0Fu); }
 
     // The owned bytes of a system-exclusive or meta event (null when there are none).
-    const uint8_t* Data() const { return IsAudioClip() ? nullptr : static_cast<const uint8_t*>(data_); }
-    size_t DataSize() const { return Data() ? static_cast<size_t>(length) : 0; }
+    const uint8_t* Data() const { return !data_ || IsAudioClip() ? nullptr : Block() + BlockHeader; }
+    // The count of owned bytes, kept with the allocation: an edit that changes `length` never changes it.
+    size_t DataSize() const;
     // Replaces the owned bytes and sets `length` to their count.
     void SetData(const uint8_t* bytes, size_t size);
     AudioClip* ClipData() const { return IsAudioClip() ? static_cast<AudioClip*>(data_) : nullptr; }
@@ -77,8 +79,13 @@ class SongEvent {
     void CopyFieldsFrom(const SongEvent& other);
     void CopyDataFrom(const SongEvent& other);
 
+    // Owned bytes are one allocation: their count (a size_t), then the bytes.
+    static constexpr size_t BlockHeader = sizeof(size_t);
+    const uint8_t* Block() const { return static_cast<const uint8_t*>(data_); }
+    void AllocateBytes(const uint8_t* bytes, size_t size);
+
     bool isClip_ = false; // declared before data_ so it fills padding: events stay 32 bytes
-    // Bytes (new uint8_t[]) or, for a clip event, an AudioClip; owned.
+    // The byte block (new uint8_t[]) or, for a clip event, an AudioClip; owned.
     void* data_ = nullptr;
 };
 

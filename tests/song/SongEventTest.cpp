@@ -51,6 +51,31 @@ TEST(SongEvent, CopiesOwnTheirBytesAndClips)
     EXPECT_EQ(clipCopy.DataSize(), sizeof sysex);
 }
 
+// An edit may write any value into `length` of an event that owns bytes; copies and moves still take
+// exactly the bytes the event owns (a sanitizer build catches an over-read).
+TEST(SongEvent, ByteCountStaysWithTheBytesWhateverLengthSays)
+{
+    const uint8_t sysex[] = {0xF0, 0x43, 0x10, 0xF7};
+    for (const int32_t edited : {0, 3, 4, 5, 4096, -1}) {
+        SongEvent event = SongEvent::Sysex(0, sysex, sizeof sysex);
+        event.length = edited;
+        const SongEvent copy = event;
+        SongEvent assigned;
+        assigned = copy;
+        const SongEvent moved = std::move(assigned);
+        for (const SongEvent* e : std::initializer_list<const SongEvent*>{&event, &copy, &moved}) {
+            ASSERT_EQ(e->DataSize(), sizeof sysex) << edited;
+            EXPECT_EQ(std::memcmp(e->Data(), sysex, sizeof sysex), 0) << edited;
+            EXPECT_EQ(e->length, edited);
+        }
+    }
+    // No bytes: nothing owned, whatever the length.
+    SongEvent empty = SongEvent::Meta(0, 1, nullptr, 0);
+    empty.length = 50;
+    EXPECT_EQ(SongEvent(empty).DataSize(), 0u);
+    EXPECT_EQ(empty.Data(), nullptr);
+}
+
 TEST(SongEvent, KindWordPacking)
 {
     SongEvent note = SongEvent::Note(5, 9, 38, 100, 60);
