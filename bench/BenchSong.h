@@ -48,7 +48,11 @@ inline std::vector<uint8_t> MakeBenchFile(int tracks = 32, int eventsPerTrack = 
     for (int i = 0; i < 64; ++i) { // a tempo change every 8 measures
         PutVarLen(conductor, i == 0 ? 0 : 480 * 32);
         const uint32_t tempo = 400000 + static_cast<uint32_t>(random() % 200000);
-        const uint8_t meta[] = {0xFF, 0x51, 3, static_cast<uint8_t>(tempo >> 16), static_cast<uint8_t>(tempo >> 8),
+        const uint8_t meta[] = {0xFF,
+                                0x51,
+                                3,
+                                static_cast<uint8_t>(tempo >> 16),
+                                static_cast<uint8_t>(tempo >> 8),
                                 static_cast<uint8_t>(tempo)};
         conductor.insert(conductor.end(), std::begin(meta), std::end(meta));
     }
@@ -69,7 +73,8 @@ inline std::vector<uint8_t> MakeBenchFile(int tracks = 32, int eventsPerTrack = 
             switch (random() % 8) {
             case 0: { // controller
                 PutVarLen(body, random() % 30);
-                const uint8_t message[] = {static_cast<uint8_t>(0xB0 | channel), 11, static_cast<uint8_t>(random() % 128)};
+                const uint8_t message[] = {static_cast<uint8_t>(0xB0 | channel), 11,
+                                           static_cast<uint8_t>(random() % 128)};
                 body.insert(body.end(), std::begin(message), std::end(message));
                 written += 1;
                 break;

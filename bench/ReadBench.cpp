@@ -7,9 +7,9 @@
 #include "song/Song.h"
 #include "song/TrackEncoder.h"
 
-#include <cstring> // allegro.h uses memcpy without including it
 #include <allegro.h>
 #include <benchmark/benchmark.h>
+#include <cstring> // allegro.h uses memcpy without including it
 #include <malloc.h>
 #include <smf.h>
 

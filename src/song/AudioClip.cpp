@@ -18,7 +18,10 @@ bool AudioClip::Open(AudioFiles& files, uint32_t& errorCode)
     return true;
 }
 
-void AudioClip::Close() { file_.reset(); }
+void AudioClip::Close()
+{
+    file_.reset();
+}
 
 bool AudioClip::WriteCopy(const std::string& path, std::string& error) const
 {

@@ -10,17 +10,23 @@ struct CueKindInfo {
 };
 
 constexpr CueKindInfo CueKinds[CueKindCount] = {
-    {"Marker", 0xF0F0F0},         {"Caesura (Cut)", 0x0000D0},      {"Fermata (Hold)", 0x00FFFF},
-    {"Vamp (Repeat)", 0x00D000},  {"Skip", 0xF0F0F0},               {"Ad lib (cola voce)", 0x10E0E0},
-    {"Hold && Cut", 0x0080FF},    {"Breath", 0xF0F0F0},             {"Advance && Cut", 0x800080},
+    {"Marker", 0xF0F0F0},        {"Caesura (Cut)", 0x0000D0}, {"Fermata (Hold)", 0x00FFFF},
+    {"Vamp (Repeat)", 0x00D000}, {"Skip", 0xF0F0F0},          {"Ad lib (cola voce)", 0x10E0E0},
+    {"Hold && Cut", 0x0080FF},   {"Breath", 0xF0F0F0},        {"Advance && Cut", 0x800080},
     {"Advance", 0x800000},
 };
 
 } // namespace
 
-const char* CueKindName(int kind) { return kind >= 0 && kind < CueKindCount ? CueKinds[kind].name : ""; }
+const char* CueKindName(int kind)
+{
+    return kind >= 0 && kind < CueKindCount ? CueKinds[kind].name : "";
+}
 
-uint32_t CueKindColour(int kind) { return kind >= 0 && kind < CueKindCount ? CueKinds[kind].colour : 0xF0F0F0; }
+uint32_t CueKindColour(int kind)
+{
+    return kind >= 0 && kind < CueKindCount ? CueKinds[kind].colour : 0xF0F0F0;
+}
 
 uint32_t TextColourFor(uint32_t colour)
 {

@@ -10,7 +10,7 @@ namespace cantivo {
 // The configuration store as the core sees it: integers, strings and whole binary values by section
 // and value name. A value that is absent reads as the caller's default; defaults are never written.
 class Profile {
-public:
+  public:
     virtual ~Profile() = default;
 
     virtual int32_t GetInt(const std::string& section, const std::string& value, int32_t fallback) const = 0;
@@ -28,7 +28,7 @@ public:
 
 // A store with nothing in it that forgets every write: for tools that must not touch the user's settings.
 class EmptyProfile final : public Profile {
-public:
+  public:
     int32_t GetInt(const std::string&, const std::string&, int32_t fallback) const override { return fallback; }
     std::string GetString(const std::string&, const std::string&, const std::string& fallback) const override
     {

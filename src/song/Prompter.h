@@ -13,7 +13,7 @@ enum class PromptAnswer { Yes, No, NotAsked };
 // Every fixed message of the program reaches the user through this: a dialog in the desktop program,
 // the terminal in the command-line tool, scripted answers in tests.
 class Prompter {
-public:
+  public:
     virtual ~Prompter() = default;
 
     // True for Yes / OK.
@@ -30,13 +30,10 @@ public:
 // Answers every question with the safe answer (No / Cancel), declines the ones where both answers
 // change files, and drops messages.
 class SilentPrompter final : public Prompter {
-public:
+  public:
     bool Ask(const std::string&, PromptButtons, PromptIcon) override { return false; }
     void Show(const std::string&, PromptIcon) override {}
-    PromptAnswer AskOrDecline(const std::string&, PromptButtons, PromptIcon) override
-    {
-        return PromptAnswer::NotAsked;
-    }
+    PromptAnswer AskOrDecline(const std::string&, PromptButtons, PromptIcon) override { return PromptAnswer::NotAsked; }
 };
 
 } // namespace cantivo

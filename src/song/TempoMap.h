@@ -10,7 +10,7 @@ namespace cantivo {
 // The song's tempo changes in ascending tick order; never empty, entry 0 at tick 0. Built on the UI
 // thread; the play thread only reads it.
 class TempoMap {
-public:
+  public:
     TempoMap() { entries.push_back(TempoChange{}); }
 
     // Index of the entry in force at the tick: the last one at or before it.

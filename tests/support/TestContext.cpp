@@ -67,6 +67,9 @@ bool ScriptedPrompter::Ask(const std::string& text, PromptButtons, PromptIcon)
     return answer;
 }
 
-void ScriptedPrompter::Show(const std::string& text, PromptIcon) { messages.push_back(text); }
+void ScriptedPrompter::Show(const std::string& text, PromptIcon)
+{
+    messages.push_back(text);
+}
 
 } // namespace cantivo::test

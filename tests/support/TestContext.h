@@ -11,7 +11,7 @@ namespace cantivo::test {
 
 // A profile held in memory: what tests write is what they read back.
 class MemoryProfile final : public Profile {
-public:
+  public:
     int32_t GetInt(const std::string& section, const std::string& value, int32_t fallback) const override;
     std::string GetString(const std::string& section, const std::string& value,
                           const std::string& fallback) const override;
@@ -22,14 +22,14 @@ public:
     std::vector<std::string> EnumValues(const std::string& key) const override;
     bool DeleteValue(const std::string& key, const std::string& value) override;
 
-private:
+  private:
     std::map<std::pair<std::string, std::string>, std::string> strings_;
     std::map<std::pair<std::string, std::string>, std::vector<uint8_t>> binaries_;
 };
 
 // Answers questions from a script (then with the default answer) and records every text it was given.
 class ScriptedPrompter final : public Prompter {
-public:
+  public:
     bool Ask(const std::string& text, PromptButtons buttons, PromptIcon icon) override;
     void Show(const std::string& text, PromptIcon icon) override;
 
@@ -40,7 +40,7 @@ public:
 };
 
 class FixedClock final : public Clock {
-public:
+  public:
     uint32_t Milliseconds() const override { return now; }
     uint32_t now = 0x1000;
 };
