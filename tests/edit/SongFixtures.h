@@ -9,6 +9,7 @@
 #include "edit/UndoStep.h"
 #include "song/AudioClip.h"
 #include "song/Song.h"
+#include "support/SongComparison.h"
 #include "support/TestContext.h"
 
 #include <algorithm>
@@ -59,73 +60,16 @@ struct SongFixture {
     UndoHistory* history = nullptr;
 };
 
-// Everything a song holds, one record a line. Selection marks are left out: whatever an undo or redo
-// puts back comes back selected, by design. The measures stay apart, since an undo may leave some
+// Everything a song holds, one record a line. The measures stay apart, since an undo may leave some
 // appended (see CompareOptions).
 struct SongState {
     std::vector<std::string> lines;
     std::vector<Measure> measures;
 };
 
-template <typename Range> std::string Join(const Range& values)
-{
-    std::ostringstream out;
-    for (const auto& value : values)
-        out << +value << ',';
-    return out.str();
-}
-
 inline SongState Capture(const Song& song)
 {
-    SongState state{{}, song.measures};
-    std::ostringstream out;
-    out << std::setprecision(17);
-    const auto line = [&] {
-        state.lines.push_back(out.str());
-        out.str("");
-    };
-    const Song::SmpteOffset& smpte = song.smpteOffset;
-    out << "song timebase=" << song.timebase << " format=" << song.fileFormat << " class=" << song.resolutionClass
-        << " loaded=" << song.loaded << " title=" << song.title << " subtitle=" << song.subtitle
-        << " author=" << song.author << " copyright=" << song.copyright << " memo=" << song.memo
-        << " folder=" << song.folder << " path=" << song.pathName << " solo=" << song.soloActive
-        << " autosave=" << song.autosaveFlag << " smpte=" << smpte.hours << ':' << smpte.minutes << ':' << smpte.seconds
-        << ':' << smpte.frames << ':' << smpte.subframes << '/' << smpte.rateCode;
-    line();
-    out << "end " << song.songEnd << " length=" << song.songLength << " tableEnd=" << song.measureTableEnd;
-    line();
-    for (const TempoChange& tempo : song.tempoMap.entries) {
-        out << "tempo " << tempo.tick << ' ' << tempo.microsecondsPerQuarter << " at " << tempo.absolute;
-        line();
-    }
-    for (const auto& cue : song.cues) {
-        out << "cue " << cue->kind << ' ' << cue->label << " count=" << cue->count << " stop=" << cue->stopAt
-            << " restart=" << cue->restartAt;
-        line();
-    }
-    for (size_t n = 0; n < song.tracks.size(); ++n) {
-        const Track& t = *song.tracks[n];
-        out << "track " << n << " version=" << t.formatVersion << " kind=" << t.kind << " name=" << t.name
-            << " end=" << t.end << " play=" << t.play << '/' << t.savedPlay << " out=" << t.outputPort << '/'
-            << t.outputChannel << " in=" << t.inputPort << '/' << t.inputChannel << " initial=" << Join(t.initial)
-            << " offsets=" << t.keyOffset << '/' << t.timeOffset << '/' << t.velocityOffset
-            << " parameters=" << Join(t.initialParameters) << " destinations=" << Join(t.destinations) << '/'
-            << t.destinationController << " clef=" << t.defaultClef << '/' << t.splitKey << " colour=" << t.colour
-            << '/' << t.textColour << " port=" << t.outputPortName << " image=" << t.image.size() << '#'
-            << std::hash<std::string_view>{}({reinterpret_cast<const char*>(t.image.data()), t.image.size()})
-            << " clip=" << +t.clipFlags << " resend=" << Join(t.reSendTimes) << " snapshots=" << t.snapshots.size();
-        line();
-        for (const SongEvent& e : t.events) {
-            out << "  event " << e.time << " kind=" << std::hex << e.kind << std::dec << " length=" << e.length
-                << " reserved=" << e.reserved << " notation=" << +e.notation << " spelling=" << +e.spelling
-                << " data=" << Join(std::basic_string_view<uint8_t>(e.Data(), e.Data() ? e.DataSize() : 0));
-            if (const AudioClip* clip = e.ClipData())
-                out << " clip=" << clip->fileName << '/' << clip->lengthMs << '/' << clip->rewrite << '/'
-                    << clip->format.samplesPerSecond;
-            line();
-        }
-    }
-    return state;
+    return {DescribeSong(song, Described::State), song.measures};
 }
 
 // Brings a song up to date after a test changed it directly, as a read song would be, and returns its
@@ -154,12 +98,8 @@ inline std::string Difference(const SongState& a, const SongState& b, CompareOpt
                      [&](const std::string& text) { return options.songEndFields || !text.starts_with("end "); });
         return kept;
     };
-    const std::vector<std::string> left = compared(a.lines);
-    const std::vector<std::string> right = compared(b.lines);
     std::ostringstream out;
-    const auto [l, r] = std::mismatch(left.begin(), left.end(), right.begin(), right.end());
-    if (l != left.end() || r != right.end())
-        out << (l != left.end() ? *l : "(nothing)") << "\n != " << (r != right.end() ? *r : "(nothing)") << "\n";
+    out << FirstDifference(compared(a.lines), compared(b.lines));
 
     const std::vector<Measure>& ma = a.measures;
     const std::vector<Measure>& mb = b.measures;

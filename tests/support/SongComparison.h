@@ -1,164 +1,156 @@
 #pragma once
 
-// What a saved song must keep: the first difference between two songs as text, empty when they hold
-// the same music and settings. Header-only so the fuzz targets can use it too.
+// Songs described as text to compare: what a saved song must keep, or a song's whole state before and
+// after an edit. Header-only so the fuzz targets can use it too.
 
 #include "song/AudioClip.h"
 #include "song/Song.h"
 
 #include <algorithm>
-#include <cstring>
+#include <iomanip>
 #include <map>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 namespace cantivo::test {
 
+// What a description covers. `Conductor`: what track 0 carries besides its events (texts, SMPTE
+// offset, tempo map, measures with their labels, cues). `Saved`: everything a saved song must keep, so
+// what a file round trip compares. `State`: every field, derived ones too (images, re-send times,
+// snapshots, times from the start), with the measures left to the caller: an undo compares them apart.
+// Selection marks are never described: whatever an undo puts back comes back selected, by design.
+enum class Described { Conductor, Saved, State };
+
 namespace detail {
 
-template <typename T> bool Differ(std::ostringstream& out, const char* what, const T& a, const T& b)
-{
-    if (a == b)
-        return false;
-    out << what << ": " << a << " != " << b;
-    return true;
-}
-
-inline std::string EventText(const SongEvent& event)
+template <typename Range> std::string Join(const Range& values)
 {
     std::ostringstream out;
-    out << "t=" << event.time << " kind=0x" << std::hex << event.kind << std::dec << " len=" << event.length;
-    if (event.Data()) {
-        out << " data=";
-        for (size_t i = 0; i < event.DataSize() && i < 24; ++i)
-            out << std::hex << int{event.Data()[i]} << ' ' << std::dec;
+    for (const auto& value : values)
+        out << +value << ',';
+    return out.str();
+}
+
+inline void DescribeMeasures(const Song& song, std::vector<std::string>& lines)
+{
+    for (size_t i = 0; i < song.measures.size(); ++i) {
+        const Measure& m = song.measures[i];
+        std::ostringstream out;
+        out << "measure " << i + 1 << " start=" << m.start << " length=" << m.length << " number=" << m.number
+            << " letter=" << +m.letter << " key=" << +m.key << " mode=" << +m.mode << " meter=" << +m.numerator << '/'
+            << +m.denominator << " clocks=" << +m.clocksPerClick << " 32nds=" << +m.thirtySecondsPerQuarter;
+        lines.push_back(out.str());
+    }
+}
+
+inline std::string TrackLine(const Track& t, size_t number, Described what)
+{
+    std::ostringstream out;
+    out << "track " << number;
+    // Track 0's settings are not saved, so only its events count.
+    if (number == 0 && what == Described::Saved)
+        return out.str();
+    out << " kind=" << t.kind << " name=" << t.name << " play=" << t.play << " out=" << t.outputPort << '/'
+        << t.outputChannel << " in=" << t.inputPort << '/' << t.inputChannel << " initial=" << Join(t.initial)
+        << " offsets=" << t.keyOffset << '/' << t.timeOffset << '/' << t.velocityOffset
+        << " parameters=" << Join(t.initialParameters) << " destinations=" << Join(t.destinations) << '/'
+        << t.destinationController << " clef=" << t.defaultClef << '/' << t.splitKey << " colour=" << t.colour;
+    if (what == Described::State)
+        out << " version=" << t.formatVersion << " end=" << t.end << " saved play=" << t.savedPlay
+            << " text colour=" << t.textColour << " port=" << t.outputPortName << " image=" << t.image.size() << '#'
+            << std::hash<std::string_view>{}({reinterpret_cast<const char*>(t.image.data()), t.image.size()})
+            << " clip=" << +t.clipFlags << " resend=" << Join(t.reSendTimes) << " snapshots=" << t.snapshots.size();
+    return out.str();
+}
+
+inline std::string EventLine(const SongEvent& e, Described what)
+{
+    std::ostringstream out;
+    out << "  event " << e.time << " kind=" << std::hex << e.kind << std::dec << " length=" << e.length
+        << " notation=" << +e.notation << " spelling=" << +e.spelling
+        << " data=" << Join(std::basic_string_view<uint8_t>(e.Data(), e.Data() ? e.DataSize() : 0));
+    if (what == Described::State)
+        out << " reserved=" << e.reserved;
+    if (const AudioClip* clip = e.ClipData()) {
+        out << " clip=" << clip->fileName;
+        if (what == Described::State)
+            out << '/' << clip->lengthMs << '/' << clip->rewrite << '/' << clip->format.samplesPerSecond;
     }
     return out.str();
 }
 
-inline bool SameEvent(const SongEvent& a, const SongEvent& b)
-{
-    if (a.kind != b.kind || a.time != b.time || a.length != b.length || a.notation != b.notation ||
-        a.spelling != b.spelling)
-        return false;
-    if (a.IsAudioClip())
-        return a.ClipData() && b.ClipData() && a.ClipData()->fileName == b.ClipData()->fileName;
-    return a.DataSize() == b.DataSize() && (a.DataSize() == 0 || std::memcmp(a.Data(), b.Data(), a.DataSize()) == 0);
-}
-
-// Track 0's settings are not saved, so only its events count (`eventsOnly`).
-inline std::string TrackDifference(const Track& a, const Track& b, bool eventsOnly)
-{
-    std::ostringstream out;
-    if (eventsOnly)
-        ;
-    else if (Differ(out, "name", a.name, b.name) || Differ(out, "kind", a.kind, b.kind) ||
-             Differ(out, "play", a.play, b.play) || Differ(out, "output port", a.outputPort, b.outputPort) ||
-             Differ(out, "output channel", a.outputChannel, b.outputChannel) ||
-             Differ(out, "input port", a.inputPort, b.inputPort) ||
-             Differ(out, "input channel", a.inputChannel, b.inputChannel) ||
-             Differ(out, "key offset", a.keyOffset, b.keyOffset) ||
-             Differ(out, "time offset", a.timeOffset, b.timeOffset) ||
-             Differ(out, "velocity offset", a.velocityOffset, b.velocityOffset) ||
-             Differ(out, "destination controller", a.destinationController, b.destinationController) ||
-             Differ(out, "clef", a.defaultClef, b.defaultClef) || Differ(out, "split key", a.splitKey, b.splitKey) ||
-             Differ(out, "colour", a.colour, b.colour))
-        return out.str();
-    for (size_t i = 0; i < a.initial.size() && !eventsOnly; ++i)
-        if (Differ(out, ("initial value " + std::to_string(i)).c_str(), a.initial[i], b.initial[i]))
-            return out.str();
-    for (size_t i = 0; i < a.initialParameters.size() && !eventsOnly; ++i)
-        if (Differ(out, ("initial parameter " + std::to_string(i)).c_str(), a.initialParameters[i],
-                   b.initialParameters[i]))
-            return out.str();
-    for (size_t i = 0; i < a.destinations.size() && !eventsOnly; ++i)
-        if (Differ(out, ("destination " + std::to_string(i)).c_str(), a.destinations[i], b.destinations[i]))
-            return out.str();
-    if (Differ(out, "event count", a.events.size(), b.events.size())) {
-        const size_t common = std::min(a.events.size(), b.events.size());
-        size_t i = 0;
-        while (i < common && SameEvent(a.events[i], b.events[i]))
-            ++i;
-        if (i < common)
-            out << "; first difference at event " << i << ": " << EventText(a.events[i]) << " vs "
-                << EventText(b.events[i]);
-        return out.str();
-    }
-    for (size_t i = 0; i < a.events.size(); ++i)
-        if (!SameEvent(a.events[i], b.events[i]))
-            return "event " + std::to_string(i) + ": " + EventText(a.events[i]) + " vs " + EventText(b.events[i]);
-    return {};
-}
-
 } // namespace detail
 
-// What a comparison covers: the whole song, or what track 0 carries besides its events (texts, SMPTE
-// offset, tempo map, measures with their labels, cues).
+// A song as lines of text, one record a line, so two songs compare line by line and the first
+// difference reads as what a user would notice.
+inline std::vector<std::string> DescribeSong(const Song& song, Described what)
+{
+    std::vector<std::string> lines;
+    std::ostringstream out;
+    out << std::setprecision(17);
+    const auto line = [&] {
+        lines.push_back(out.str());
+        out.str("");
+    };
+    const Song::SmpteOffset& smpte = song.smpteOffset;
+    out << "song timebase=" << song.timebase << " title=" << song.title << " subtitle=" << song.subtitle
+        << " author=" << song.author << " copyright=" << song.copyright << " memo=" << song.memo
+        << " smpte=" << smpte.hours << ':' << smpte.minutes << ':' << smpte.seconds << ':' << smpte.frames << ':'
+        << smpte.subframes << '/' << smpte.rateCode;
+    if (what == Described::State)
+        out << " format=" << song.fileFormat << " class=" << song.resolutionClass << " loaded=" << song.loaded
+            << " folder=" << song.folder << " path=" << song.pathName << " solo=" << song.soloActive
+            << " autosave=" << song.autosaveFlag;
+    line();
+    if (what != Described::Conductor) {
+        out << "end " << song.songEnd;
+        if (what == Described::State)
+            out << " length=" << song.songLength << " tableEnd=" << song.measureTableEnd;
+        line();
+    }
+    for (const TempoChange& tempo : song.tempoMap.entries) {
+        out << "tempo " << tempo.tick << ' ' << tempo.microsecondsPerQuarter;
+        if (what == Described::State)
+            out << " at " << tempo.absolute;
+        line();
+    }
+    if (what != Described::State)
+        detail::DescribeMeasures(song, lines);
+    for (const auto& cue : song.cues) {
+        out << "cue " << cue->kind << ' ' << cue->label << " count=" << cue->count << " stop=" << cue->stopAt
+            << " restart=" << cue->restartAt;
+        line();
+    }
+    if (what == Described::Conductor)
+        return lines;
+    for (size_t n = 0; n < song.tracks.size(); ++n) {
+        lines.push_back(detail::TrackLine(*song.tracks[n], n, what));
+        for (const SongEvent& e : song.tracks[n]->events)
+            lines.push_back(detail::EventLine(e, what));
+    }
+    return lines;
+}
+
+// Empty when the two descriptions are the same; otherwise the first line that differs on each side.
+inline std::string FirstDifference(const std::vector<std::string>& a, const std::vector<std::string>& b)
+{
+    const auto [left, right] = std::mismatch(a.begin(), a.end(), b.begin(), b.end());
+    if (left == a.end() && right == b.end())
+        return {};
+    return (left != a.end() ? *left : "(nothing)") + "\n != " + (right != b.end() ? *right : "(nothing)") + "\n";
+}
+
+// What a comparison of saved songs covers: the whole song, or only what track 0 carries besides its events.
 enum class CompareScope { Everything, Conductor };
 
+// The first difference between two songs as text, empty when they hold the same music and settings.
 inline std::string SongDifference(const Song& a, const Song& b, CompareScope scope = CompareScope::Everything)
 {
-    const bool everything = scope == CompareScope::Everything;
-    using detail::Differ;
-    std::ostringstream out;
-    if (Differ(out, "timebase", a.timebase, b.timebase) || Differ(out, "title", a.title, b.title) ||
-        Differ(out, "subtitle", a.subtitle, b.subtitle) || Differ(out, "author", a.author, b.author) ||
-        Differ(out, "copyright", a.copyright, b.copyright) || Differ(out, "memo", a.memo, b.memo) ||
-        Differ(out, "SMPTE hours", a.smpteOffset.hours, b.smpteOffset.hours) ||
-        Differ(out, "SMPTE minutes", a.smpteOffset.minutes, b.smpteOffset.minutes) ||
-        Differ(out, "SMPTE seconds", a.smpteOffset.seconds, b.smpteOffset.seconds) ||
-        Differ(out, "SMPTE frames", a.smpteOffset.frames, b.smpteOffset.frames) ||
-        Differ(out, "SMPTE subframes", a.smpteOffset.subframes, b.smpteOffset.subframes) ||
-        Differ(out, "SMPTE rate", a.smpteOffset.rateCode, b.smpteOffset.rateCode) ||
-        (everything && Differ(out, "song end", a.songEnd, b.songEnd)) ||
-        Differ(out, "tempo count", a.tempoMap.entries.size(), b.tempoMap.entries.size()) ||
-        Differ(out, "measure count", a.measures.size(), b.measures.size()) ||
-        Differ(out, "cue count", a.cues.size(), b.cues.size()) ||
-        (everything && Differ(out, "track count", a.tracks.size(), b.tracks.size())))
-        return out.str();
-    for (size_t i = 0; i < a.tempoMap.entries.size(); ++i) {
-        const auto& x = a.tempoMap.entries[i];
-        const auto& y = b.tempoMap.entries[i];
-        const std::string at = "tempo " + std::to_string(i);
-        if (Differ(out, (at + " tick").c_str(), x.tick, y.tick) ||
-            Differ(out, (at + " value").c_str(), x.microsecondsPerQuarter, y.microsecondsPerQuarter))
-            return out.str();
-    }
-    for (size_t i = 0; i < a.measures.size(); ++i) {
-        const Measure& x = a.measures[i];
-        const Measure& y = b.measures[i];
-        const std::string at = "measure " + std::to_string(i + 1);
-        if (Differ(out, (at + " start").c_str(), x.start, y.start) ||
-            Differ(out, (at + " length").c_str(), x.length, y.length) ||
-            Differ(out, (at + " number").c_str(), int{x.number}, int{y.number}) ||
-            Differ(out, (at + " letter").c_str(), int{x.letter}, int{y.letter}) ||
-            Differ(out, (at + " key").c_str(), int{x.key}, int{y.key}) ||
-            Differ(out, (at + " mode").c_str(), int{x.mode}, int{y.mode}) ||
-            Differ(out, (at + " numerator").c_str(), int{x.numerator}, int{y.numerator}) ||
-            Differ(out, (at + " denominator").c_str(), int{x.denominator}, int{y.denominator}) ||
-            Differ(out, (at + " clocks").c_str(), int{x.clocksPerClick}, int{y.clocksPerClick}) ||
-            Differ(out, (at + " 32nds").c_str(), int{x.thirtySecondsPerQuarter}, int{y.thirtySecondsPerQuarter}))
-            return out.str();
-    }
-    for (size_t i = 0; i < a.cues.size(); ++i) {
-        const Cue& x = *a.cues[i];
-        const Cue& y = *b.cues[i];
-        const std::string at = "cue " + std::to_string(i);
-        if (Differ(out, (at + " label").c_str(), x.label, y.label) ||
-            Differ(out, (at + " kind").c_str(), x.kind, y.kind) ||
-            Differ(out, (at + " count").c_str(), x.count, y.count) ||
-            Differ(out, (at + " stop-at").c_str(), x.stopAt, y.stopAt) ||
-            Differ(out, (at + " restart-at").c_str(), x.restartAt, y.restartAt))
-            return out.str();
-    }
-    for (size_t i = 0; everything && i < a.tracks.size(); ++i) {
-        const std::string difference = detail::TrackDifference(*a.tracks[i], *b.tracks[i], i == 0);
-        if (!difference.empty())
-            return "track " + std::to_string(i) + ": " + difference;
-    }
-    return {};
+    const Described what = scope == CompareScope::Everything ? Described::Saved : Described::Conductor;
+    return FirstDifference(DescribeSong(a, what), DescribeSong(b, what));
 }
 
 // True when some note starts and ends while an earlier note of its key and channel in the same track is
