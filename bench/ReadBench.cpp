@@ -7,9 +7,11 @@
 #include "song/Song.h"
 #include "song/TrackEncoder.h"
 
+// allegro.h uses memcpy without including it, so <cstring> must come first.
+#include <cstring>
+
 #include <allegro.h>
 #include <benchmark/benchmark.h>
-#include <cstring> // allegro.h uses memcpy without including it
 #include <malloc.h>
 #include <smf.h>
 
