@@ -45,13 +45,27 @@ void RawEventReader::Start(RawReadState& cursor) const
 }
 
 // A message ends at its first F7, not by the length after F0: the program's own destination records
-// carry no length there.
+// carry no length there. A standard message whose declared length ends on an F7 is taken whole, since
+// its length field may itself hold an F7 (15232 to 15359 bytes) or other programs put F7 inside.
 bool RawEventReader::SysexEnd(size_t statusAt, size_t& endAt) const
 {
     const void* first = std::memchr(data_ + statusAt + 1, 0xF7, size_ - statusAt - 1);
     if (!first)
         return false;
     endAt = static_cast<size_t>(static_cast<const uint8_t*>(first) - data_);
+    // The program's own record: F0 7F 7F 09, no length.
+    const bool ownRecord = size_ - statusAt > 3 && data_[statusAt + 1] == 0x7F && data_[statusAt + 2] == 0x7F &&
+                           data_[statusAt + 3] == 0x09;
+    if (ownRecord)
+        return true;
+    RawReadState lengthAt;
+    lengthAt.cursor = statusAt + 1;
+    uint32_t length = 0;
+    if (ReadVarLen(lengthAt, length) == 0 || length == 0 || length > size_ - lengthAt.cursor)
+        return true;
+    const size_t declaredEnd = lengthAt.cursor + length - 1;
+    if (declaredEnd > endAt && data_[declaredEnd] == 0xF7)
+        endAt = declaredEnd;
     return true;
 }
 

@@ -517,6 +517,45 @@ TEST_F(ReaderTest, DamageInsideAChunkEndsItKeepingEarlierEvents)
     }
 }
 
+// A standard message ends where its length says when an F7 stands there, even if its length field holds
+// an F7 (15232 to 15359 bytes); the program's own records, which carry no length, end at their first F7.
+TEST_F(ReaderTest, SysexEndsAtItsDeclaredLengthWhenThatEndsOnF7)
+{
+    const auto standard = [](size_t length, uint8_t fill) {
+        Bytes message = {0xF0};
+        PutVarLen(message, length);
+        message.insert(message.end(), length - 1, fill);
+        message.push_back(0xF7);
+        return message;
+    };
+    const Bytes big = standard(15300, 0x43); // its length is F7 44
+    ASSERT_EQ(big[1], 0xF7);
+    // After the 9-byte record, this message's F7 is where the record's first data byte, read as a
+    // length (127), would end it.
+    const Bytes own = {0xF0, 0x7F, 0x7F, 0x09, 0x01, 0x00, 0x00, 0x40, 0xF7};
+    const struct {
+        const char* what;
+        std::vector<Timed> events;
+        Lines kept;
+    } cases[] = {
+        {"length field holding F7",
+         {At(0, big), At(10, 0x90, 60, 90), At(20, 0x80, 60, 0)},
+         {"0:f0 0 0 15303", "10:90 60 90 10"}},
+        {"own record before a message ending at its would-be length",
+         {At(0, own), At(0, standard(117, 0x11)), At(10, 0x90, 60, 90), At(20, 0x80, 60, 0)},
+         {"0:f0 0 0 119", "10:90 60 90 10"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(ReadTracks({Conductor(), Chunk(c.events)}));
+        EXPECT_EQ(Listed(UserTrack(1)), c.kept);
+        // The kept message is the whole of the last one written before the note.
+        const SongEvent& sysex = UserTrack(1).events.at(0);
+        const Bytes& written = c.events[c.events.size() - 3].second;
+        EXPECT_TRUE(Bytes(sysex.Data(), sysex.Data() + sysex.length) == written) << "the kept message differs";
+    }
+}
+
 // The playback engine walks a const image from a saved position: a copied cursor resumes where it was.
 TEST(RawEventReader, ACopiedCursorResumesAtItsEvent)
 {
