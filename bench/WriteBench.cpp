@@ -18,7 +18,7 @@ using namespace cantivo;
 Song& BenchSongRead()
 {
     static Song song(DefaultSongContext());
-    static const bool ok = ReadSong(song, bench::BenchFilePath());
+    static const bool ok = ReadSong(song, bench::BenchFilePath()).ok;
     (void)ok;
     return song;
 }

@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         Song song(context);
         const std::vector<uint8_t>& midi = ThreeTrackSong();
         if (ReadSongFromBytes(song, midi.data(), midi.size()))
-            ReadSongSettings(song, data, size, 3);
+            (void)ReadSongSettings(song, data, size, 3);
     }
     return 0;
 }

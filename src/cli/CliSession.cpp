@@ -1,6 +1,7 @@
 #include "cli/CliSession.h"
 
 #include "song/MidiFileReader.h"
+#include "song/OpenSong.h"
 #include "song/Song.h"
 
 #include <filesystem>
@@ -29,7 +30,7 @@ void CliSession::Start()
 
 bool CliSession::OpenSong(Song& song, const std::string& path)
 {
-    if (ReadSong(song, path))
+    if (cantivo::OpenSong(song, path, prompter_))
         return true;
     // The fixed message says little; name the plain causes first.
     namespace fs = std::filesystem;

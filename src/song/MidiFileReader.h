@@ -1,46 +1,44 @@
 #pragma once
 
+#include "song/ConductorTrackReader.h"
+#include "song/Prompter.h"
+#include "song/RawEventReader.h"
+#include "song/TrackReader.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace cantivo {
 
 class Song;
-class Track;
 
 inline constexpr const char* DamagedSongMessage = "Sorry, the song can not be opened--it may be damaged.";
 
-// One event as it stands in a raw chunk. `data` points into the chunk.
-struct RawEvent {
-    int32_t time = 0;
-    uint8_t status = 0;
-    uint8_t data1 = 0;
-    uint8_t data2 = 0;
-    uint32_t length = 0;
-    const uint8_t* data = nullptr;
+// A message the read leaves for the user, shown by the caller on the user-interface thread.
+struct ReadNotice {
+    PromptIcon icon = PromptIcon::Information;
+    std::string text;
 };
 
-// Reads the file at `path` into the song (whatever it held is dropped): true when usable. Asks first
-// whether an autosaved copy should be opened instead. On false the song is emptied and the caller
-// shows DamagedSongMessage.
-[[nodiscard]] bool ReadSong(Song& song, const std::string& path);
-// The same from bytes already in memory: no recovery question and no settings file, unless the legacy
-// settings archive is passed as `settings`. Audio clips are looked up in the song's folder.
-[[nodiscard]] bool ReadSongFromBytes(Song& song, const uint8_t* bytes, size_t size, const uint8_t* settings = nullptr,
-                                     size_t settingsSize = 0);
+struct [[nodiscard]] ReadResult {
+    bool ok = false;
+    // In the order they arose; also filled on failure.
+    std::vector<ReadNotice> notices;
+    explicit operator bool() const { return ok; }
+};
 
-// Reads a variable-length number at the track's cursor: the count of bytes used, 0 when the chunk ends
-// inside the number or the number runs past four bytes (the cursor then stays where it was).
-int ReadVarLen(Track& track, uint32_t& value);
-// Sets the track's cursor to the start of its image and reads the first delta.
-void StartReading(Track& track);
-// Decodes the next event of the track's raw chunk; false when none is left.
-bool NextRawEvent(Track& track, RawEvent& event);
-// Turns track 0's image into the tempo map, measures, cues, song texts and track 0's events. False when
-// the measure table it describes is beyond any real song (see MaxReadMeasures).
-[[nodiscard]] bool ParseConductorTrack(Song& song);
-// Turns a user track's image into its settings and events.
-void ParseTrack(Song& song, Track& track);
+// Reads the file at `path` into the song (whatever it held is dropped). Asks nothing, so it may run
+// off the user-interface thread; an autosaved copy beside the song is left alone (see OpenSong.h). On
+// failure the song is emptied and the caller shows DamagedSongMessage.
+ReadResult ReadSong(Song& song, const std::string& path);
+// The same from bytes already in memory, with no settings file unless the legacy settings archive is
+// passed as `settings`. The song's path (for audio clips and messages) stays as it was.
+ReadResult ReadSongFromBytes(Song& song, const uint8_t* bytes, size_t size, const uint8_t* settings = nullptr,
+                             size_t settingsSize = 0);
+
+// The whole file at `path`; false when it cannot be read.
+[[nodiscard]] bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes);
 
 } // namespace cantivo

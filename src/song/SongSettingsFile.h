@@ -12,6 +12,6 @@ class Song;
 // measure labels) to a song whose conductor track has been read and whose other tracks have not.
 // `trackChunks` is the number of track chunks of the MIDI file. A part cut short is not applied and
 // ends the read; false tells that the archive was damaged.
-bool ReadSongSettings(Song& song, const uint8_t* bytes, size_t size, int trackChunks);
+[[nodiscard]] bool ReadSongSettings(Song& song, const uint8_t* bytes, size_t size, int trackChunks);
 
 } // namespace cantivo

@@ -1,5 +1,7 @@
 #include "song/MidiFileReader.h"
 
+#include "song/AtomicFile.h"
+#include "song/OpenSong.h"
 #include "song/Song.h"
 #include "song/SongFileNames.h"
 #include "song/SongSettingsFile.h"
@@ -10,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -167,9 +170,22 @@ std::vector<CueRow> Cues(const Song& song)
     return rows;
 }
 
+// The notices of a read as "icon: text" lines (W warning, I information, E error, Q question).
+Lines Noticed(const ReadResult& result)
+{
+    Lines lines;
+    for (const ReadNotice& notice : result.notices)
+        lines.push_back(std::string(1, "QIWE"[static_cast<int>(notice.icon)]) + ": " + notice.text);
+    return lines;
+}
+
 class ReaderTest : public ::testing::Test {
   protected:
-    bool Read(const Bytes& bytes) { return ReadSongFromBytes(song, bytes.data(), bytes.size()); }
+    bool Read(const Bytes& bytes)
+    {
+        last = ReadSongFromBytes(song, bytes.data(), bytes.size());
+        return last.ok;
+    }
     bool ReadTracks(const std::vector<Bytes>& tracks, uint16_t format = 1, uint16_t division = 120)
     {
         return Read(Smf(format, division, tracks));
@@ -178,6 +194,7 @@ class ReaderTest : public ::testing::Test {
 
     test::TestContext context;
     Song song{context.Context()};
+    ReadResult last;
 };
 
 // ---- Container and header ----
@@ -208,16 +225,20 @@ TEST_F(ReaderTest, DamagedContainersAndHeadersFailWithAnEmptySong)
         {"RMID without a data chunk", patched(Rmid(good), 24, 'D')},
         {"more tracks than the song can hold", Smf(1, 120, std::vector<Bytes>(252, Chunk({})))},
     };
+    Lines notices;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         EXPECT_FALSE(Read(c.bytes));
         EXPECT_TRUE(song.tracks.empty());
         EXPECT_TRUE(song.measures.empty());
         EXPECT_FALSE(song.loaded);
+        for (const std::string& line : Noticed(last))
+            notices.push_back(line);
     }
-    // Only the track limit says more than that the file is damaged.
-    EXPECT_EQ(context.prompter.messages,
-              Lines{"The song announces 251 tracks; a song holds at most 250 besides the conductor track."});
+    // Only the track limit says more than that the file is damaged, and it is left to the caller.
+    EXPECT_EQ(notices,
+              Lines{"E: The song announces 251 tracks; a song holds at most 250 besides the conductor track."});
+    EXPECT_TRUE(context.prompter.messages.empty());
 }
 
 // ---- Conductor track ----
@@ -424,14 +445,16 @@ TEST_F(ReaderTest, AudioTracksKeepOnlyClipsThatOpen)
         Smf(1, 120,
             {Conductor(), Chunk({At(0, Program(30, {1})), At(0, 0xC0, 4), At(0, Text(7, "WaveData\\0000abcd.wav")),
                                  At(480, Text(7, "/elsewhere/missing.wav")), At(500, 0x90, 60, 1)})});
-    ASSERT_TRUE(ReadSongFromBytes(clipSong, bytes.data(), bytes.size()));
+    const ReadResult result = ReadSongFromBytes(clipSong, bytes.data(), bytes.size());
+    ASSERT_TRUE(result);
     const Track& track = *clipSong.tracks[1];
     EXPECT_TRUE(track.IsAudio());
     EXPECT_EQ(track.initial[InitPatch], -1);
     ASSERT_EQ(track.events.size(), 1u);
     ASSERT_TRUE(track.events[0].IsAudioClip());
     EXPECT_EQ(track.events[0].ClipData()->fileName, "/songs/WaveData/0000abcd.wav");
-    EXPECT_EQ(context.prompter.messages, Lines{"Trouble opening audio clip /elsewhere/missing.wav: 80030002"});
+    EXPECT_EQ(Noticed(result), Lines{"W: Trouble opening audio clip /elsewhere/missing.wav: 80030002"});
+    EXPECT_TRUE(context.prompter.messages.empty());
 }
 
 TEST_F(ReaderTest, FormatZeroSplitsByChannelAndSaysSo)
@@ -445,21 +468,21 @@ TEST_F(ReaderTest, FormatZeroSplitsByChannelAndSaysSo)
     EXPECT_EQ(song.tracks.size(), 12u); // conductor, channels 1-10, trailing
     EXPECT_EQ(Listed(*song.tracks[0]), Lines{"0:f0 0 0 7"});
     const std::string note = "NOTE: If saved, /songs/zero.mid will be converted from MIDI format 0 to 1.";
-    EXPECT_EQ(context.prompter.messages, Lines{note});
+    EXPECT_EQ(Noticed(last), Lines{"I: " + note});
 
     // Only a single chunk is split: formats 0 and 2 with several chunks read as laid out, silently;
     // format 2 is kept for the save.
     const Bytes track = Chunk({At(0, 0x95, 60, 90), At(10, 0x85, 60, 0)});
     for (const uint16_t format : {0, 2}) {
         SCOPED_TRACE(format);
-        context.prompter.messages.clear();
         ASSERT_TRUE(ReadTracks({Conductor(), track}, format));
         EXPECT_EQ(song.fileFormat, format == 2 ? 2 : 1);
         ASSERT_EQ(song.tracks.size(), 3u);
         EXPECT_EQ(UserTrack(1).outputChannel, 5);
         EXPECT_EQ(Listed(UserTrack(1)), Lines{"0:95 60 90 10"});
-        EXPECT_TRUE(context.prompter.messages.empty());
+        EXPECT_TRUE(last.notices.empty());
     }
+    EXPECT_TRUE(context.prompter.messages.empty());
 }
 
 // ---- Damaged chunks: what came before the damage stays; escaped packets are stepped over ----
@@ -492,6 +515,68 @@ TEST_F(ReaderTest, DamageInsideAChunkEndsItKeepingEarlierEvents)
         ASSERT_TRUE(Read(c.bytes));
         EXPECT_EQ(Listed(UserTrack(1)), Lines{"0:90 60 90 10"});
     }
+}
+
+// A standard message ends where its length says when an F7 stands there, even if its length field holds
+// an F7 (15232 to 15359 bytes); the program's own records, which carry no length, end at their first F7.
+TEST_F(ReaderTest, SysexEndsAtItsDeclaredLengthWhenThatEndsOnF7)
+{
+    const auto standard = [](size_t length, uint8_t fill) {
+        Bytes message = {0xF0};
+        PutVarLen(message, length);
+        message.insert(message.end(), length - 1, fill);
+        message.push_back(0xF7);
+        return message;
+    };
+    const Bytes big = standard(15300, 0x43); // its length is F7 44
+    ASSERT_EQ(big[1], 0xF7);
+    // After the 9-byte record, this message's F7 is where the record's first data byte, read as a
+    // length (127), would end it.
+    const Bytes own = {0xF0, 0x7F, 0x7F, 0x09, 0x01, 0x00, 0x00, 0x40, 0xF7};
+    const struct {
+        const char* what;
+        std::vector<Timed> events;
+        Lines kept;
+    } cases[] = {
+        {"length field holding F7",
+         {At(0, big), At(10, 0x90, 60, 90), At(20, 0x80, 60, 0)},
+         {"0:f0 0 0 15303", "10:90 60 90 10"}},
+        {"own record before a message ending at its would-be length",
+         {At(0, own), At(0, standard(117, 0x11)), At(10, 0x90, 60, 90), At(20, 0x80, 60, 0)},
+         {"0:f0 0 0 119", "10:90 60 90 10"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(ReadTracks({Conductor(), Chunk(c.events)}));
+        EXPECT_EQ(Listed(UserTrack(1)), c.kept);
+        // The kept message is the whole of the last one written before the note.
+        const SongEvent& sysex = UserTrack(1).events.at(0);
+        const Bytes& written = c.events[c.events.size() - 3].second;
+        EXPECT_TRUE(Bytes(sysex.Data(), sysex.Data() + sysex.length) == written) << "the kept message differs";
+    }
+}
+
+// The playback engine walks a const image from a saved position: a copied cursor resumes where it was.
+TEST(RawEventReader, ACopiedCursorResumesAtItsEvent)
+{
+    const Bytes image = Chunk({At(0, 0x90, 60, 90), At(5, 0xB0, 7, 100), At(9, 60, 0), At(12, 0xC0, 3)});
+    const RawEventReader reader(image);
+    RawReadState cursor;
+    reader.Start(cursor);
+    RawEvent event;
+    ASSERT_TRUE(reader.Next(cursor, event));
+    const RawReadState saved = cursor;
+    Lines first;
+    Lines again;
+    for (Lines* into : {&first, &again}) {
+        RawReadState walk = saved;
+        while (reader.Next(walk, event))
+            into->push_back(std::to_string(event.time) + ":" + std::to_string(event.status) + " " +
+                            std::to_string(event.data1) + " " + std::to_string(event.data2));
+        EXPECT_EQ(walk.nextEventTime, NoEventLeft);
+    }
+    EXPECT_EQ(first, (Lines{"5:176 7 100", "9:176 60 0", "12:192 3 0"}));
+    EXPECT_EQ(again, first);
 }
 
 // The measure table grows with the song's end, so an end no real song reaches is refused.
@@ -554,30 +639,121 @@ TEST_F(ReaderFileTest, EmptyFileOpensAsANewSongAndAMissingOneFails)
     EXPECT_FALSE(ReadSong(song, folder.string()));
 }
 
-// Yes opens the autosaved copy, No deletes it; with no one to answer, every file stays.
-TEST_F(ReaderFileTest, RecoveryQuestionOpensTheAutosavedCopyOrDeletesIt)
+// Yes opens the autosaved copy once it reads, keeping the old song as its backup; a damaged copy costs
+// nothing. No deletes the copy; with no one to answer, every file stays.
+TEST_F(ReaderFileTest, RecoveryOpensAReadableCopyAndNeverLosesTheSong)
 {
-    for (const int answer : {1, 0, -1}) {
-        SCOPED_TRACE(answer);
-        Write(Path("Song.MID"), Titled("Original"));
-        Write(Path("Song.sav"), Titled("Recovered"));
+    const std::string songPath = Path("Song.MID");
+    const std::string question = "AutoRecover files were found for " + songPath + "--do you want to open them instead?";
+    const Bytes original = Titled("Original");
+    const Bytes good = Titled("Recovered");
+    const Bytes damaged = {'M', 'T', 'h', 'd', 0, 0};
+    const struct {
+        const char* what;
+        int answer; // 1 Yes, 0 No, -1 nobody answers
+        Bytes copy;
+        const char* title;
+        Bytes songAfter;
+        bool copyKept, settingsKept, backup;
+        Lines messages;
+    } cases[] = {
+        {"yes, readable", 1, good, "Recovered", good, false, false, true, {}},
+        {"yes, damaged",
+         1,
+         damaged,
+         "Original",
+         original,
+         true,
+         true,
+         false,
+         {"The recovered copy " + Path("Song.sav") + " is damaged, so the saved song is opened instead; " +
+          Path("Song.sav") + " is kept."}},
+        {"yes, empty",
+         1,
+         {},
+         "Original",
+         original,
+         true,
+         true,
+         false,
+         {"The recovered copy " + Path("Song.sav") + " is damaged, so the saved song is opened instead; " +
+          Path("Song.sav") + " is kept."}},
+        {"no", 0, good, "Original", original, false, true, false, {}},
+        {"not answered", -1, good, "Original", original, true, true, false, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(Path("Song.bak"));
+        Write(songPath, original);
+        Write(Path("Song.sav"), c.copy);
         Write(Path("Song.cv"), {0xFF}); // cut short: applies nothing
-        context.prompter.answers = {answer == 1};
+        context.prompter.answers = {c.answer == 1};
         context.prompter.questions.clear();
+        context.prompter.messages.clear();
         SilentPrompter silent;
-        SongContext songContext = context.Context();
-        if (answer < 0)
-            songContext.prompter = &silent;
-        Song opened(songContext);
-        ASSERT_TRUE(ReadSong(opened, Path("Song.MID")));
-        if (answer >= 0) {
-            EXPECT_EQ(context.prompter.questions, Lines{"AutoRecover files were found for " + Path("Song.MID") +
-                                                        "--do you want to open them instead?"});
-        }
-        EXPECT_EQ(opened.title, answer == 1 ? "Recovered" : "Original");
-        EXPECT_EQ(fs::exists(Path("Song.sav")), answer < 0);
-        EXPECT_EQ(fs::exists(Path("Song.cv")), answer != 1);
+        Prompter& prompter = c.answer < 0 ? static_cast<Prompter&>(silent) : context.prompter;
+        Song opened(context.Context());
+        ASSERT_TRUE(OpenSong(opened, songPath, prompter));
+        if (c.answer >= 0)
+            EXPECT_EQ(context.prompter.questions, Lines{question});
+        EXPECT_EQ(context.prompter.messages, c.messages);
+        EXPECT_EQ(opened.title, c.title);
+        EXPECT_EQ(opened.pathName, songPath);
+        Bytes songAfter;
+        ASSERT_TRUE(ReadFileBytes(songPath, songAfter));
+        EXPECT_EQ(songAfter, c.songAfter);
+        EXPECT_EQ(fs::exists(Path("Song.sav")), c.copyKept);
+        EXPECT_EQ(fs::exists(Path("Song.cv")), c.settingsKept);
+        Bytes backup;
+        EXPECT_EQ(ReadFileBytes(Path("Song.bak"), backup), c.backup);
+        if (c.backup)
+            EXPECT_EQ(backup, original);
     }
+
+    // Reading alone asks nothing and leaves the copy where it is.
+    context.prompter.questions.clear();
+    Write(Path("Song.sav"), good);
+    ASSERT_TRUE(ReadSong(song, songPath));
+    EXPECT_EQ(song.title, "Original");
+    EXPECT_TRUE(context.prompter.questions.empty());
+    EXPECT_TRUE(fs::exists(Path("Song.sav")));
+}
+
+// A copy that cannot take the song's place is still opened, and both files stay as they were.
+TEST_F(ReaderFileTest, RecoveredCopyThatCannotReplaceTheSongKeepsBothFiles)
+{
+    struct NoRenames final : SaveFiles {
+        std::unique_ptr<FileSink> CreateTemporary(const std::string& target, std::string& tempPath,
+                                                  std::string& error) override
+        {
+            return disk.CreateTemporary(target, tempPath, error);
+        }
+        bool Exists(const std::string& path) override { return disk.Exists(path); }
+        bool Rename(const std::string&, const std::string&, std::string& error) override
+        {
+            error = "no renames here";
+            return false;
+        }
+        bool RenameNoReplace(const std::string& from, const std::string& to, std::string& error) override
+        {
+            return Rename(from, to, error);
+        }
+        bool Remove(const std::string& path) override { return disk.Remove(path); }
+        DiskSaveFiles disk;
+    } files;
+    const Bytes original = Titled("Original");
+    Write(Path("s.mid"), original);
+    Write(Path("s.sav"), Titled("Recovered"));
+    const ReadResult result = ReadSongRecovering(song, Path("s.mid"), PromptAnswer::Yes, files);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(song.title, "Recovered");
+    ASSERT_EQ(result.notices.size(), 1u);
+    EXPECT_NE(result.notices[0].text.find("could not replace " + Path("s.mid")), std::string::npos);
+    Bytes songAfter;
+    ASSERT_TRUE(ReadFileBytes(Path("s.mid"), songAfter));
+    EXPECT_EQ(songAfter, original);
+    EXPECT_TRUE(fs::exists(Path("s.sav")));
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 2) << "no file left over";
 }
 
 // A settings archive as older versions wrote it beside the song: little-endian words, counted strings.
