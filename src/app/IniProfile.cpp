@@ -220,8 +220,16 @@ bool FileHoldsSettings(QSettings& settings, const std::string& path, std::string
 {
     namespace fs = std::filesystem;
     std::error_code error;
-    std::string scratch = (fs::temp_directory_path(error) / "cantivo-settings-XXXXXX").string();
-    const int fd = ::mkstemp(scratch.data());
+    // In the temporary folder, else beside the file; a full disk fails both, and then the write counts
+    // as failed.
+    std::string scratch;
+    int fd = -1;
+    for (const fs::path& where : {fs::temp_directory_path(error), fs::path(path).parent_path()}) {
+        scratch = ((where.empty() ? fs::path(".") : where) / ".cantivo-settings-XXXXXX").string();
+        fd = ::mkstemp(scratch.data());
+        if (fd >= 0)
+            break;
+    }
     if (fd < 0) {
         problem = "the written file can not be checked: " + ErrnoText(errno);
         return false;

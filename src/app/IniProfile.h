@@ -27,9 +27,12 @@ namespace cantivo {
 //   those values never collides with it. EnumValues lists them in the sorted order QSettings keeps.
 //
 // Every write is merged into the file as it now stands on disk and written at once under the lock
-// QSettings takes, so two processes writing the same file keep each other's changes. A file that
-// cannot be read or is damaged is reported once through TakeWarning and treated as empty; it is kept
-// as "<file>.bad" when the first write replaces it. Nothing here needs a QCoreApplication.
+// QSettings takes, so two processes writing the same file keep each other's changes; the file written
+// is then read back (QSettings does not notice a short write on a full disk) and flushed to disk. An
+// unchanged value is not written again. A file that cannot be read or is damaged (not a regular file,
+// over 16 MB, NUL bytes, a line that is neither a section, a value nor a comment) is reported once
+// through TakeWarning and treated as empty; it is kept as "<file>.bad" when the first write replaces
+// it. Nothing here needs a QCoreApplication.
 class IniProfile final : public Profile {
   public:
     explicit IniProfile(std::string path);
