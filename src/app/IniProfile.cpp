@@ -1,9 +1,14 @@
 #include "app/IniProfile.h"
 
-#include <algorithm>
+#include <QByteArray>
+#include <QLockFile>
+#include <QSettings>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
 #include <cerrno>
 #include <charconv>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -19,65 +24,69 @@ namespace {
 // A settings file is a few kilobytes; anything far larger is not one of ours.
 constexpr off_t MaxFileSize = 16 * 1024 * 1024;
 
-enum class Field { SectionName, ValueName, Value };
+char LowerAscii(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool SameName(const std::string& a, const std::string& b)
 {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-               return lower(x) == lower(y);
-           });
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (LowerAscii(a[i]) != LowerAscii(b[i]))
+            return false;
+    return true;
 }
 
-void AppendHexByte(std::string& out, unsigned char byte)
+std::string Utf8(const QString& text)
 {
+    const QByteArray bytes = text.toUtf8();
+    return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
+}
+
+QByteArray Bytes(const std::string& data)
+{
+    return QByteArray(data.data(), static_cast<qsizetype>(data.size()));
+}
+
+bool IsUtf8(const std::string& text)
+{
+    return Utf8(QString::fromUtf8(Bytes(text))) == text;
+}
+
+// Text QSettings writes and reads back unchanged; it drops DEL and other control bytes, and a
+// string that is not UTF-8 would not survive the trip through QString.
+bool IsPlainText(const std::string& text)
+{
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte < 0x20 && c != '\t' && c != '\n' && c != '\r') || byte == 0x7F)
+            return false;
+    }
+    return IsUtf8(text);
+}
+
+// A name as a QSettings key part: '/' separates groups, '\' turns into '/' in the file, '%' is the
+// escape itself, and an empty part is dropped by QSettings.
+QString EncodeName(const std::string& name)
+{
+    if (name.empty())
+        return QStringLiteral("%");
+    const bool utf8 = IsUtf8(name);
     static constexpr char Digits[] = "0123456789ABCDEF";
-    out += Digits[byte >> 4];
-    out += Digits[byte & 15];
-}
-
-std::string Escape(const std::string& text, Field field)
-{
     std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        const bool atEdge = i == 0 || i + 1 == text.size();
-        bool hex = false;
-        if (c == '\\') {
-            out += "\\\\";
-            continue;
-        }
-        if (c == '\n') {
-            out += "\\n";
-            continue;
-        }
-        if (c == '\r') {
-            out += "\\r";
-            continue;
-        }
-        if (c == '\t') {
-            out += "\\t";
-            continue;
-        }
-        if (c < 0x20 || c == 0x7F)
-            hex = true;
-        else if (c == ' ' && atEdge)
-            hex = true; // blanks at the ends are trimmed when the file is read
-        else if (field == Field::ValueName && c == '=')
-            hex = true;
-        else if (field == Field::SectionName && c == ']')
-            hex = true;
-        else if (field != Field::Value && i == 0 && (c == ';' || c == '#' || c == '['))
-            hex = true; // would read as a comment or a section
-        if (hex) {
-            out += "\\x";
-            AppendHexByte(out, c);
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '/' || c == '\\' || c == '%' || (byte >= 0x80 && !utf8)) {
+            out += '%';
+            out += Digits[byte >> 4];
+            out += Digits[byte & 15];
         } else {
-            out += static_cast<char>(c);
+            out += c;
         }
     }
-    return out;
+    return QString::fromUtf8(Bytes(out));
 }
 
 int HexDigit(char c)
@@ -91,71 +100,76 @@ int HexDigit(char c)
     return -1;
 }
 
-// An unknown escape keeps its backslash, so a hand-typed Windows path survives as far as it can.
-std::string Unescape(std::string_view text)
+// A '%' not followed by two hex digits (typed by hand) stands for itself.
+std::string DecodeName(const QString& key)
 {
+    const std::string text = Utf8(key);
+    if (text == "%")
+        return {};
     std::string out;
-    out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\' || i + 1 == text.size()) {
-            out += text[i];
-            continue;
-        }
-        const char next = text[i + 1];
-        if (next == '\\') {
-            out += '\\';
-            ++i;
-        } else if (next == 'n') {
-            out += '\n';
-            ++i;
-        } else if (next == 'r') {
-            out += '\r';
-            ++i;
-        } else if (next == 't') {
-            out += '\t';
-            ++i;
-        } else if (next == 'x' && i + 3 < text.size() && HexDigit(text[i + 2]) >= 0 && HexDigit(text[i + 3]) >= 0) {
-            out += static_cast<char>(HexDigit(text[i + 2]) * 16 + HexDigit(text[i + 3]));
-            i += 3;
+        if (text[i] == '%' && i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 && HexDigit(text[i + 2]) >= 0) {
+            out += static_cast<char>(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2]));
+            i += 2;
         } else {
-            out += '\\';
+            out += text[i];
         }
     }
     return out;
 }
 
-std::string_view Trim(std::string_view text)
+// The stored spelling of `name` among `candidates`: the same spelling if there is one, else the first
+// that matches without regard to case.
+std::optional<QString> StoredSpelling(const QStringList& candidates, const std::string& name)
 {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-        text.remove_suffix(1);
-    return text;
-}
-
-std::string HexText(const std::vector<uint8_t>& bytes)
-{
-    std::string out;
-    out.reserve(bytes.size() * 2);
-    for (uint8_t byte : bytes)
-        AppendHexByte(out, byte);
-    return out;
-}
-
-std::optional<std::vector<uint8_t>> HexBytes(const std::string& text)
-{
-    if (text.size() % 2 != 0)
-        return std::nullopt;
-    std::vector<uint8_t> bytes;
-    bytes.reserve(text.size() / 2);
-    for (size_t i = 0; i < text.size(); i += 2) {
-        const int high = HexDigit(text[i]);
-        const int low = HexDigit(text[i + 1]);
-        if (high < 0 || low < 0)
-            return std::nullopt;
-        bytes.push_back(static_cast<uint8_t>(high * 16 + low));
+    std::optional<QString> found;
+    for (const QString& candidate : candidates) {
+        const std::string decoded = DecodeName(candidate);
+        if (decoded == name)
+            return candidate;
+        if (!found && SameName(decoded, name))
+            found = candidate;
     }
-    return bytes;
+    return found;
+}
+
+QStringList ChildrenOf(QSettings& settings, const QString& group, bool groups)
+{
+    settings.beginGroup(group);
+    QStringList children = groups ? settings.childGroups() : settings.childKeys();
+    settings.endGroup();
+    return children;
+}
+
+// The full QSettings key of a path of names (groups, then a value unless `allGroups`); with
+// `existingOnly`, nothing when a part is not stored yet.
+std::optional<QString> KeyOf(QSettings& settings, const std::vector<std::string>& names, bool existingOnly,
+                             bool allGroups = false)
+{
+    QString key;
+    for (size_t i = 0; i < names.size(); ++i) {
+        const bool group = allGroups || i + 1 < names.size();
+        std::optional<QString> part = StoredSpelling(ChildrenOf(settings, key, group), names[i]);
+        if (!part) {
+            if (existingOnly)
+                return std::nullopt;
+            part = EncodeName(names[i]);
+        }
+        key = key.isEmpty() ? *part : key + u'/' + *part;
+    }
+    return key;
+}
+
+std::optional<int32_t> ParseInt(const std::string& text)
+{
+    // Accept the range of a registry DWORD too, so a hand-typed 4294967295 reads as -1.
+    int64_t number = 0;
+    const char* end = text.data() + text.size();
+    const bool plus = text.starts_with('+') && !text.starts_with("+-");
+    const auto [stop, error] = std::from_chars(text.data() + (plus ? 1 : 0), end, number);
+    if (error != std::errc() || stop != end || number < INT32_MIN || number > UINT32_MAX)
+        return std::nullopt;
+    return static_cast<int32_t>(static_cast<uint32_t>(number));
 }
 
 std::string ErrnoText(int error)
@@ -163,27 +177,104 @@ std::string ErrnoText(int error)
     return std::strerror(error);
 }
 
-bool WriteAll(int fd, const std::string& text)
+// QSettings accepts nearly anything, so check what it would silently skip or misread: every line
+// is blank, a comment, a "[section]", a "name=value", or the continuation of a line ending in '\'.
+bool LinesAreWellFormed(const std::string& text, int& badLine)
 {
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
-        if (wrote < 0) {
-            if (errno == EINTR)
-                continue;
+    std::string_view rest(text);
+    if (rest.starts_with("\xEF\xBB\xBF"))
+        rest.remove_prefix(3);
+    bool continued = false;
+    badLine = 0;
+    while (!rest.empty()) {
+        const size_t newline = rest.find('\n');
+        std::string_view line = rest.substr(0, newline);
+        rest.remove_prefix(newline == std::string_view::npos ? rest.size() : newline + 1);
+        ++badLine;
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
+            line.remove_suffix(1);
+        while (!line.empty() && (line.front() == ' ' || line.front() == '\t'))
+            line.remove_prefix(1);
+        const bool wasContinued = continued;
+        continued = !line.empty() && line.back() == '\\';
+        if (wasContinued || line.empty() || line.front() == ';' || line.front() == '#')
+            continue;
+        if (line.front() == '[' ? line.back() != ']' || line.size() < 2 : line.find('=') == std::string_view::npos)
             return false;
-        }
-        done += static_cast<size_t>(wrote);
     }
     return true;
+}
+
+// A value in the form it is kept in, so that what was set and what was read from the file compare.
+QVariant Normalized(const QVariant& value)
+{
+    if (value.typeId() == QMetaType::QStringList)
+        return value.toStringList().join(QStringLiteral(", "));
+    return value;
+}
+
+// Whether the file now on disk holds exactly what `settings` believes it wrote. QSettings does not
+// notice a short write (a full disk) and would replace the file with a cut-off one, so it is read
+// back through a scratch copy (a store on the same path would only see the cache).
+bool FileHoldsSettings(QSettings& settings, const std::string& path, std::string& problem)
+{
+    namespace fs = std::filesystem;
+    std::error_code error;
+    // In the temporary folder, else beside the file; a full disk fails both, and then the write counts
+    // as failed.
+    std::string scratch;
+    int fd = -1;
+    for (const fs::path& where : {fs::temp_directory_path(error), fs::path(path).parent_path()}) {
+        scratch = ((where.empty() ? fs::path(".") : where) / ".cantivo-settings-XXXXXX").string();
+        fd = ::mkstemp(scratch.data());
+        if (fd >= 0)
+            break;
+    }
+    if (fd < 0) {
+        problem = "the written file can not be checked: " + ErrnoText(errno);
+        return false;
+    }
+    ::close(fd);
+    fs::copy_file(path, scratch, fs::copy_options::overwrite_existing, error);
+    bool same = !error;
+    if (!same) {
+        problem = "the written file can not be checked: " + error.message();
+    } else {
+        QSettings written(QString::fromUtf8(Bytes(scratch)), QSettings::IniFormat);
+        const QStringList keys = settings.allKeys();
+        same = written.status() == QSettings::NoError && written.allKeys() == keys;
+        for (qsizetype i = 0; same && i < keys.size(); ++i)
+            same = Normalized(written.value(keys[i])) == Normalized(settings.value(keys[i]));
+        if (!same)
+            problem = "the file was not written whole";
+    }
+    fs::remove(scratch, error);
+    return same;
+}
+
+// QSettings replaces the file without flushing it to disk; a power cut must not leave it empty.
+void FlushToDisk(const std::string& path)
+{
+    if (const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC); fd >= 0) {
+        (void)::fsync(fd);
+        ::close(fd);
+    }
+    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    if (const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); fd >= 0) {
+        (void)::fsync(fd);
+        ::close(fd);
+    }
 }
 
 } // namespace
 
 IniProfile::IniProfile(std::string path) : path_(std::move(path))
 {
+    OpenSettings();
     Reload();
 }
+
+IniProfile::~IniProfile() = default;
 
 std::string IniProfile::ResolvePath(const std::string& configOption)
 {
@@ -211,44 +302,28 @@ std::optional<std::string> IniProfile::TakeWarning()
     return warning;
 }
 
-void IniProfile::Reload()
+// QSettings keeps the first error it meets for good, so a fresh object is made to see the next one;
+// the parsed file is shared by all objects on one path, so this costs no reading.
+void IniProfile::OpenSettings()
 {
-    std::vector<Section> sections;
-    std::string problem;
-    switch (Load(sections, problem)) {
-    case LoadResult::Loaded:
-        sections_ = std::move(sections);
-        damaged_ = false;
-        break;
-    case LoadResult::Missing:
-        sections_.clear();
-        damaged_ = false;
-        break;
-    case LoadResult::Failed:
-        if (!damaged_)
-            warning_ = "The settings file " + path_ + " " + problem +
-                       "; the default settings are used, and the file is kept as " + path_ +
-                       ".bad when a setting is changed.";
-        // Keep what was read before: at start that is nothing, later it is the last good state.
-        damaged_ = true;
-        break;
-    }
+    settings_.reset();
+    settings_ = std::make_unique<QSettings>(QString::fromUtf8(Bytes(path_)), QSettings::IniFormat);
 }
 
-IniProfile::LoadResult IniProfile::Load(std::vector<Section>& sections, std::string& problem) const
+IniProfile::FileState IniProfile::CheckFile(std::string& problem) const
 {
     const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ENOENT)
-            return LoadResult::Missing;
+            return FileState::Missing;
         problem = "can not be read (" + ErrnoText(errno) + ")";
-        return LoadResult::Failed;
+        return FileState::Damaged;
     }
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > MaxFileSize) {
         ::close(fd);
         problem = "is not a settings file";
-        return LoadResult::Failed;
+        return FileState::Damaged;
     }
     std::string text;
     char buffer[8192];
@@ -259,7 +334,7 @@ IniProfile::LoadResult IniProfile::Load(std::vector<Section>& sections, std::str
         if (got < 0) {
             problem = "can not be read (" + ErrnoText(errno) + ")";
             ::close(fd);
-            return LoadResult::Failed;
+            return FileState::Damaged;
         }
         if (got == 0)
             break;
@@ -267,189 +342,161 @@ IniProfile::LoadResult IniProfile::Load(std::vector<Section>& sections, std::str
         if (text.size() > static_cast<size_t>(MaxFileSize)) {
             ::close(fd);
             problem = "is not a settings file";
-            return LoadResult::Failed;
+            return FileState::Damaged;
         }
     }
     ::close(fd);
-
     if (text.find('\0') != std::string::npos) {
         problem = "is not a text file";
-        return LoadResult::Failed;
+        return FileState::Damaged;
     }
-    std::string_view rest(text);
-    if (rest.starts_with("\xEF\xBB\xBF"))
-        rest.remove_prefix(3);
-
-    Section* current = nullptr;
-    int lineNumber = 0;
-    while (!rest.empty()) {
-        const size_t newline = rest.find('\n');
-        std::string_view line = rest.substr(0, newline);
-        rest.remove_prefix(newline == std::string_view::npos ? rest.size() : newline + 1);
-        ++lineNumber;
-        line = Trim(line);
-        if (!line.empty() && line.back() == '\r')
-            line = Trim(line.substr(0, line.size() - 1));
-        if (line.empty() || line.front() == ';' || line.front() == '#')
-            continue;
-        const std::string where = "is damaged (line " + std::to_string(lineNumber) + ")";
-        if (line.front() == '[') {
-            if (line.back() != ']' || line.size() < 2) {
-                problem = where;
-                return LoadResult::Failed;
-            }
-            const std::string name = Unescape(Trim(line.substr(1, line.size() - 2)));
-            auto found = std::find_if(sections.begin(), sections.end(),
-                                      [&](const Section& section) { return SameName(section.name, name); });
-            if (found == sections.end()) {
-                sections.push_back(Section{name, {}});
-                current = &sections.back();
-            } else {
-                current = &*found;
-            }
-            continue;
-        }
-        const size_t equals = line.find('=');
-        if (equals == std::string_view::npos || current == nullptr) {
-            problem = where;
-            return LoadResult::Failed;
-        }
-        std::string name = Unescape(Trim(line.substr(0, equals)));
-        std::string value = Unescape(Trim(line.substr(equals + 1)));
-        auto found = std::find_if(current->values.begin(), current->values.end(),
-                                  [&](const auto& entry) { return SameName(entry.first, name); });
-        if (found == current->values.end())
-            current->values.emplace_back(std::move(name), std::move(value));
-        else
-            found->second = std::move(value); // the last of duplicates counts
+    if (int line = 0; !LinesAreWellFormed(text, line)) {
+        problem = "is damaged (line " + std::to_string(line) + ")";
+        return FileState::Damaged;
     }
-    return LoadResult::Loaded;
+    return FileState::Usable;
 }
 
-const std::string* IniProfile::Find(const std::string& section, const std::string& value) const
+void IniProfile::Reload()
 {
-    for (const Section& candidate : sections_) {
-        if (!SameName(candidate.name, section))
-            continue;
-        for (const auto& entry : candidate.values)
-            if (SameName(entry.first, value))
-                return &entry.second;
+    std::string problem;
+    FileState state = CheckFile(problem);
+    if (state != FileState::Damaged) {
+        settings_->sync(); // reads the file again when it changed since
+        if (settings_->status() != QSettings::NoError) {
+            if (state == FileState::Usable) {
+                state = FileState::Damaged;
+                problem = "is damaged";
+            }
+            OpenSettings();
+        }
     }
-    return nullptr;
+    if (state == FileState::Damaged) {
+        if (!damaged_)
+            warning_ = "The settings file " + path_ + " " + problem +
+                       "; the default settings are used, and the file is kept as " + path_ +
+                       ".bad when a setting is changed.";
+        damaged_ = true;
+        return;
+    }
+    damaged_ = false;
+}
+
+std::optional<IniProfile::Stored> IniProfile::Find(const std::vector<std::string>& names) const
+{
+    if (damaged_)
+        return std::nullopt;
+    const std::optional<QString> key = KeyOf(*settings_, names, true);
+    if (!key)
+        return std::nullopt;
+    const QVariant value = settings_->value(*key);
+    switch (value.typeId()) {
+    case QMetaType::QByteArray: {
+        const QByteArray bytes = value.toByteArray();
+        return Stored{true, std::string(bytes.constData(), static_cast<size_t>(bytes.size()))};
+    }
+    case QMetaType::QString:
+        return Stored{false, Utf8(value.toString())};
+    case QMetaType::QStringList:
+        // An unquoted hand-typed comma makes QSettings split the text; put it together again.
+        return Stored{false, Utf8(value.toStringList().join(QStringLiteral(", ")))};
+    default:
+        return std::nullopt; // "@Variant(...)" and the like are none of ours
+    }
 }
 
 int32_t IniProfile::GetInt(const std::string& section, const std::string& value, int32_t fallback) const
 {
-    const std::string* text = Find(section, value);
-    if (!text)
+    const std::optional<Stored> stored = Find({section, value});
+    if (!stored)
         return fallback;
-    // Accept the range of a registry DWORD too, so a hand-typed 4294967295 reads as −1.
-    int64_t number = 0;
-    const char* end = text->data() + text->size();
-    const bool plus = text->starts_with('+') && !text->starts_with("+-");
-    const auto [stop, error] = std::from_chars(text->data() + (plus ? 1 : 0), end, number);
-    if (error != std::errc() || stop != end || number < INT32_MIN || number > UINT32_MAX)
-        return fallback;
-    return static_cast<int32_t>(static_cast<uint32_t>(number));
+    return ParseInt(stored->data).value_or(fallback);
 }
 
 std::string IniProfile::GetString(const std::string& section, const std::string& value,
                                   const std::string& fallback) const
 {
-    const std::string* text = Find(section, value);
-    return text ? *text : fallback;
+    const std::optional<Stored> stored = Find({section, value});
+    return stored ? stored->data : fallback;
 }
 
 bool IniProfile::WriteInt(const std::string& section, const std::string& value, int32_t number)
 {
-    return Change(section, value, std::to_string(number));
+    return Change({section, value}, Stored{false, std::to_string(number)});
 }
 
 bool IniProfile::WriteString(const std::string& section, const std::string& value, const std::string& text)
 {
-    return Change(section, value, text);
+    return Change({section, value}, Stored{!IsPlainText(text), text});
 }
 
 std::optional<std::vector<uint8_t>> IniProfile::GetBinary(const std::string& key, const std::string& value) const
 {
-    const std::string* text = Find(MapSection(key), value);
-    if (!text)
+    const std::optional<Stored> stored = Find({key, "Maps", value});
+    if (!stored || !stored->bytes)
         return std::nullopt;
-    return HexBytes(*text);
+    return std::vector<uint8_t>(stored->data.begin(), stored->data.end());
 }
 
 bool IniProfile::WriteBinary(const std::string& key, const std::string& value, const std::vector<uint8_t>& bytes)
 {
-    return Change(MapSection(key), value, HexText(bytes));
+    return Change({key, "Maps", value}, Stored{true, std::string(bytes.begin(), bytes.end())});
 }
 
 std::vector<std::string> IniProfile::EnumValues(const std::string& key) const
 {
     std::vector<std::string> names;
-    const std::string section = MapSection(key);
-    for (const Section& candidate : sections_)
-        if (SameName(candidate.name, section))
-            for (const auto& entry : candidate.values)
-                names.push_back(entry.first);
+    if (damaged_)
+        return names;
+    if (const std::optional<QString> group = KeyOf(*settings_, {key, "Maps"}, true, true))
+        for (const QString& name : ChildrenOf(*settings_, *group, false))
+            names.push_back(DecodeName(name));
     return names;
 }
 
 bool IniProfile::DeleteValue(const std::string& key, const std::string& value)
 {
-    return Change(MapSection(key), value, std::nullopt);
+    return Change({key, "Maps", value}, std::nullopt);
 }
 
-bool IniProfile::Change(const std::string& section, const std::string& value, const std::optional<std::string>& text)
+// Moves the damaged file out of the way under the lock QSettings writes under, so a good file
+// another process has just written in its place is never the one moved.
+bool IniProfile::KeepDamagedFileAside()
 {
-    lastError_.clear();
-    // Start from the file as it is now, so settings another process wrote meanwhile are kept.
-    Reload();
-    std::vector<Section> changed = sections_;
-    auto owner = std::find_if(changed.begin(), changed.end(),
-                              [&](const Section& candidate) { return SameName(candidate.name, section); });
-    if (owner == changed.end()) {
-        if (!text) {
-            lastError_ = "There is no value " + value + " under " + section + ".";
-            return false;
-        }
-        changed.push_back(Section{section, {}});
-        owner = changed.end() - 1;
-    }
-    auto entry = std::find_if(owner->values.begin(), owner->values.end(),
-                              [&](const auto& candidate) { return SameName(candidate.first, value); });
-    if (!text) {
-        if (entry == owner->values.end()) {
-            lastError_ = "There is no value " + value + " under " + section + ".";
-            return false;
-        }
-        owner->values.erase(entry);
-        if (owner->values.empty())
-            changed.erase(owner);
-    } else if (entry == owner->values.end()) {
-        owner->values.emplace_back(value, *text);
-    } else if (entry->second == *text) {
-        return true; // nothing to write
-    } else {
-        entry->second = *text;
-    }
-    if (!Save(changed))
+    QLockFile lock(QString::fromUtf8(Bytes(path_ + ".lock")));
+    if (!lock.lock()) {
+        lastError_ = "The settings file " + path_ + " is locked by another program.";
         return false;
-    sections_ = std::move(changed);
+    }
+    std::string problem;
+    if (CheckFile(problem) == FileState::Damaged && ::rename(path_.c_str(), (path_ + ".bad").c_str()) != 0) {
+        lastError_ = "The damaged settings file " + path_ + " can not be kept aside: " + ErrnoText(errno) + ".";
+        return false;
+    }
+    damaged_ = false;
+    // The objects on this path still hold what QSettings made of the damaged file; with the file gone
+    // the next read finds it empty.
+    OpenSettings();
     return true;
 }
 
-bool IniProfile::Save(const std::vector<Section>& sections)
+bool IniProfile::Change(const std::vector<std::string>& names, const std::optional<Stored>& value)
 {
-    namespace fs = std::filesystem;
-    std::string text = "; Cantivo settings\n";
-    for (const Section& section : sections) {
-        text += "\n[" + Escape(section.name, Field::SectionName) + "]\n";
-        for (const auto& [name, value] : section.values)
-            text += Escape(name, Field::ValueName) + "=" + Escape(value, Field::Value) + "\n";
+    lastError_.clear();
+    // Start from the file as it is now, so settings another process wrote meanwhile are seen.
+    Reload();
+    if (damaged_ && !KeepDamagedFileAside())
+        return false;
+    const std::optional<Stored> before = Find(names);
+    if (!value && !before) {
+        lastError_ = "There is no value " + names.back() + " under " + names.front() + ".";
+        return false;
     }
+    if (value && before == value)
+        return true; // nothing to write
 
-    const fs::path target(path_);
-    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    namespace fs = std::filesystem;
+    const fs::path folder = fs::path(path_).has_parent_path() ? fs::path(path_).parent_path() : fs::path(".");
     std::error_code error;
     fs::create_directories(folder, error);
     if (error) {
@@ -457,43 +504,31 @@ bool IniProfile::Save(const std::vector<Section>& sections)
         return false;
     }
 
-    std::string temporary = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0) {
-        lastError_ = "The settings can not be written to " + folder.string() + ": " + ErrnoText(errno) + ".";
-        return false;
+    const QString key = *KeyOf(*settings_, names, false);
+    const auto toVariant = [](const Stored& stored) {
+        return stored.bytes ? QVariant(Bytes(stored.data)) : QVariant(QString::fromUtf8(Bytes(stored.data)));
+    };
+    if (value)
+        settings_->setValue(key, toVariant(*value));
+    else
+        settings_->remove(key);
+    // Written now, not later: the stage player may be stopped at any moment.
+    settings_->sync();
+    std::string problem = "the disk may be full, or the file or its folder may not be writable";
+    if (settings_->status() == QSettings::NoError && FileHoldsSettings(*settings_, path_, problem)) {
+        FlushToDisk(path_);
+        return true;
     }
-    struct stat existing {};
-    if (::stat(path_.c_str(), &existing) == 0)
-        (void)::fchmod(fd, existing.st_mode & 07777); // keep the permissions the user gave the file
-    const bool written = WriteAll(fd, text) && ::fsync(fd) == 0;
-    const int writeError = errno;
-    if (::close(fd) != 0 || !written) {
-        lastError_ =
-            "The settings can not be written to " + temporary + ": " + ErrnoText(written ? errno : writeError) + ".";
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    if (damaged_ && ::access(path_.c_str(), F_OK) == 0) {
-        // Keep the unreadable file for the user instead of replacing it unseen.
-        if (::rename(path_.c_str(), (path_ + ".bad").c_str()) != 0) {
-            lastError_ = "The damaged settings file " + path_ + " can not be kept aside: " + ErrnoText(errno) + ".";
-            ::unlink(temporary.c_str());
-            return false;
-        }
-    }
-    if (::rename(temporary.c_str(), path_.c_str()) != 0) {
-        lastError_ = "The settings file " + path_ + " can not be replaced: " + ErrnoText(errno) + ".";
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    damaged_ = false;
-    // Make the rename itself durable.
-    if (const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); folderFd >= 0) {
-        (void)::fsync(folderFd);
-        ::close(folderFd);
-    }
-    return true;
+
+    lastError_ = "The settings can not be written to " + path_ + " (" + problem + ").";
+    // Take the change back, so it neither shows as stored nor is written by a later sync.
+    if (before)
+        settings_->setValue(key, toVariant(*before));
+    else
+        settings_->remove(key);
+    settings_->sync();
+    OpenSettings();
+    return false;
 }
 
 } // namespace cantivo

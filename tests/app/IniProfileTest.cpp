@@ -9,7 +9,7 @@
 #include <sstream>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <tuple>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace cantivo {
@@ -40,17 +40,26 @@ class IniProfileTest : public ::testing::Test {
         return text.str();
     }
     static void WriteFile(const std::string& name, const std::string& text) { std::ofstream(name) << text; }
+    // The store read back from the file itself: a copy under a new name, because stores on one path
+    // share what was read from it within a process.
+    std::string CopyOfStore()
+    {
+        const std::string copy = (folder / ("copy" + std::to_string(++copies) + ".ini")).string();
+        fs::copy_file(path, copy);
+        return copy;
+    }
     // The folder holds the store and nothing else: no temporary file left behind.
     bool OnlyTheStoreIsThere() const
     {
         for (const auto& entry : fs::directory_iterator(folder))
-            if (entry.path().filename() != "Cantivo.ini")
+            if (entry.path().filename() != "Cantivo.ini" && !entry.path().filename().string().starts_with("copy"))
                 return false;
         return true;
     }
 
     fs::path folder;
     std::string path;
+    int copies = 0;
 };
 
 TEST_F(IniProfileTest, TextsAndNamesOfAnyCharactersRoundTripThroughTheFile)
@@ -66,6 +75,12 @@ TEST_F(IniProfileTest, TextsAndNamesOfAnyCharactersRoundTripThroughTheFile)
                                             "tab\there\t",
                                             "back\\slash at end\\",
                                             "\\x41 is not an A",
+                                            "a,b, c",
+                                            "@ByteArray(not bytes)",
+                                            "@@",
+                                            "semi;colon",
+                                            "\"quoted\"",
+                                            " ",
                                             std::string("nul\0inside", 10),
                                             "\x01\x1F\x7F controls",
                                             "UTF-8: \xC3\xBC \xE9\x9F\xB3 and \xFF\xFE not UTF-8"};
@@ -73,6 +88,9 @@ TEST_F(IniProfileTest, TextsAndNamesOfAnyCharactersRoundTripThroughTheFile)
                                                                     {" Blank ", " Blank "},
                                                                     {"[Open", ";Semi"},
                                                                     {"Back\\Slash", "Line\nBreak"},
+                                                                    {"Sl/ash", "%41 per cent"},
+                                                                    {"General", "\xC3\xBC"},
+                                                                    {"Not \xFF UTF-8", "%"},
                                                                     {"", ""}};
     {
         IniProfile profile(path);
@@ -81,7 +99,7 @@ TEST_F(IniProfileTest, TextsAndNamesOfAnyCharactersRoundTripThroughTheFile)
         for (size_t i = 0; i < names.size(); ++i)
             ASSERT_TRUE(profile.WriteInt(names[i].first, names[i].second, static_cast<int32_t>(i + 100)));
     }
-    IniProfile reread(path);
+    IniProfile reread(CopyOfStore());
     EXPECT_FALSE(reread.TakeWarning().has_value());
     for (size_t i = 0; i < texts.size(); ++i)
         EXPECT_EQ(reread.GetString("Texts", "Value" + std::to_string(i), "<absent>"), texts[i]) << "text " << i;
@@ -105,10 +123,11 @@ TEST_F(IniProfileTest, HandEditedFileReadsWithIntegersOrTheirFallback)
     std::string file = "\xEF\xBB\xBF; settings\r\n\r\n[Numbers]\r\n# note\r\n";
     for (size_t i = 0; i < std::size(cases); ++i)
         file += "N" + std::to_string(i) + " = " + cases[i].text + "\r\n";
-    WriteFile(path, file + "Twice=1\n[Other]\nA=1\n[numbers]\nTwice=2\n");
+    WriteFile(path, file + "Twice=1\n[Other]\nA=1\nList = Smith,  John ; a comment\n[Numbers]\nTwice=2\n");
     IniProfile profile(path);
     EXPECT_FALSE(profile.TakeWarning().has_value());
     EXPECT_EQ(profile.GetInt("Numbers", "Twice", -99), 2) << "a later duplicate counts";
+    EXPECT_EQ(profile.GetString("other", "LIST", ""), "Smith, John") << "an unquoted comma does not split the text";
     for (size_t i = 0; i < std::size(cases); ++i)
         EXPECT_EQ(profile.GetInt("Numbers", "N" + std::to_string(i), -99), cases[i].expected) << cases[i].text;
 
@@ -152,7 +171,7 @@ TEST_F(IniProfileTest, BinaryMapsAreKeptApartFromTheSectionValuesOfTheSameKey)
         ASSERT_TRUE(profile.WriteBinary("AccelMap", "Enabled", {}));
     }
     IniProfile profile(path);
-    EXPECT_EQ(profile.EnumValues("AccelMap"), (std::vector<std::string>{"Default", "Stage", "Enabled"}));
+    EXPECT_EQ(profile.EnumValues("accelmap"), (std::vector<std::string>{"Default", "Enabled", "Stage"}));
     EXPECT_EQ(profile.GetBinary("AccelMap", "Default"), defaultMap);
     EXPECT_EQ(profile.GetBinary("AccelMap", "Enabled"), std::vector<uint8_t>{});
     EXPECT_EQ(profile.GetInt("AccelMap", "Enabled", 1), 0);
@@ -160,14 +179,14 @@ TEST_F(IniProfileTest, BinaryMapsAreKeptApartFromTheSectionValuesOfTheSameKey)
     ASSERT_TRUE(profile.DeleteValue("AccelMap", "Stage"));
     EXPECT_FALSE(profile.DeleteValue("AccelMap", "Stage"));
     EXPECT_FALSE(profile.LastError().empty());
-    IniProfile reread(path);
+    IniProfile reread(CopyOfStore());
     EXPECT_EQ(reread.EnumValues("AccelMap"), (std::vector<std::string>{"Default", "Enabled"}));
+    EXPECT_EQ(reread.GetBinary("AccelMap", "Default"), defaultMap);
     EXPECT_EQ(reread.GetInt("AccelMap", "Enabled", 1), 0) << "deleting a map must not touch the section values";
 
-    WriteFile(path, "[AccelMap/Maps]\nOdd=ABC\nNotHex=ZZ\nGood=0aFf\n");
-    IniProfile handWritten(path);
-    EXPECT_FALSE(handWritten.GetBinary("AccelMap", "Odd").has_value());
-    EXPECT_FALSE(handWritten.GetBinary("AccelMap", "NotHex").has_value());
+    WriteFile(path, "[AccelMap]\nMaps\\Text=0aFf\nMaps\\Good=@ByteArray(\\n\\xff)\n");
+    IniProfile handWritten(CopyOfStore());
+    EXPECT_FALSE(handWritten.GetBinary("AccelMap", "Text").has_value()) << "text is not a binary value";
     EXPECT_EQ(handWritten.GetBinary("AccelMap", "Good"), (std::vector<uint8_t>{0x0A, 0xFF}));
 }
 
@@ -175,9 +194,8 @@ TEST_F(IniProfileTest, DamagedFileIsReportedOnceReadAsEmptyAndKeptAsideOnTheFirs
 {
     const std::vector<std::string> damaged = {
         std::string("[Section]\nA=1\0\x01\x02", 15),
-        "A=1 before any section\n",
-        "[Unclosed\nA=1\n",
-        "[Section]\njust some words\n",
+        "[Section]\nA=1\n[Unclosed\nA=2\n",
+        "[Section]\nA=1\njust some words\n",
     };
     for (const std::string& content : damaged) {
         SCOPED_TRACE(content);
@@ -193,9 +211,10 @@ TEST_F(IniProfileTest, DamagedFileIsReportedOnceReadAsEmptyAndKeptAsideOnTheFirs
         ASSERT_TRUE(profile.WriteInt("Section", "B", 2)) << profile.LastError();
         EXPECT_FALSE(profile.TakeWarning().has_value());
         EXPECT_EQ(ReadFile(path + ".bad"), content) << "the damaged file must not be lost";
-        IniProfile reread(path);
+        IniProfile reread(CopyOfStore());
         EXPECT_FALSE(reread.TakeWarning().has_value());
         EXPECT_EQ(reread.GetInt("Section", "B", 0), 2);
+        EXPECT_EQ(reread.GetInt("Section", "A", 5), 5) << "nothing of the damaged file is carried over";
     }
 
     fs::remove(path);
@@ -241,17 +260,46 @@ TEST_F(IniProfileTest, FailedWriteLeavesTheOldFileWhole)
     EXPECT_EQ(IniProfile(nested).GetString("SongDefaults", "Author", ""), "Me");
 }
 
-TEST_F(IniProfileTest, WritesFromTwoStoresOnOneFileAreBothKept)
+// A desktop and a stage player write the same file at once: each overwrites its own values and one
+// shared value many times; neither may lose a value of the other, in between or at the end.
+TEST_F(IniProfileTest, TwoProcessesWritingAtOnceKeepEachOthersValues)
 {
-    IniProfile first(path);
-    IniProfile second(path);
-    ASSERT_TRUE(first.WriteInt("A", "One", 1));
-    ASSERT_TRUE(second.WriteInt("A", "Two", 2));
-    ASSERT_TRUE(first.WriteInt("B", "Three", 3));
-    IniProfile reread(path);
-    EXPECT_EQ(
-        std::make_tuple(reread.GetInt("A", "One", 0), reread.GetInt("A", "Two", 0), reread.GetInt("B", "Three", 0)),
-        std::make_tuple(1, 2, 3));
+    constexpr int Rounds = 50;
+    constexpr int Keys = 3;
+    const auto expected = [](int round) { return 100000 + round; }; // all values one length
+    pid_t children[2] = {};
+    for (int player = 0; player < 2; ++player) {
+        children[player] = ::fork();
+        ASSERT_GE(children[player], 0);
+        if (children[player] != 0)
+            continue;
+        int lost = 0;
+        IniProfile profile(path);
+        const std::string section = "Player" + std::to_string(player);
+        for (int round = 0; round < Rounds; ++round) {
+            if (!profile.WriteInt(section, "K" + std::to_string(round % Keys), expected(round)) ||
+                !profile.WriteInt("Shared", "Last", player * Rounds + round))
+                ::_exit(100);
+            // The values of the rounds before must still be there as this process wrote them.
+            profile.Reload();
+            for (int before = std::max(0, round - Keys + 1); before <= round; ++before)
+                lost += profile.GetInt(section, "K" + std::to_string(before % Keys), -1) != expected(before);
+        }
+        ::_exit(lost == 0 ? 0 : 1);
+    }
+    for (const pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
+    }
+    IniProfile reread(CopyOfStore());
+    for (int player = 0; player < 2; ++player)
+        for (int round = Rounds - Keys; round < Rounds; ++round)
+            EXPECT_EQ(reread.GetInt("Player" + std::to_string(player), "K" + std::to_string(round % Keys), -1),
+                      expected(round));
+    const int last = reread.GetInt("Shared", "Last", -1);
+    EXPECT_TRUE(last == Rounds - 1 || last == 2 * Rounds - 1) << last;
+    EXPECT_TRUE(OnlyTheStoreIsThere()) << "no lock or temporary file is left behind";
 }
 
 TEST(IniProfilePath, ResolvesOptionThenEnvironmentThenXdgThenHome)
