@@ -1148,7 +1148,7 @@ void SplitByChannel(Song& song)
     for (int number = static_cast<int>(song.tracks.size()) - 1; number >= 1; --number) {
         Track& track = *song.tracks[static_cast<size_t>(number)];
         // Plain: the channel track reads back like a track of another program's format-1 file.
-        EncodeTrack(track, -1, number, InitialMarking::Plain);
+        EncodeTrack(track, -1, InitialMarking::Plain);
         TrackParser(track).Run();
     }
     char text[600];

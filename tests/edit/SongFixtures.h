@@ -113,7 +113,8 @@ inline SongState Capture(const Song& song)
             << t.destinationController << " clef=" << t.defaultClef << '/' << t.splitKey << " colour=" << t.colour
             << '/' << t.textColour << " port=" << t.outputPortName << " image=" << t.image.size() << '#'
             << std::hash<std::string_view>{}({reinterpret_cast<const char*>(t.image.data()), t.image.size()})
-            << " clip=" << +t.clipFlags << " resend=" << Join(t.reSendTimes) << " snapshots=" << t.snapshots.size();
+            << " clip=" << +t.clipFlags << " resend=" << Join(t.reSendTimes)
+            << " snapshots=" << t.snapshots.blocks.size() << '/' << t.snapshots.Entries() << '/' << t.snapshots.reach;
         line();
         for (const SongEvent& e : t.events) {
             out << "  event " << e.time << " kind=" << std::hex << e.kind << std::dec << " length=" << e.length
