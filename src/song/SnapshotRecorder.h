@@ -52,7 +52,8 @@ class SnapshotRecorder {
     std::array<int32_t, 16 * 128 + 3 * 16> slotIndex_;
     std::vector<SnapshotMessage> lastMessages_;
     // The sounding notes per channel and key: how many, and the latest note-on with its strike order.
-    // `soundingSlots_` lists the slots with a count, in no order.
+    // A key sounds at most once per channel on the wire, so a block holds one note per channel and key,
+    // whatever a file stacks there. `soundingSlots_` lists the slots with a count, in no order.
     struct Struck {
         uint32_t order;
         uint32_t message;
