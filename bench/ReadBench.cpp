@@ -75,7 +75,7 @@ void BM_CantivoEncodeSong(benchmark::State& state)
     const int32_t interval = song.timebase * 8;
     for (auto _ : state) {
         for (int t = 1; t <= song.UserTrackCount(); ++t)
-            EncodeTrack(*song.tracks[static_cast<size_t>(t)], interval, t);
+            EncodeTrack(*song.tracks[static_cast<size_t>(t)], interval);
         benchmark::DoNotOptimize(song.tracks[1]->image.data());
     }
     state.SetItemsProcessed(state.iterations() * bench::BenchFileEvents);

@@ -104,8 +104,8 @@ void SplitByChannel(Song& song, std::vector<ReadNotice>& notices)
     for (int number = static_cast<int>(song.tracks.size()) - 1; number >= 1; --number) {
         Track& track = *song.tracks[static_cast<size_t>(number)];
         // Plain: the channel track reads back like a track of another program's format-1 file.
-        EncodeTrack(track, -1, number, InitialMarking::Plain);
-        ParseTrack(song, track);
+        EncodeTrack(track, -1, InitialMarking::Plain);
+        TrackParser(track).Run();
     }
     char text[600];
     std::snprintf(text, sizeof text, "NOTE: If saved, %s will be converted from MIDI format 0 to 1.",

@@ -3,13 +3,14 @@
 #include "song/TrackEncoder.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace cantivo {
 
 void Song::UpdateSongEnd(int which)
 {
-    for (auto& track : tracks)
-        track->encodedMark = false;
+    // A group is encoded once, when its first member is met.
+    std::vector<bool> encoded(tracks.size(), false);
     // Until the port table exists, a port number is its own device.
     const SameDeviceTest samePort = [](int32_t portA, int32_t portB) { return portA == portB; };
     const int32_t interval = int32_t{timebase} * 8;
@@ -18,13 +19,15 @@ void Song::UpdateSongEnd(int which)
     // The song's snapshots together stay within their limit: a track gets what the others leave.
     size_t snapshotEntries = 0;
     for (const auto& track : tracks)
-        snapshotEntries += SnapshotEntries(*track);
-    auto encode = [&](Track& track, int number) {
-        const size_t others = snapshotEntries - SnapshotEntries(track);
+        snapshotEntries += track->snapshots.Entries();
+    auto encode = [&](int number) {
+        Track& track = *tracks[static_cast<size_t>(number)];
+        encoded[static_cast<size_t>(number)] = true;
+        const size_t others = snapshotEntries - track.snapshots.Entries();
         const size_t limit =
             std::min(MaxTrackSnapshotEntries, MaxSongSnapshotEntries - std::min(others, MaxSongSnapshotEntries));
-        EncodeTrack(track, interval, number, InitialMarking::Marked, limit);
-        snapshotEntries = others + SnapshotEntries(track);
+        EncodeTrack(track, interval, InitialMarking::Marked, limit);
+        snapshotEntries = others + track.snapshots.Entries();
     };
 
     for (int number = 0; number < last; ++number) {
@@ -38,15 +41,11 @@ void Song::UpdateSongEnd(int which)
                 }
             }
             // Alone in its group: its initial volume and pan, which the audio mix follows, go at 0.
-            ComputeReSendTimes(*this, number, samePort);
-            track.encodedMark = true;
-            encode(track, number);
-        } else if (!track.encodedMark && (which == AllTracks || which == number)) {
-            for (int member : ComputeReSendTimes(*this, number, samePort)) {
-                Track& encoded = *tracks[static_cast<size_t>(member)];
-                encoded.encodedMark = true;
-                encode(encoded, member);
-            }
+            ComputeReSendTimes(tracks, timebase, number, samePort);
+            encode(number);
+        } else if (!encoded[static_cast<size_t>(number)] && (which == AllTracks || which == number)) {
+            for (int member : ComputeReSendTimes(tracks, timebase, number, samePort))
+                encode(member);
         }
     }
 

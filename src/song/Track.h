@@ -100,10 +100,9 @@ class Track {
     std::vector<uint8_t> image;
     RawReadState reading;
     uint8_t clipFlags = 0;
-    bool encodedMark = false;
     std::vector<int32_t> reSendTimes;
-    // Caches rebuilt by every encoding; not saved.
-    std::vector<PlaybackSnapshot> snapshots;
+    // Rebuilt by every encoding; not saved.
+    TrackSnapshots snapshots;
 };
 
 // A key moved by `offset` semitones and brought into 0-127 by whole octaves.

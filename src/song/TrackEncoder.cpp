@@ -1,13 +1,15 @@
 #include "song/TrackEncoder.h"
 
 #include "song/AudioClip.h"
-#include "song/Song.h"
+#include "song/SnapshotRecorder.h"
+#include "song/Track.h"
 
 #include <algorithm>
 #include <array>
 #include <cstring>
 #include <initializer_list>
 #include <limits>
+#include <stdexcept>
 #include <string_view>
 
 namespace cantivo {
@@ -15,18 +17,6 @@ namespace cantivo {
 namespace {
 
 constexpr int64_t Never = std::numeric_limits<int64_t>::max();
-
-// A damaged file can put an event near tick 2^31; snapshots beyond this many blocks (73 hours at
-// 120 bpm, whatever the timebase) are not kept, so such a file cannot exhaust memory.
-constexpr size_t MaxSnapshotBlocks = size_t{1} << 16;
-
-// Slots of the channel state a snapshot carries: controllers per channel and number, then program
-// change, channel pressure and pitch bend per channel.
-constexpr int ControllerSlots = 16 * 128;
-constexpr int ChannelStateSlots = ControllerSlots + 3 * 16;
-// A key sounds at most once per channel on the wire, so a snapshot holds at most one note per channel
-// and key, whatever a file stacks there.
-constexpr int NoteSlots = 16 * 128;
 
 // Initial controllers in the order the initial block sends them, as slots of Track::initial.
 constexpr std::array<InitialSlot, 14> InitialBlockControllers = {
@@ -36,7 +26,6 @@ constexpr std::array<InitialSlot, 14> InitialBlockControllers = {
 // Registered parameters in the order the initial block sends them: 0, 1, 2, 5.
 constexpr std::array<ParameterSlot, 4> InitialBlockParameters = {ParamBendRange, ParamFineTuning, ParamCoarseTuning,
                                                                  ParamModulationRange};
-
 
 // A note-on already written whose note-off is still to come.
 struct PendingNoteOff {
@@ -75,13 +64,11 @@ size_t VarLenSize(uint32_t value)
 
 class Encoder {
   public:
-    Encoder(Track& track, int32_t snapshotInterval, int trackNumber, InitialMarking marking, size_t entryLimit)
-        : track_(track), interval_(snapshotInterval), trackTag_(static_cast<uint32_t>(trackNumber & 0xFF) << 24),
-          channel_(static_cast<uint8_t>(track.outputChannel & 0x0F)), marked_(marking == InitialMarking::Marked),
-          entryLimit_(entryLimit)
+    Encoder(Track& track, int32_t snapshotInterval, InitialMarking marking, size_t entryLimit)
+        : track_(track), channel_(static_cast<uint8_t>(track.outputChannel & 0x0F)),
+          marked_(marking == InitialMarking::Marked),
+          snapshots_(track.snapshots, snapshotInterval, PatchTag(track.initial[InitPatch]), entryLimit)
     {
-        slotIndex_.fill(-1);
-        soundingCount_.fill(0);
     }
 
     void Run();
@@ -134,17 +121,10 @@ class Encoder {
     // The time an item is written at: shifted by the time offset, never before 0. Only events count
     // as clipped; an initial block moved up to 0 loses nothing.
     int32_t Shifted(int64_t time, bool flagClipping = true);
-    void RecordChannelState(uint8_t status, uint8_t data1, uint8_t data2);
-    void NoteStarted(uint32_t message, uint32_t order);
-    void NoteEnded(uint32_t message);
-    void StoreSnapshot(uint32_t position, int32_t time);
 
     Track& track_;
-    const int32_t interval_;
-    const uint32_t trackTag_;
     const uint8_t channel_;
     const bool marked_;
-    const size_t entryLimit_;
 
     std::vector<uint8_t> buffer_;
     size_t size_ = 0;
@@ -159,18 +139,7 @@ class Encoder {
     std::vector<PendingNoteOff> pending_; // a min-heap by LaterNoteOff
     uint32_t noteOrder_ = 0;
 
-    // Snapshot state: the last channel message of each slot, in the order the slots were first met.
-    std::array<int32_t, ChannelStateSlots> slotIndex_;
-    std::vector<SnapshotMessage> lastMessages_;
-    // The sounding notes per channel and key: how many, and the latest note-on with its write order.
-    // `soundingSlots_` lists the slots with a count, in no order.
-    std::array<uint32_t, NoteSlots> soundingCount_;
-    std::array<PendingNoteOff, NoteSlots> latestNoteOn_;
-    std::vector<uint16_t> soundingSlots_;
-    std::vector<uint16_t> soundingScratch_;
-    int64_t nextBlockStart_ = 0;
-    size_t blockCount_ = 0;
-    size_t snapshotEntries_ = 0;
+    SnapshotRecorder snapshots_;
 };
 
 void Encoder::PutVarLen(uint32_t value)
@@ -209,17 +178,8 @@ void Encoder::BeginItem(int32_t time, size_t size)
         PutProgramMeta(static_cast<int32_t>(lastTime_ + MaxFileDelta), ProgramMeta::Gap, {});
     const auto delta = static_cast<uint32_t>(time - lastTime_);
     const size_t deltaSize = VarLenSize(delta);
-    if (time >= nextBlockStart_) [[unlikely]] {
-        const size_t entries = lastMessages_.size() + soundingSlots_.size();
-        while (interval_ > 0 && time >= nextBlockStart_ && blockCount_ < MaxSnapshotBlocks &&
-               snapshotEntries_ + entries <= entryLimit_) {
-            StoreSnapshot(static_cast<uint32_t>(size_ + deltaSize), time);
-            snapshotEntries_ += entries;
-            nextBlockStart_ += interval_;
-        }
-        if (interval_ <= 0 || time >= nextBlockStart_)
-            nextBlockStart_ = Never;
-    }
+    if (time >= snapshots_.NextBlockStart()) [[unlikely]]
+        snapshots_.StoreBlocks(static_cast<uint32_t>(size_ + deltaSize), time, runningStatus_);
     Ensure(deltaSize + size);
     PutVarLen(delta);
     lastTime_ = time;
@@ -238,8 +198,7 @@ void Encoder::PutChannelMessage(int32_t time, uint8_t status, uint8_t data1, uin
     Put(data1);
     if (dataBytes == 2)
         Put(data2);
-    if (interval_ > 0)
-        RecordChannelState(status, data1, data2);
+    snapshots_.ChannelMessage(status, data1, data2, lastTime_);
 }
 
 void Encoder::PutMeta(int32_t time, uint8_t type, const uint8_t* data, size_t size)
@@ -259,75 +218,6 @@ void Encoder::PutProgramMeta(int32_t time, uint8_t subtype, std::initializer_lis
     for (uint8_t value : values)
         data[size++] = value;
     PutMeta(time, 0x7F, data, size);
-}
-
-void Encoder::RecordChannelState(uint8_t status, uint8_t data1, uint8_t data2)
-{
-    const int channel = status & 0x0F;
-    int slot;
-    switch (status & 0xF0) {
-    case 0xB0:
-        slot = channel * 128 + data1;
-        break;
-    case 0xC0:
-        slot = ControllerSlots + channel;
-        break;
-    case 0xD0:
-        slot = ControllerSlots + 16 + channel;
-        break;
-    case 0xE0:
-        slot = ControllerSlots + 32 + channel;
-        break;
-    default:
-        return;
-    }
-    const SnapshotMessage message{status | uint32_t{data1} << 8 | uint32_t{data2} << 16, lastTime_};
-    if (slotIndex_[slot] < 0) {
-        slotIndex_[slot] = static_cast<int32_t>(lastMessages_.size());
-        lastMessages_.push_back(message);
-    } else {
-        lastMessages_[static_cast<size_t>(slotIndex_[slot])] = message;
-    }
-}
-
-void Encoder::NoteStarted(uint32_t message, uint32_t order)
-{
-    const auto slot = static_cast<uint16_t>((message & 0x0F) << 7 | ((message >> 8) & 0x7F));
-    if (soundingCount_[slot]++ == 0)
-        soundingSlots_.push_back(slot);
-    latestNoteOn_[slot] = {0, order, message};
-}
-
-void Encoder::NoteEnded(uint32_t message)
-{
-    const auto slot = static_cast<uint16_t>((message & 0x0F) << 7 | ((message >> 8) & 0x7F));
-    if (soundingCount_[slot] == 0 || --soundingCount_[slot] > 0)
-        return;
-    // At most 2048 slots sound at once, so the linear search stays short.
-    const auto found = std::find(soundingSlots_.begin(), soundingSlots_.end(), slot);
-    *found = soundingSlots_.back();
-    soundingSlots_.pop_back();
-}
-
-void Encoder::StoreSnapshot(uint32_t position, int32_t time)
-{
-    auto& snapshots = track_.snapshots;
-    if (blockCount_ == snapshots.size())
-        snapshots.emplace_back();
-    // Reuse the vectors of the snapshot stored before at this index: re-encoding after an edit then
-    // allocates almost nothing.
-    PlaybackSnapshot& snapshot = snapshots[blockCount_++];
-    snapshot.imagePosition = position;
-    snapshot.itemTime = time;
-    snapshot.runningStatus = runningStatus_;
-    snapshot.lastMessages.assign(lastMessages_.begin(), lastMessages_.end());
-    // One note per sounding channel and key, the latest struck there, in the order they were struck.
-    soundingScratch_.assign(soundingSlots_.begin(), soundingSlots_.end());
-    std::sort(soundingScratch_.begin(), soundingScratch_.end(),
-              [this](uint16_t a, uint16_t b) { return latestNoteOn_[a].order < latestNoteOn_[b].order; });
-    snapshot.soundingNotes.clear();
-    for (uint16_t slot : soundingScratch_)
-        snapshot.soundingNotes.push_back(latestNoteOn_[slot].message | trackTag_);
 }
 
 void Encoder::PutSettings()
@@ -469,8 +359,7 @@ void Encoder::PutNote(const SongEvent& event, int32_t time)
     }
     PutChannelMessage(time, event.Status(), key, static_cast<uint8_t>(velocity), 2);
     const uint32_t message = event.Status() | uint32_t{key} << 8 | static_cast<uint32_t>(velocity) << 16;
-    if (interval_ > 0)
-        NoteStarted(message, noteOrder_);
+    snapshots_.NoteStarted(message);
     if (event.spelling != -1 || event.notation != 0) {
         // The key as written, so the record names the note-on just before it; the reader takes the
         // key offset off both the same way.
@@ -488,8 +377,7 @@ void Encoder::PutNoteOff()
     pending_.pop_back();
     PutChannelMessage(Shifted(note.time), static_cast<uint8_t>(note.message & 0xFF),
                       static_cast<uint8_t>((note.message >> 8) & 0x7F), 0, 2);
-    if (interval_ > 0)
-        NoteEnded(note.message);
+    snapshots_.NoteEnded(note.message);
 }
 
 void Encoder::PutParameter(const SongEvent& event, int32_t time)
@@ -612,7 +500,6 @@ void Encoder::Run()
     buffer_.swap(track.image);
     buffer_.resize(64 + track.name.size() + track.events.size() * 8 + track.reSendTimes.size() * 96);
     pending_.reserve(64);
-    lastMessages_.reserve(64);
 
     PutSettings();
 
@@ -652,8 +539,7 @@ void Encoder::Run()
     track.end = end_;
     track.clipFlags = clipFlags_;
     track.reading = RawReadState{};
-    // Snapshots of a previous, longer encoding would point into the old image.
-    track.snapshots.resize(interval_ > 0 ? blockCount_ : 0);
+    snapshots_.Finish(static_cast<uint32_t>(size_));
 }
 
 // The initial values the rule for lone tracks asks about. Any of them counts, not only bank, patch,
@@ -673,29 +559,23 @@ bool JoinsGroups(const Track& track)
 
 } // namespace
 
-void EncodeTrack(Track& track, int32_t snapshotInterval, int trackNumber, InitialMarking marking,
-                 size_t snapshotEntryLimit)
+void EncodeTrack(Track& track, int32_t snapshotInterval, InitialMarking marking, size_t snapshotEntryLimit)
 {
-    Encoder encoder(track, snapshotInterval, trackNumber, marking, snapshotEntryLimit);
+    Encoder encoder(track, snapshotInterval, marking, snapshotEntryLimit);
     encoder.Run();
 }
 
-size_t SnapshotEntries(const Track& track)
+std::vector<int> ComputeReSendTimes(std::span<const std::unique_ptr<Track>> tracks, int32_t timebase, int trackNumber,
+                                    const SameDeviceTest& sameDevice)
 {
-    size_t entries = 0;
-    for (const PlaybackSnapshot& snapshot : track.snapshots)
-        entries += snapshot.lastMessages.size() + snapshot.soundingNotes.size();
-    return entries;
-}
-
-std::vector<int> ComputeReSendTimes(Song& song, int trackNumber, const SameDeviceTest& sameDevice)
-{
-    Track& self = *song.tracks.at(static_cast<size_t>(trackNumber));
+    if (trackNumber < 0 || static_cast<size_t>(trackNumber) >= tracks.size())
+        throw std::out_of_range("ComputeReSendTimes: no such track");
+    Track& self = *tracks[static_cast<size_t>(trackNumber)];
     std::vector<int> group;
     if (JoinsGroups(self)) {
         // Every track but the trailing empty one may share the channel.
-        for (int number = 0; number + 1 < static_cast<int>(song.tracks.size()); ++number) {
-            const Track& other = *song.tracks[static_cast<size_t>(number)];
+        for (int number = 0; number + 1 < static_cast<int>(tracks.size()); ++number) {
+            const Track& other = *tracks[static_cast<size_t>(number)];
             if (number == trackNumber || (JoinsGroups(other) && other.outputChannel == self.outputChannel &&
                                           sameDevice(self.outputPort, other.outputPort)))
                 group.push_back(number);
@@ -705,7 +585,7 @@ std::vector<int> ComputeReSendTimes(Song& song, int trackNumber, const SameDevic
     }
 
     for (int number : group)
-        song.tracks[static_cast<size_t>(number)]->reSendTimes.clear();
+        tracks[static_cast<size_t>(number)]->reSendTimes.clear();
     if (group.size() == 1) {
         // An audio track too: its image is never sent to a synthesizer, but its volume and pan, which
         // the audio mix follows, must reach the file.
@@ -717,7 +597,7 @@ std::vector<int> ComputeReSendTimes(Song& song, int trackNumber, const SameDevic
     // Walk the members' notes in time order; at equal times the higher track number goes first.
     std::vector<size_t> nextIndex(group.size(), 0);
     auto nextNote = [&](size_t member) -> const SongEvent* {
-        const auto& events = song.tracks[static_cast<size_t>(group[member])]->events;
+        const auto& events = tracks[static_cast<size_t>(group[member])]->events;
         size_t& index = nextIndex[member];
         while (index < events.size() && !events[index].IsNote())
             ++index;
@@ -737,7 +617,7 @@ std::vector<int> ComputeReSendTimes(Song& song, int trackNumber, const SameDevic
         }
         if (!chosenNote)
             break;
-        Track& owner = *song.tracks[static_cast<size_t>(group[chosen])];
+        Track& owner = *tracks[static_cast<size_t>(group[chosen])];
         if (!previous)
             owner.reSendTimes.push_back(0);
         else if (previous->initial[InitBank] != owner.initial[InitBank] ||
@@ -753,9 +633,9 @@ std::vector<int> ComputeReSendTimes(Song& song, int trackNumber, const SameDevic
     const int32_t afterGroup =
         groupEnd < 0
             ? 0
-            : static_cast<int32_t>(std::min<int64_t>(groupEnd + song.timebase, std::numeric_limits<int32_t>::max()));
+            : static_cast<int32_t>(std::min<int64_t>(groupEnd + timebase, std::numeric_limits<int32_t>::max()));
     for (int number : group) {
-        Track& member = *song.tracks[static_cast<size_t>(number)];
+        Track& member = *tracks[static_cast<size_t>(number)];
         if (member.reSendTimes.empty() && HasInitialValues(member))
             member.reSendTimes.push_back(afterGroup);
     }

@@ -4,11 +4,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <span>
 #include <vector>
 
 namespace cantivo {
 
-class Song;
 class Track;
 
 // Tells whether two logical output ports lead to the same device. Until the port table exists, the
@@ -35,15 +36,14 @@ inline constexpr size_t MaxSongSnapshotEntries = size_t{1} << 24;
 
 // Encodes one user track into its image (the "MTrk" contents) from its events, settings and re-send
 // times; recomputes its end and clip flags, and its playback snapshots when `snapshotInterval` > 0,
-// holding at most `snapshotEntryLimit` messages and notes. `trackNumber` tags the sounding notes of the
-// snapshots.
-void EncodeTrack(Track& track, int32_t snapshotInterval, int trackNumber,
-                 InitialMarking marking = InitialMarking::Marked, size_t snapshotEntryLimit = MaxTrackSnapshotEntries);
-// The messages and notes the track's snapshots hold.
-size_t SnapshotEntries(const Track& track);
+// holding at most `snapshotEntryLimit` messages and notes (none otherwise).
+void EncodeTrack(Track& track, int32_t snapshotInterval, InitialMarking marking = InitialMarking::Marked,
+                 size_t snapshotEntryLimit = MaxTrackSnapshotEntries);
 
-// Fills the re-send times of the group of `trackNumber` (the tracks sharing its output device and
-// channel) and returns the group's track numbers, `trackNumber` included.
-std::vector<int> ComputeReSendTimes(Song& song, int trackNumber, const SameDeviceTest& sameDevice);
+// Fills the re-send times of the group of `trackNumber` (the tracks of `tracks`, the song's list with its
+// trailing empty track, that share its output device and channel) and returns the group's track
+// numbers, `trackNumber` included. `timebase` is the song's ticks per quarter note.
+std::vector<int> ComputeReSendTimes(std::span<const std::unique_ptr<Track>> tracks, int32_t timebase, int trackNumber,
+                                    const SameDeviceTest& sameDevice);
 
 } // namespace cantivo

@@ -75,11 +75,14 @@ TEST(UpdateSongEnd, EncodesEveryTrackButTheTrailingOneWithASnapshotEveryEightQua
     for (int number = 0; number < 3; ++number) {
         SCOPED_TRACE(number);
         EXPECT_FALSE(s.TrackAt(number).image.empty());
-        EXPECT_TRUE(s.TrackAt(number).encodedMark);
-        EXPECT_EQ(s.TrackAt(number).snapshots.size(), number == 2 ? 4u : 1u);
+        EXPECT_EQ(s.TrackAt(number).snapshots.interval, 96 * 8);
     }
+    // A locate into the last block resumes at the controller there.
+    const SnapshotBlock* block = s.TrackAt(2).snapshots.BlockAt(96 * 8 * 3 - 1);
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(block->itemTime, 96 * 8 * 3);
     EXPECT_TRUE(s.TrackAt(3).image.empty());
-    EXPECT_FALSE(s.TrackAt(3).encodedMark);
+    EXPECT_EQ(s.TrackAt(3).snapshots.BlockAt(0), nullptr);
 }
 
 TEST(UpdateSongEnd, OneTrackEncodesOnlyItsGroup)
@@ -101,7 +104,6 @@ TEST(UpdateSongEnd, OneTrackEncodesOnlyItsGroup)
     // Track 1 shares the channel with track 2 and is encoded with it.
     for (int number : {1, 2}) {
         SCOPED_TRACE(number);
-        EXPECT_TRUE(s.TrackAt(number).encodedMark);
         EXPECT_TRUE(HasMessage(s.TrackAt(number), 0xC0, static_cast<uint8_t>(10 * number)));
     }
     EXPECT_EQ(s.TrackAt(1).reSendTimes, (std::vector<int32_t>{0}));
@@ -135,27 +137,36 @@ TEST(UpdateSongEnd, AudioClipDurationFollowsTheTempoMap)
     EXPECT_FALSE(HasMessage(audio, 0xC0, 3)); // an audio track has no sound to choose
 }
 
-// Tracks that each fill every controller of every channel and end days later: their snapshots
-// together stay within the song's limit, and no track passes its own.
+// Tracks that each fill every controller of every channel and change one every block: no track passes
+// its own limit, the later tracks get what the earlier ones leave of the song's, and each says how far
+// its snapshots reach.
 TEST(UpdateSongEnd, SnapshotsOfAllTracksStayWithinTheSongsLimit)
 {
-    UpdateSong s(5);
-    for (int number = 1; number <= 5; ++number) {
+    constexpr int Tracks = 5;
+    constexpr int Changes = 2100; // blocks of some 2048 entries: past the track limit
+    UpdateSong s(Tracks);
+    for (int number = 1; number <= Tracks; ++number) {
         Track& track = s.TrackAt(number);
         for (int channel = 0; channel < 16; ++channel)
             for (int controller = 0; controller < 128; ++controller)
                 track.events.push_back(
                     SongEvent::Short(0, static_cast<uint8_t>(0xB0 | channel), static_cast<uint8_t>(controller), 1));
-        track.events.push_back(SongEvent::Short(960 * 3000, 0xB0, 7, 2));
+        for (int block = 1; block <= Changes; ++block)
+            track.events.push_back(SongEvent::Short(960 * block, 0xB0, 7, static_cast<uint8_t>(block & 0x7F)));
     }
     s.song.UpdateSongEnd(AllTracks);
     size_t total = 0;
-    for (int number = 1; number <= 5; ++number) {
-        EXPECT_LE(SnapshotEntries(s.TrackAt(number)), MaxTrackSnapshotEntries);
-        total += SnapshotEntries(s.TrackAt(number));
+    for (int number = 1; number <= Tracks; ++number) {
+        SCOPED_TRACE(number);
+        const TrackSnapshots& snapshots = s.TrackAt(number).snapshots;
+        EXPECT_LE(snapshots.Entries(), MaxTrackSnapshotEntries);
+        EXPECT_LT(snapshots.reach, 960 * Changes);
+        EXPECT_EQ(snapshots.BlockAt(snapshots.reach), nullptr);
+        total += snapshots.Entries();
     }
     EXPECT_LE(total, MaxSongSnapshotEntries);
     EXPECT_GT(total, MaxSongSnapshotEntries - 2 * 2048);
+    EXPECT_LT(s.TrackAt(Tracks).snapshots.reach, s.TrackAt(1).snapshots.reach);
 }
 
 } // namespace

@@ -89,7 +89,7 @@ Lines Messages(const std::vector<Item>& items)
 
 Lines Encode(Track& track)
 {
-    EncodeTrack(track, 960, 1);
+    EncodeTrack(track, 960);
     return Messages(Walk(track.image));
 }
 
@@ -126,7 +126,7 @@ TEST(TrackEncoder, StartsWithNamePortColourMarkerAndChannelAndEndsTheTrack)
         track.name = "Bass";
         track.outputPort = 3;
         track.outputChannel = 6;
-        EncodeTrack(track, 960, 1, marking);
+        EncodeTrack(track, 960, marking);
         std::vector<Bytes> expected = {{0x03, 'B', 'a', 's', 's'}, {0x21, 3}, {0x7F, 'c', 'v', 35, 0xFF, 0xF0, 0x0E}};
         if (marking == InitialMarking::Marked)
             expected.insert(expected.end(), {{0x7F, 'c', 'v', 40}, {0x20, 6}});
@@ -159,7 +159,7 @@ TEST(TrackEncoder, WritesEachSettingThatDiffersFromItsDefault)
         SCOPED_TRACE(c.what);
         Track track;
         c.set(track);
-        EncodeTrack(track, 960, 1);
+        EncodeTrack(track, 960);
         std::vector<Bytes> records; // all but the colour and the marker, which every track has
         for (const Item& item : Walk(track.image))
             if (IsProgramMeta(item) && item.data[3] != ProgramMeta::TrackColour && item.data[3] != ProgramMeta::MarkedTrack)
@@ -176,7 +176,7 @@ TEST(TrackEncoder, UsesRunningStatusUntilAMetaOrSysexCancelsIt)
         Of({SongEvent::Note(0, 0, 60, 100, 10), SongEvent::Note(0, 0, 64, 100, 10), SongEvent::Short(4, 0xB1, 1, 0),
             SongEvent::Meta(5, 0x01, text, 1), SongEvent::Short(5, 0xB1, 7, 90), SongEvent::Short(6, 0xB1, 10, 64),
             SongEvent::Sysex(6, sysex, sizeof sysex), SongEvent::Short(7, 0xB1, 11, 127)});
-    EncodeTrack(track, 960, 1);
+    EncodeTrack(track, 960);
     std::vector<bool> written;
     for (const Item& item : Walk(track.image))
         if (item.status < 0xF0)
@@ -308,12 +308,12 @@ TEST(TrackEncoder, WritesControllerDestinationsAsStandardSystemExclusive)
     track.destinations[13] = 80; // controller: filter cutoff
     track.destinationController = 1;
     track.reSendTimes = {0};
-    EncodeTrack(track, 960, 1);
+    EncodeTrack(track, 960);
     EXPECT_EQ(Data(track, 0xF0), (std::vector<Bytes>{{0xF0, 10, 0x7F, 0x7F, 0x09, 0x01, 2, 0, 66, 4, 10, 0xF7},
                                                      {0xF0, 9, 0x7F, 0x7F, 0x09, 0x03, 2, 1, 1, 80, 0xF7}}));
     track.destinations.fill(-1);
     track.destinationController = 11;
-    EncodeTrack(track, 960, 1);
+    EncodeTrack(track, 960);
     EXPECT_EQ(Data(track, 0xF0), (std::vector<Bytes>{{0xF0, 7, 0x7F, 0x7F, 0x09, 0x03, 2, 11, 0xF7}}));
 }
 
@@ -326,7 +326,7 @@ TEST(TrackEncoder, WritesStoredSysexAndMetasAsTheyStand)
     Track track = Of({SongEvent::Sysex(0, standard, sizeof standard), SongEvent::Meta(4, 0x05, lyric, sizeof lyric),
                       SongEvent::Meta(6, 0x2F, lyric, 0), SongEvent::Short(8, 0xB0, 7, 1),
                       SongEvent::Sysex(9, unterminated, sizeof unterminated)});
-    EncodeTrack(track, 960, 1);
+    EncodeTrack(track, 960);
     std::vector<Bytes> tail;
     for (const Item& item : Walk(track.image))
         if (item.time > 0 || item.status == 0xF0)
@@ -348,7 +348,7 @@ TEST(TrackEncoder, NamesAClipFromItsWaveDataFolder)
         track.kind = 1;
         track.events.push_back(SongEvent::Clip(100, std::make_unique<AudioClip>(fileName)));
         track.events.back().length = 400;
-        EncodeTrack(track, 960, 1);
+        EncodeTrack(track, 960);
         const std::vector<Item> items = Walk(track.image);
         ASSERT_GE(items.size(), 2u);
         const Item& cue = items[items.size() - 2];
@@ -356,89 +356,6 @@ TEST(TrackEncoder, NamesAClipFromItsWaveDataFolder)
         EXPECT_EQ(std::string(cue.data.begin() + 1, cue.data.end()), written);
         EXPECT_EQ(track.end, 500);
     }
-}
-
-// ---- snapshots: where playback starting inside the track resumes, and what it sends first ----
-
-// Blocks without items of their own point at the next item with the state before it, and a walk
-// resumed there with the snapshot's running status reads the rest of the track.
-TEST(TrackEncoder, SnapshotsOfEmptyBlocksPointAtTheNextItem)
-{
-    Track track = Of({SongEvent::Short(0, 0xB0, 7, 100), SongEvent::Short(0, 0xB0, 10, 12),
-                      SongEvent::Short(2000, 0xB0, 7, 90), SongEvent::Short(2001, 0xB0, 7, 80)});
-    EncodeTrack(track, 960, 1);
-    ASSERT_EQ(track.snapshots.size(), 3u);
-    EXPECT_EQ(track.snapshots[0].imagePosition, 1u); // right after the first delta
-    EXPECT_EQ(track.snapshots[0].itemTime, 0);
-    EXPECT_TRUE(track.snapshots[0].lastMessages.empty());
-    for (const PlaybackSnapshot& block : {track.snapshots[1], track.snapshots[2]}) {
-        EXPECT_EQ(block.itemTime, 2000);
-        EXPECT_EQ(block.imagePosition, track.snapshots[1].imagePosition);
-        ASSERT_EQ(block.lastMessages.size(), 2u);
-        EXPECT_EQ(block.lastMessages[0].message, 0xB0u | 7u << 8 | 100u << 16);
-        EXPECT_EQ(block.lastMessages[1].message, 0xB0u | 10u << 8 | 12u << 16);
-        EXPECT_EQ(block.lastMessages[1].time, 0);
-        EXPECT_EQ(Messages(Walk(track.image, block.imagePosition, block.itemTime, block.runningStatus)),
-                  (Lines{"2000:b0 7 90", "2001:b0 7 80"}));
-    }
-}
-
-TEST(TrackEncoder, SnapshotHoldsTheLastMessageOfEachKindAndTheSoundingNotes)
-{
-    Track track = Of({SongEvent::Short(10, 0xB0, 7, 100), SongEvent::Short(20, 0xB1, 7, 50), // channel 2: its own
-                      SongEvent::Short(30, 0xE0, 0, 0x40),
-                      SongEvent::Short(40, 0xB0, 7, 110),    // replaces the first, keeps its place
-                      SongEvent::Note(900, 0, 60, 100, 200), // spans the block start at 960
-                      SongEvent::Note(905, 0, 60, 77, 100),  // the same key again: one entry
-                      SongEvent::Note(910, 0, 64, 90, 20),   // ended before it
-                      SongEvent::Note(950, 9, 36, 80, 100), SongEvent::Short(1000, 0xD0, 5)});
-    EncodeTrack(track, 960, 7);
-    ASSERT_EQ(track.snapshots.size(), 2u);
-    const PlaybackSnapshot& block = track.snapshots[1];
-    EXPECT_EQ(block.itemTime, 1000);
-    ASSERT_EQ(block.lastMessages.size(), 3u);
-    EXPECT_EQ(block.lastMessages[0].message, 0xB0u | 7u << 8 | 110u << 16);
-    EXPECT_EQ(block.lastMessages[0].time, 40);
-    EXPECT_EQ(block.lastMessages[1].message, 0xB1u | 7u << 8 | 50u << 16);
-    EXPECT_EQ(block.lastMessages[2].message, 0xE0u | 0x40u << 16);
-    EXPECT_EQ(block.soundingNotes, (std::vector<uint32_t>{7u << 24 | 0x90u | 60u << 8 | 77u << 16,
-                                                          7u << 24 | 0x99u | 36u << 8 | 80u << 16}));
-}
-
-TEST(TrackEncoder, SnapshotsSeeTheInitialBlockAndTheShiftedTimes)
-{
-    Track track = Of({SongEvent::Short(900, 0xB0, 1, 3)}); // written at 1000
-    track.timeOffset = 100;
-    track.initial[InitPatch] = 8;
-    track.reSendTimes = {0};
-    EncodeTrack(track, 960, 1);
-    ASSERT_EQ(track.snapshots.size(), 2u);
-    EXPECT_EQ(track.snapshots[1].itemTime, 1000);
-    ASSERT_EQ(track.snapshots[1].lastMessages.size(), 1u);
-    EXPECT_EQ(track.snapshots[1].lastMessages[0].message, 0xC0u | 8u << 8);
-    EXPECT_EQ(track.snapshots[1].lastMessages[0].time, 100);
-}
-
-// A file can fill every controller of every channel and put one event days later: the snapshots stop
-// at the size limit they are given instead of copying that state to every block; re-encoding drops the
-// snapshots of the old image.
-TEST(TrackEncoder, SnapshotsStopAtTheirSizeLimitAndGoWithTheImage)
-{
-    Track track;
-    for (int channel = 0; channel < 16; ++channel)
-        for (int controller = 0; controller < 128; ++controller)
-            track.events.push_back(
-                SongEvent::Short(0, static_cast<uint8_t>(0xB0 | channel), static_cast<uint8_t>(controller), 1));
-    track.events.push_back(SongEvent::Short(960 * 5000, 0xB0, 7, 2));
-    EncodeTrack(track, 960, 1, InitialMarking::Marked, 2048 * 100);
-    EXPECT_EQ(SnapshotEntries(track), 2048u * 100);
-    EXPECT_EQ(track.snapshots.size(), 101u); // block 0 holds nothing yet
-    EXPECT_EQ(track.end, 960 * 5000);        // the image itself is whole
-    track.events.clear();
-    EncodeTrack(track, 960, 1);
-    EXPECT_EQ(track.snapshots.size(), 1u);
-    EncodeTrack(track, -1, 1);
-    EXPECT_TRUE(track.snapshots.empty());
 }
 
 // ---- re-send times ----
@@ -456,7 +373,7 @@ struct GroupSong {
     std::vector<int> Compute(int trackNumber)
     {
         song.tracks.push_back(std::make_unique<Track>()); // the trailing track
-        return ComputeReSendTimes(song, trackNumber, [](int32_t a, int32_t b) { return a == b; });
+        return ComputeReSendTimes(song.tracks, song.timebase, trackNumber, [](int32_t a, int32_t b) { return a == b; });
     }
 
     test::TestContext context;

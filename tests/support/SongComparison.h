@@ -62,7 +62,8 @@ inline std::string TrackLine(const Track& t, size_t number, Described what)
         out << " version=" << t.formatVersion << " end=" << t.end << " saved play=" << t.savedPlay
             << " text colour=" << t.textColour << " port=" << t.outputPortName << " image=" << t.image.size() << '#'
             << std::hash<std::string_view>{}({reinterpret_cast<const char*>(t.image.data()), t.image.size()})
-            << " clip=" << +t.clipFlags << " resend=" << Join(t.reSendTimes) << " snapshots=" << t.snapshots.size();
+            << " clip=" << +t.clipFlags << " resend=" << Join(t.reSendTimes)
+            << " snapshots=" << t.snapshots.blocks.size() << '/' << t.snapshots.Entries() << '/' << t.snapshots.reach;
     return out.str();
 }
 
