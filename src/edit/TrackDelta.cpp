@@ -62,7 +62,7 @@ void TrackDelta::Apply(Song& song, StepEffects& effects)
             AudioClip* clip = event.ClipData();
             uint32_t errorCode = 0;
             if (clip && !clip->IsOpen())
-                clip->Open(*song.Context().audio, errorCode); // a missing file leaves the clip silent
+                (void)clip->Open(*song.Context().audio, errorCode); // a missing file leaves the clip silent
         }
     }
 

@@ -24,7 +24,7 @@ public:
     virtual uint32_t LengthMs() const = 0;
     virtual WaveFormat Format() const = 0;
     // Writes the audio as a new wave file; false (with a reason) when that fails.
-    virtual bool WriteCopy(const std::string& path, std::string& error) const = 0;
+    [[nodiscard]] virtual bool WriteCopy(const std::string& path, std::string& error) const = 0;
 };
 
 // Opens audio files; the backend lives in platform/ (libsndfile).
@@ -54,10 +54,10 @@ public:
     AudioClip& operator=(const AudioClip&) = delete;
 
     // Opens the clip's file through `files`, taking its length and format; false with the error code.
-    bool Open(AudioFiles& files, uint32_t& errorCode);
+    [[nodiscard]] bool Open(AudioFiles& files, uint32_t& errorCode);
     void Close();
     bool IsOpen() const { return file_ != nullptr; }
-    bool WriteCopy(const std::string& path, std::string& error) const;
+    [[nodiscard]] bool WriteCopy(const std::string& path, std::string& error) const;
     // A new clip with the same name, format and length; its file is opened again, not shared.
     std::unique_ptr<AudioClip> Clone() const;
 

@@ -3,6 +3,7 @@
 #include "song/AudioClip.h"
 #include "song/MidiFileReader.h"
 #include "song/Song.h"
+#include "song/SongFileBytes.h"
 #include "song/SongFileNames.h"
 #include "support/TestContext.h"
 
@@ -433,7 +434,7 @@ TEST(MidiFileWriter, ClipFilesMoveBetweenTheUndoFolderAndTheSongFolder)
     auto addClip = [&](int32_t time, const std::string& path, bool rewrite) -> AudioClip& {
         auto clip = std::make_unique<AudioClip>(folder / path);
         uint32_t code = 0;
-        clip->Open(audio, code);
+        (void)clip->Open(audio, code); // a missing file stays closed, as a read leaves it
         clip->rewrite = rewrite;
         AudioClip& added = *clip;
         track.events.push_back(SongEvent::Clip(time, std::move(clip)));
@@ -610,6 +611,14 @@ class FaultyFiles final : public SaveFiles {
         return disk_.RenameNoReplace(from, to, error);
     }
     bool Remove(const std::string& path) override { return disk_.Remove(path); }
+    std::error_code MoveNoReplace(const std::string& from, const std::string& to) override
+    {
+        return disk_.MoveNoReplace(from, to);
+    }
+    std::error_code CopyNoReplace(const std::string& from, const std::string& to) override
+    {
+        return disk_.CopyNoReplace(from, to);
+    }
 
   private:
     class Sink final : public FileSink {
