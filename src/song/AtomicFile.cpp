@@ -172,8 +172,13 @@ std::error_code DiskSaveFiles::CopyNoReplace(const std::string& from, const std:
 {
     std::error_code error;
     std::filesystem::copy_file(from, to, std::filesystem::copy_options::none, error);
-    if (error)
+    if (error) {
+        // A copy cut short (a full disk) must not stay behind under the new name; a file that was
+        // there before is not ours to remove.
+        if (error != std::errc::file_exists)
+            ::unlink(to.c_str());
         return error;
+    }
     // The original may be removed next, so the copy must be on the disk first.
     const int copy = ::open(to.c_str(), O_RDONLY | O_CLOEXEC);
     const bool synced = copy >= 0 && ::fsync(copy) == 0;
