@@ -7,7 +7,6 @@
 #include "song/TrackEncoder.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <map>

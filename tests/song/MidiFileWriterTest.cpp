@@ -356,6 +356,21 @@ TEST(MidiFileWriter, NormalSaveKeepsABackupAndClearsTheRecoveryAndSettingsFiles)
     EXPECT_EQ(folder.Files(), (Names{"Song.mid", "Song.bak", "Song.cv.sav", "Fresh.mid", "exact.mid"}));
 }
 
+// A settings file that stays would be read over the saved settings: the user is told to delete it.
+TEST(MidiFileWriter, ASettingsFileThatCannotBeDeletedIsNamed)
+{
+    TestContext context;
+    TempFolder folder;
+    fs::create_directories(folder / "Song.cv/inside"); // unlink refuses a folder
+    auto song = NewSong(context);
+    song->title = "Song";
+    ASSERT_TRUE(WriteSong(*song, folder / "Song.mid"));
+    ASSERT_EQ(context.prompter.messages.size(), 1u);
+    EXPECT_NE(context.prompter.messages[0].find(folder / "Song.cv"), std::string::npos);
+    EXPECT_NE(context.prompter.messages[0].find("Delete it by hand"), std::string::npos);
+    EXPECT_FALSE(song->IsModified());
+}
+
 TEST(MidiFileWriter, AutosaveAsksNothingRenamesNothingAndLeavesTheSongModified)
 {
     TestContext context;
