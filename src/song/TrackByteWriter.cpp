@@ -4,63 +4,6 @@
 
 namespace cantivo {
 
-namespace {
-
-size_t VarLenSize(uint32_t value)
-{
-    size_t size = 1;
-    while (value >>= 7)
-        ++size;
-    return size;
-}
-
-} // namespace
-
-int32_t TrackByteWriter::BeginItem(int32_t time, size_t size)
-{
-    // Inputs are merged in time order; this only guards against a malformed duration.
-    if (time < lastTime_)
-        time = lastTime_;
-    // A delta holds 28 bits; a longer silence gets fillers the reader drops.
-    while (static_cast<uint32_t>(time - lastTime_) > MaxFileDelta)
-        PutProgramMeta(static_cast<int32_t>(lastTime_ + MaxFileDelta), ProgramMeta::Gap, {});
-    const auto delta = static_cast<uint32_t>(time - lastTime_);
-    const size_t deltaSize = VarLenSize(delta);
-    if (time >= nextMark_) [[unlikely]]
-        nextMark_ = observer_ ? observer_->ItemReached(time, size_ + deltaSize) : INT64_MAX;
-    Ensure(deltaSize + size);
-    PutVarLen(delta);
-    lastTime_ = time;
-    return time;
-}
-
-void TrackByteWriter::PutVarLen(uint32_t value)
-{
-    if (value < 0x80) [[likely]] {
-        Put(static_cast<uint8_t>(value));
-        return;
-    }
-    uint8_t bytes[5];
-    int count = 0;
-    bytes[count++] = static_cast<uint8_t>(value & 0x7F);
-    while (value >>= 7)
-        bytes[count++] = static_cast<uint8_t>(0x80 | (value & 0x7F));
-    while (count > 0)
-        Put(bytes[--count]);
-}
-
-void TrackByteWriter::PutChannelMessage(int32_t time, uint8_t status, uint8_t data1, uint8_t data2, int dataBytes)
-{
-    BeginItem(time, 3);
-    if (!runningStatus_ || status != lastStatus_) {
-        Put(status);
-        lastStatus_ = runningStatus_ ? status : 0;
-    }
-    Put(data1 & 0x7F);
-    if (dataBytes == 2)
-        Put(data2 & 0x7F);
-}
-
 void TrackByteWriter::PutMeta(int32_t time, uint8_t type, const uint8_t* data, size_t size)
 {
     BeginItem(time, 2 + 5 + size);
