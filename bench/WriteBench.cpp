@@ -5,6 +5,7 @@
 
 #include "song/MidiFileReader.h"
 #include "song/MidiFileWriter.h"
+#include "song/SongFileBytes.h"
 #include "song/Song.h"
 
 #include <benchmark/benchmark.h>

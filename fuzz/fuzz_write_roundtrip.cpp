@@ -7,7 +7,7 @@
 
 #include "../tests/support/SongComparison.h"
 #include "song/MidiFileReader.h"
-#include "song/MidiFileWriter.h"
+#include "song/SongFileBytes.h"
 #include "song/Song.h"
 
 #include <cstdio>

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -138,19 +139,8 @@ bool DiskSaveFiles::Rename(const std::string& from, const std::string& to, std::
 
 bool DiskSaveFiles::RenameNoReplace(const std::string& from, const std::string& to, std::string& error)
 {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
-        SyncFolder(to);
+    if (!MoveNoReplace(from, to))
         return true;
-    }
-    // Some file systems cannot refuse a replace by themselves; check first there.
-    if (errno == EINVAL || errno == ENOSYS) {
-        if (Exists(to)) {
-            errno = EEXIST;
-        } else if (::rename(from.c_str(), to.c_str()) == 0) {
-            SyncFolder(to);
-            return true;
-        }
-    }
     error = SystemError("could not rename", from) + " (to " + to + ")";
     return false;
 }
@@ -158,6 +148,62 @@ bool DiskSaveFiles::RenameNoReplace(const std::string& from, const std::string& 
 bool DiskSaveFiles::Remove(const std::string& path)
 {
     return ::unlink(path.c_str()) == 0 || errno == ENOENT;
+}
+
+std::error_code DiskSaveFiles::MoveNoReplace(const std::string& from, const std::string& to)
+{
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        SyncFolder(to);
+        return {};
+    }
+    // Some file systems cannot refuse a replace by themselves; check first there.
+    if (errno == EINVAL || errno == ENOSYS) {
+        if (Exists(to)) {
+            errno = EEXIST;
+        } else if (::rename(from.c_str(), to.c_str()) == 0) {
+            SyncFolder(to);
+            return {};
+        }
+    }
+    return {errno, std::system_category()};
+}
+
+std::error_code DiskSaveFiles::CopyNoReplace(const std::string& from, const std::string& to)
+{
+    std::error_code error;
+    std::filesystem::copy_file(from, to, std::filesystem::copy_options::none, error);
+    if (error) {
+        // A copy cut short (a full disk) must not stay behind under the new name; a file that was
+        // there before is not ours to remove.
+        if (error != std::errc::file_exists)
+            ::unlink(to.c_str());
+        return error;
+    }
+    // The original may be removed next, so the copy must be on the disk first.
+    const int copy = ::open(to.c_str(), O_RDONLY | O_CLOEXEC);
+    const bool synced = copy >= 0 && ::fsync(copy) == 0;
+    if (!synced)
+        error = {errno, std::system_category()};
+    if (copy >= 0)
+        ::close(copy);
+    if (!synced) {
+        ::unlink(to.c_str());
+        return error;
+    }
+    SyncFolder(to);
+    return {};
+}
+
+std::error_code MoveFile(SaveFiles& files, const std::string& from, const std::string& to)
+{
+    const std::error_code moved = files.MoveNoReplace(from, to);
+    if (moved != std::errc::cross_device_link)
+        return moved;
+    if (const std::error_code copied = files.CopyNoReplace(from, to))
+        return copied;
+    // The copy is complete; an original that cannot be removed only takes space.
+    (void)files.Remove(from);
+    return {};
 }
 
 namespace {
@@ -169,7 +215,7 @@ bool MakeAsideName(SaveFiles& files, const std::string& backupPath, std::string&
     if (!placeholder)
         return false;
     if (!placeholder->Commit(error)) {
-        files.Remove(aside);
+        (void)files.Remove(aside);
         return false;
     }
     return true;
@@ -191,7 +237,7 @@ bool ReplaceFile(SaveFiles& files, const std::string& target, const std::vector<
     written = written && sink->Commit(error);
     sink.reset();
     if (!written) {
-        files.Remove(tempPath);
+        (void)files.Remove(tempPath);
         return false;
     }
 
@@ -200,8 +246,8 @@ bool ReplaceFile(SaveFiles& files, const std::string& target, const std::vector<
     if (keepBackup && files.Exists(backupPath)) {
         if (!MakeAsideName(files, backupPath, aside, error) || !files.Rename(backupPath, aside, error)) {
             if (!aside.empty())
-                files.Remove(aside);
-            files.Remove(tempPath);
+                (void)files.Remove(aside);
+            (void)files.Remove(tempPath);
             return false;
         }
     }
@@ -213,7 +259,7 @@ bool ReplaceFile(SaveFiles& files, const std::string& target, const std::vector<
             error += "; the previous file is kept as " + backupPath;
         if (!aside.empty() && !files.Rename(aside, backupPath, undoError))
             error += "; the previous backup is kept as " + aside;
-        files.Remove(tempPath);
+        (void)files.Remove(tempPath);
     };
     if (keepBackup && !files.Rename(target, backupPath, error)) {
         restoreBackup(false);
@@ -223,8 +269,9 @@ bool ReplaceFile(SaveFiles& files, const std::string& target, const std::vector<
         restoreBackup(keepBackup);
         return false;
     }
+    // A leftover temporary name is only clutter: the save itself has succeeded.
     if (!aside.empty())
-        files.Remove(aside);
+        (void)files.Remove(aside);
     return true;
 }
 

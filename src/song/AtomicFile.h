@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace cantivo {
@@ -17,21 +18,26 @@ class FileSink {
     [[nodiscard]] virtual bool Commit(std::string& error) = 0;
 };
 
-// The file operations a save needs. The real one works on the disk; tests inject one that fails after
-// a number of bytes or on a chosen rename.
+// The file operations a save needs, the moves of its audio clip files included. The real one works on
+// the disk; tests inject one that fails after a number of bytes or on a chosen rename or move.
 class SaveFiles {
   public:
     virtual ~SaveFiles() = default;
     // Creates a new, empty file of its own name in the folder of `target`; its path goes to `tempPath`.
-    virtual std::unique_ptr<FileSink> CreateTemporary(const std::string& target, std::string& tempPath,
-                                                      std::string& error) = 0;
-    virtual bool Exists(const std::string& path) = 0;
+    [[nodiscard]] virtual std::unique_ptr<FileSink> CreateTemporary(const std::string& target, std::string& tempPath,
+                                                                    std::string& error) = 0;
+    [[nodiscard]] virtual bool Exists(const std::string& path) = 0;
     // Renames, replacing a file of the new name.
     [[nodiscard]] virtual bool Rename(const std::string& from, const std::string& to, std::string& error) = 0;
     // Renames only when nothing of the new name exists.
     [[nodiscard]] virtual bool RenameNoReplace(const std::string& from, const std::string& to, std::string& error) = 0;
     // Deletes a file; true when it is gone (also when it was never there).
-    virtual bool Remove(const std::string& path) = 0;
+    [[nodiscard]] virtual bool Remove(const std::string& path) = 0;
+    // Renames only when nothing of the new name exists; the system's error code when it fails
+    // (std::errc::cross_device_link when the names lie on different file systems).
+    [[nodiscard]] virtual std::error_code MoveNoReplace(const std::string& from, const std::string& to) = 0;
+    // Copies a file to a name where nothing exists yet; the copy is on stable storage when it succeeds.
+    [[nodiscard]] virtual std::error_code CopyNoReplace(const std::string& from, const std::string& to) = 0;
 };
 
 // The disk through POSIX calls: temporary files are created exclusively, committed with fsync, and a
@@ -44,7 +50,13 @@ class DiskSaveFiles final : public SaveFiles {
     bool Rename(const std::string& from, const std::string& to, std::string& error) override;
     bool RenameNoReplace(const std::string& from, const std::string& to, std::string& error) override;
     bool Remove(const std::string& path) override;
+    std::error_code MoveNoReplace(const std::string& from, const std::string& to) override;
+    std::error_code CopyNoReplace(const std::string& from, const std::string& to) override;
 };
+
+// Moves a file to a free name, copying it and removing the original when the two lie on different file
+// systems (the undo folder may live on another one). On failure the file is where it was.
+[[nodiscard]] std::error_code MoveFile(SaveFiles& files, const std::string& from, const std::string& to);
 
 // Puts `bytes` at `target` so that the target is at every moment either the old file or the complete
 // new one. With a non-empty `backupPath` the old target becomes the backup (an old backup is replaced).

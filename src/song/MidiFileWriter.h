@@ -12,6 +12,8 @@ class Song;
 class Track;
 
 inline constexpr const char* MoveClipErrorFormat = "Error moving file: %08x";
+// A clip whose file does not open again after the save moved it: its name and the error code.
+inline constexpr const char* ReopenClipErrorFormat = "Trouble opening audio clip %s: %08x";
 
 struct WriteOptions {
     // Write to exactly the given path: the song is not renamed after its title, and the recovery file
@@ -29,14 +31,6 @@ struct WriteOptions {
 // tells the user through the prompter and returns false. Cancel at the offset question returns false
 // with nothing written.
 [[nodiscard]] bool WriteSong(Song& song, const std::string& path, const WriteOptions& options = {});
-
-// The whole file as the song stands now: header, track 0 built from the song, the user tracks' images.
-std::vector<uint8_t> SongFileBytes(const Song& song);
-// The contents of track 0's chunk (without the "MTrk" header): texts, SMPTE offset, labels, meters,
-// keys, tempos, cues and the track-0 events merged by time.
-std::vector<uint8_t> ConductorTrackBytes(const Song& song);
-// The save without files: lays the measures out, encodes every track and returns the file's bytes.
-std::vector<uint8_t> WriteSongToBytes(Song& song);
 
 // The question asked before a save when encoding had to clip values; empty when no track clipped.
 std::string OffsetQuestion(const Song& song);

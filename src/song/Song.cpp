@@ -311,8 +311,10 @@ void Song::SetTimebase(uint16_t newTimebase)
             if (event.IsNote())
                 event.length = scale(event.length);
         }
-        // The offset is in ticks too; left alone it would shift the track by another note value.
-        track->timeOffset = scale(track->timeOffset);
+        // The offset is in ticks too; left alone it would shift the track by another note value. A file
+        // keeps it in 16 bits, so it is clamped here: scaled past them it would read back with its sign
+        // flipped (the encoder clamps once more for offsets set elsewhere).
+        track->timeOffset = std::clamp(scale(track->timeOffset), -32768, 32767);
     }
     for (auto& cue : cues) {
         cue->stopAt = scale(cue->stopAt);

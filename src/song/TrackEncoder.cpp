@@ -3,13 +3,13 @@
 #include "song/AudioClip.h"
 #include "song/SnapshotRecorder.h"
 #include "song/Track.h"
+#include "song/TrackByteWriter.h"
 
 #include <algorithm>
 #include <array>
 #include <cstring>
 #include <initializer_list>
 #include <limits>
-#include <stdexcept>
 #include <string_view>
 
 namespace cantivo {
@@ -27,20 +27,8 @@ constexpr std::array<InitialSlot, 14> InitialBlockControllers = {
 constexpr std::array<ParameterSlot, 4> InitialBlockParameters = {ParamBendRange, ParamFineTuning, ParamCoarseTuning,
                                                                  ParamModulationRange};
 
-// A note-on already written whose note-off is still to come.
-struct PendingNoteOff {
-    int64_t time;     // unshifted time of the note-off (the event's time plus its duration)
-    uint32_t order;   // write order, so equal times come off first-in first-out
-    uint32_t message; // the note-on as written: status | key << 8 | velocity << 16
-};
-
-// Heap order: the earliest note-off on top.
-struct LaterNoteOff {
-    bool operator()(const PendingNoteOff& a, const PendingNoteOff& b) const
-    {
-        return a.time != b.time ? a.time > b.time : a.order > b.order;
-    }
-};
+// The latest note-on struck at a channel and key, with its write order.
+using PendingNoteOff = PendingNoteOffs::NoteOff;
 
 uint8_t KeyIntoRange(int key, bool& clipped)
 {
@@ -54,19 +42,18 @@ uint8_t KeyIntoRange(int key, bool& clipped)
     return static_cast<uint8_t>(key);
 }
 
-size_t VarLenSize(uint32_t value)
+// A track's time offset is kept in 16 bits in the file (offset + 0x8000); the encoder writes and
+// applies it clamped to that range, so a track never reads back shifted the other way.
+int32_t StorableTimeOffset(int32_t offset)
 {
-    size_t size = 1;
-    while (value >>= 7)
-        ++size;
-    return size;
+    return std::clamp<int32_t>(offset, -32768, 32767);
 }
 
-class Encoder {
+class Encoder final : private TrackItemObserver {
   public:
     Encoder(Track& track, int32_t snapshotInterval, InitialMarking marking, size_t entryLimit)
         : track_(track), channel_(static_cast<uint8_t>(track.outputChannel & 0x0F)),
-          marked_(marking == InitialMarking::Marked),
+          marked_(marking == InitialMarking::Marked), timeOffset_(StorableTimeOffset(track.timeOffset)),
           snapshots_(track.snapshots, snapshotInterval, PatchTag(track.initial[InitPatch]), entryLimit)
     {
     }
@@ -75,26 +62,15 @@ class Encoder {
 
   private:
     // ---- output ----
-    void Ensure(size_t count)
-    {
-        if (size_ + count > buffer_.size())
-            buffer_.resize(std::max(buffer_.size() * 2, size_ + count));
-    }
-    void Put(uint8_t byte) { buffer_[size_++] = byte; }
-    void PutBytes(const uint8_t* bytes, size_t count)
-    {
-        if (count > 0)
-            std::memcpy(buffer_.data() + size_, bytes, count);
-        size_ += count;
-    }
-    void PutVarLen(uint32_t value);
-
-    // Starts an item of at most `size` bytes at `time`: stores the snapshots of the blocks that start
-    // at or before it and writes the delta.
-    void BeginItem(int32_t time, size_t size);
+    // Before an item at or after the next block start is written: stores the snapshots of the blocks
+    // that start at or before it; returns the next block start.
+    int64_t ItemReached(int32_t time, size_t position) override;
     void PutChannelMessage(int32_t time, uint8_t status, uint8_t data1, uint8_t data2, int dataBytes);
-    void PutMeta(int32_t time, uint8_t type, const uint8_t* data, size_t size);
-    void PutProgramMeta(int32_t time, uint8_t subtype, std::initializer_list<uint8_t> values);
+    void PutMeta(int32_t time, uint8_t type, const uint8_t* data, size_t size) { out_.PutMeta(time, type, data, size); }
+    void PutProgramMeta(int32_t time, uint8_t subtype, std::initializer_list<uint8_t> values)
+    {
+        out_.PutProgramMeta(time, subtype, values);
+    }
     void PutController(int32_t time, uint8_t controller, uint8_t value, uint8_t channel)
     {
         PutChannelMessage(time, static_cast<uint8_t>(0xB0 | channel), controller, value, 2);
@@ -125,99 +101,42 @@ class Encoder {
     Track& track_;
     const uint8_t channel_;
     const bool marked_;
+    const int32_t timeOffset_;
 
-    std::vector<uint8_t> buffer_;
-    size_t size_ = 0;
-    int32_t lastTime_ = 0;
-    uint8_t runningStatus_ = 0;
-    int32_t end_ = 0;
+    TrackByteWriter out_{true};
+    int32_t end_ = 0; // the end of the clips; the track ends at least at its last item
     uint8_t clipFlags_ = 0;
     // The parameter last selected on the track's channel: registered or not in bit 16, number below;
     // -1 when unknown.
     int32_t selectedParameter_ = -1;
 
-    std::vector<PendingNoteOff> pending_; // a min-heap by LaterNoteOff
-    uint32_t noteOrder_ = 0;
+    PendingNoteOffs pending_;
 
     SnapshotRecorder snapshots_;
 };
 
-void Encoder::PutVarLen(uint32_t value)
-{
-    if (value < 0x80) [[likely]] {
-        Put(static_cast<uint8_t>(value));
-        return;
-    }
-    uint8_t bytes[5];
-    int count = 0;
-    bytes[count++] = static_cast<uint8_t>(value & 0x7F);
-    while (value >>= 7)
-        bytes[count++] = static_cast<uint8_t>(0x80 | (value & 0x7F));
-    while (count > 0)
-        Put(bytes[--count]);
-}
-
 int32_t Encoder::Shifted(int64_t time, bool flagClipping)
 {
-    time += track_.timeOffset;
+    time += timeOffset_;
     if (time < 0) {
-        if (flagClipping && track_.timeOffset != 0)
+        if (flagClipping && timeOffset_ != 0)
             clipFlags_ |= ClipTime;
         return 0;
     }
     return static_cast<int32_t>(std::min<int64_t>(time, std::numeric_limits<int32_t>::max()));
 }
 
-void Encoder::BeginItem(int32_t time, size_t size)
+int64_t Encoder::ItemReached(int32_t time, size_t position)
 {
-    // Inputs are merged in time order; this only guards against a malformed duration.
-    if (time < lastTime_)
-        time = lastTime_;
-    // A delta holds 28 bits; a longer silence gets fillers the reader drops.
-    while (static_cast<uint32_t>(time - lastTime_) > MaxFileDelta)
-        PutProgramMeta(static_cast<int32_t>(lastTime_ + MaxFileDelta), ProgramMeta::Gap, {});
-    const auto delta = static_cast<uint32_t>(time - lastTime_);
-    const size_t deltaSize = VarLenSize(delta);
-    if (time >= snapshots_.NextBlockStart()) [[unlikely]]
-        snapshots_.StoreBlocks(static_cast<uint32_t>(size_ + deltaSize), time, runningStatus_);
-    Ensure(deltaSize + size);
-    PutVarLen(delta);
-    lastTime_ = time;
-    end_ = std::max(end_, time);
+    snapshots_.StoreBlocks(static_cast<uint32_t>(position), time, out_.RunningStatus());
+    return snapshots_.NextBlockStart();
 }
 
 void Encoder::PutChannelMessage(int32_t time, uint8_t status, uint8_t data1, uint8_t data2, int dataBytes)
 {
-    BeginItem(time, 3);
-    if (status != runningStatus_) {
-        Put(status);
-        runningStatus_ = status;
-    }
-    data1 &= 0x7F;
-    data2 = dataBytes == 2 ? static_cast<uint8_t>(data2 & 0x7F) : 0;
-    Put(data1);
-    if (dataBytes == 2)
-        Put(data2);
-    snapshots_.ChannelMessage(status, data1, data2, lastTime_);
-}
-
-void Encoder::PutMeta(int32_t time, uint8_t type, const uint8_t* data, size_t size)
-{
-    BeginItem(time, 2 + 5 + size);
-    Put(0xFF);
-    Put(type);
-    PutVarLen(static_cast<uint32_t>(size));
-    PutBytes(data, size);
-    runningStatus_ = 0;
-}
-
-void Encoder::PutProgramMeta(int32_t time, uint8_t subtype, std::initializer_list<uint8_t> values)
-{
-    uint8_t data[8] = {ProgramMeta::Tag[0], ProgramMeta::Tag[1], subtype};
-    size_t size = 3;
-    for (uint8_t value : values)
-        data[size++] = value;
-    PutMeta(time, 0x7F, data, size);
+    out_.PutChannelMessage(time, status, data1, data2, dataBytes);
+    snapshots_.ChannelMessage(status, data1 & 0x7F, dataBytes == 2 ? static_cast<uint8_t>(data2 & 0x7F) : 0,
+                              out_.LastTime());
 }
 
 void Encoder::PutSettings()
@@ -241,9 +160,10 @@ void Encoder::PutSettings()
                     static_cast<uint8_t>((t.colour >> 16) & 0xFF)});
     if (t.keyOffset != 0)
         PutProgramMeta(0, ProgramMeta::KeyOffset, {static_cast<uint8_t>(t.keyOffset + 128)});
-    if (t.timeOffset != 0) {
-        const auto biased = static_cast<uint32_t>(t.timeOffset + 0x8000);
-        PutProgramMeta(0, ProgramMeta::TimeOffset, {static_cast<uint8_t>(biased & 0xFF), static_cast<uint8_t>((biased >> 8) & 0xFF)});
+    if (timeOffset_ != 0) {
+        const auto biased = static_cast<uint32_t>(timeOffset_ + 0x8000);
+        PutProgramMeta(0, ProgramMeta::TimeOffset,
+                       {static_cast<uint8_t>(biased & 0xFF), static_cast<uint8_t>((biased >> 8) & 0xFF)});
     }
     if (t.velocityOffset != 0)
         PutProgramMeta(0, ProgramMeta::VelocityOffset, {static_cast<uint8_t>(t.velocityOffset + 128)});
@@ -330,19 +250,20 @@ void Encoder::PutDestinationMessage(int32_t time, uint8_t subtype, const int32_t
         pairs += ranges[parameter] >= 0 ? 1 : 0;
     // 7F 7F 09 subtype channel [controller] pairs F7: at most 19 bytes, so the length is one byte.
     const auto length = static_cast<uint8_t>(5 + (controller >= 0 ? 1 : 0) + 2 * pairs + 1);
-    BeginItem(time, 2 + length);
+    uint8_t message[2 + 19];
+    size_t size = 0;
     for (uint8_t byte : {uint8_t{0xF0}, length, uint8_t{0x7F}, uint8_t{0x7F}, uint8_t{0x09}, subtype, channel_})
-        Put(byte);
+        message[size++] = byte;
     if (controller >= 0)
-        Put(static_cast<uint8_t>(controller & 0x7F));
+        message[size++] = static_cast<uint8_t>(controller & 0x7F);
     for (int parameter = 0; parameter < 6; ++parameter) {
         if (ranges[parameter] >= 0) {
-            Put(static_cast<uint8_t>(parameter));
-            Put(static_cast<uint8_t>(ranges[parameter] & 0x7F));
+            message[size++] = static_cast<uint8_t>(parameter);
+            message[size++] = static_cast<uint8_t>(ranges[parameter] & 0x7F);
         }
     }
-    Put(0xF7);
-    runningStatus_ = 0;
+    message[size++] = 0xF7;
+    out_.PutSysex(time, message, size);
 }
 
 void Encoder::PutNote(const SongEvent& event, int32_t time)
@@ -363,18 +284,16 @@ void Encoder::PutNote(const SongEvent& event, int32_t time)
     if (event.spelling != -1 || event.notation != 0) {
         // The key as written, so the record names the note-on just before it; the reader takes the
         // key offset off both the same way.
-        PutProgramMeta(time, ProgramMeta::NoteSpelling, {key, static_cast<uint8_t>((event.notation + 1) * 16 + (event.spelling + 1))});
+        PutProgramMeta(time, ProgramMeta::NoteSpelling,
+                       {key, static_cast<uint8_t>((event.notation + 1) * 16 + (event.spelling + 1))});
     }
     const int64_t duration = std::max<int32_t>(event.length, 0);
-    pending_.push_back({int64_t{event.time} + duration, noteOrder_++, message});
-    std::push_heap(pending_.begin(), pending_.end(), LaterNoteOff{});
+    pending_.Add(int64_t{event.time} + duration, message);
 }
 
 void Encoder::PutNoteOff()
 {
-    std::pop_heap(pending_.begin(), pending_.end(), LaterNoteOff{});
-    const PendingNoteOff note = pending_.back();
-    pending_.pop_back();
+    const PendingNoteOff note = pending_.Take();
     PutChannelMessage(Shifted(note.time), static_cast<uint8_t>(note.message & 0xFF),
                       static_cast<uint8_t>((note.message >> 8) & 0x7F), 0, 2);
     snapshots_.NoteEnded(note.message);
@@ -382,41 +301,16 @@ void Encoder::PutNoteOff()
 
 void Encoder::PutParameter(const SongEvent& event, int32_t time)
 {
-    const bool registered = event.Status() == StatusRpn;
-    const uint32_t number = event.ParameterNumber() & 0x3FFF;
-    const int32_t selection = (registered ? 1 << 16 : 0) | static_cast<int32_t>(number);
-    if (selection != selectedParameter_) {
-        PutController(time, registered ? 101 : 99, static_cast<uint8_t>(number >> 7));
-        PutController(time, registered ? 100 : 98, static_cast<uint8_t>(number));
-        selectedParameter_ = selection;
-    }
-    if (event.length == ParamIncrement) {
-        PutController(time, 96, 0);
-    } else if (event.length == ParamDecrement) {
-        PutController(time, 97, 0);
-    } else {
-        PutController(time, 6, static_cast<uint8_t>(event.length >> 7));
-        PutController(time, 38, static_cast<uint8_t>(event.length));
-    }
+    const ParameterControllers controllers =
+        ExpandParameter(event.Status() == StatusRpn, event.ParameterNumber(), event.length, selectedParameter_);
+    for (int i = 0; i < controllers.count; ++i)
+        PutController(time, controllers.messages[static_cast<size_t>(i)].first,
+                      controllers.messages[static_cast<size_t>(i)].second);
 }
 
 void Encoder::PutSysex(const SongEvent& event, int32_t time)
 {
-    const uint8_t* data = event.Data();
-    const size_t size = event.DataSize();
-    if (size == 0)
-        return;
-    // The reader takes a message from 0xF0 to the first 0xF7; one without them would swallow the rest
-    // of the track, so they are supplied when an edit left them out.
-    const bool addStart = data[0] != 0xF0;
-    const bool addEnd = data[size - 1] != 0xF7;
-    BeginItem(time, size + 2);
-    if (addStart)
-        Put(0xF0);
-    PutBytes(data, size);
-    if (addEnd)
-        Put(0xF7);
-    runningStatus_ = 0;
+    out_.PutSysex(time, event.Data(), event.DataSize());
 }
 
 void Encoder::PutClip(const SongEvent& event, int32_t time)
@@ -497,9 +391,10 @@ void Encoder::Run()
     Track& track = track_;
     track.formatVersion |= OffsetsApplied;
 
-    buffer_.swap(track.image);
-    buffer_.resize(64 + track.name.size() + track.events.size() * 8 + track.reSendTimes.size() * 96);
-    pending_.reserve(64);
+    out_.Reuse(std::move(track.image),
+               64 + track.name.size() + track.events.size() * 8 + track.reSendTimes.size() * 96);
+    out_.SetObserver(this, snapshots_.NextBlockStart());
+    pending_.Reserve(64);
 
     PutSettings();
 
@@ -510,7 +405,7 @@ void Encoder::Run()
     int64_t lastReSend = -1;
     for (;;) {
         const int64_t eventTime = nextEvent < events.size() ? events[nextEvent].time : Never;
-        const int64_t noteOffTime = pending_.empty() ? Never : pending_.front().time;
+        const int64_t noteOffTime = pending_.Empty() ? Never : pending_.Next().time;
         const int64_t itemTime = std::min(eventTime, noteOffTime);
         if (nextReSend < reSendTimes.size() && reSendTimes[nextReSend] <= itemTime) {
             const int32_t reSend = reSendTimes[nextReSend++];
@@ -528,18 +423,13 @@ void Encoder::Run()
     }
 
     // End of track, at the time of the last item.
-    Ensure(4);
-    Put(0);
-    Put(0xFF);
-    Put(0x2F);
-    Put(0);
+    out_.PutEndOfTrack();
 
-    buffer_.resize(size_);
-    track.image.swap(buffer_);
-    track.end = end_;
+    track.end = std::max(end_, out_.LastTime());
+    track.image = out_.Finish();
     track.clipFlags = clipFlags_;
     track.reading = RawReadState{};
-    snapshots_.Finish(static_cast<uint32_t>(size_));
+    snapshots_.Finish(static_cast<uint32_t>(track.image.size()));
 }
 
 // The initial values the rule for lone tracks asks about. Any of them counts, not only bank, patch,

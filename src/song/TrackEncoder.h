@@ -1,6 +1,7 @@
 #pragma once
 
 #include "song/ProgramMeta.h"
+#include "song/TrackByteWriter.h"
 
 #include <cstdint>
 #include <functional>
@@ -22,10 +23,6 @@ using SameDeviceTest = std::function<bool(int32_t portA, int32_t portB)>;
 // controllers and program into initial values as for any other program's file (the format-0 split
 // relies on that).
 enum class InitialMarking { Marked, Plain };
-
-// The longest delta a file can hold (four bytes of seven bits); longer gaps are split by
-// ProgramMeta::Gap records.
-inline constexpr uint32_t MaxFileDelta = 0x0FFFFFFF;
 
 // Snapshots stop once their last messages and sounding notes together would pass a limit, so a hostile
 // file (every controller of every channel set, one event days later) cannot copy a large state into

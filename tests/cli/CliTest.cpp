@@ -1,5 +1,5 @@
 #include "song/MidiFileReader.h"
-#include "song/MidiFileWriter.h"
+#include "song/SongFileBytes.h"
 #include "song/Song.h"
 #include "support/SongComparison.h"
 #include "support/TestContext.h"

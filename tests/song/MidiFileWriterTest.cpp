@@ -3,6 +3,7 @@
 #include "song/AudioClip.h"
 #include "song/MidiFileReader.h"
 #include "song/Song.h"
+#include "song/SongFileBytes.h"
 #include "song/SongFileNames.h"
 #include "support/TestContext.h"
 
@@ -217,6 +218,27 @@ TEST(MidiFileWriter, ConductorWritesTempoMeterKeyAndCuesOnlyWhereTheyChange)
     EXPECT_EQ(items.back().type, 0x2F);
 }
 
+// Track 0's parameter events become their controller sequences on its channel, the parameter selected
+// once; a message without its 0xF0 and 0xF7 gets them. Track 0 writes every status byte.
+TEST(MidiFileWriter, ConductorSpellsOutParametersAndFramesSysex)
+{
+    TestContext context;
+    auto song = NewSong(context);
+    song->tracks[0]->outputChannel = 2;
+    const uint8_t bare[] = {0x43, 0x10};
+    song->tracks[0]->events = {SongEvent::Parameter(0, true, 5, 300), SongEvent::Parameter(10, true, 5, ParamIncrement),
+                               SongEvent::Parameter(10, false, 0x81, ParamDecrement),
+                               SongEvent::Sysex(20, bare, sizeof bare)};
+    const std::vector<uint8_t> bytes = ConductorTrackBytes(*song);
+    const std::string chunk(bytes.begin(), bytes.end());
+    // The tempo at tick 0 stands between the two groups: at one tick track-0 events come first.
+    for (const std::string& expected :
+         {"\0\xB2\x65\0\0\xB2\x64\x05\0\xB2\x06\x02\0\xB2\x26\x2C"s, "\x0A\xB2\x60\0"
+                                                                     "\0\xB2\x63\x01\0\xB2\x62\x01\0\xB2\x61\0"
+                                                                     "\x0A\xF0\x43\x10\xF7"s})
+        EXPECT_NE(chunk.find(expected), std::string::npos) << expected.size() << " bytes not found";
+}
+
 // Offsets that would clip values ask first; no writes nothing; yes applies them (key 126 + 3 comes down
 // an octave, a note moved before tick 0 is cut to it) and only the offsets that clip.
 TEST(MidiFileWriter, ClippingOffsetsAskFirstAndCancelWritesNothing)
@@ -334,6 +356,21 @@ TEST(MidiFileWriter, NormalSaveKeepsABackupAndClearsTheRecoveryAndSettingsFiles)
     EXPECT_EQ(folder.Files(), (Names{"Song.mid", "Song.bak", "Song.cv.sav", "Fresh.mid", "exact.mid"}));
 }
 
+// A settings file that stays would be read over the saved settings: the user is told to delete it.
+TEST(MidiFileWriter, ASettingsFileThatCannotBeDeletedIsNamed)
+{
+    TestContext context;
+    TempFolder folder;
+    fs::create_directories(folder / "Song.cv/inside"); // unlink refuses a folder
+    auto song = NewSong(context);
+    song->title = "Song";
+    ASSERT_TRUE(WriteSong(*song, folder / "Song.mid"));
+    ASSERT_EQ(context.prompter.messages.size(), 1u);
+    EXPECT_NE(context.prompter.messages[0].find(folder / "Song.cv"), std::string::npos);
+    EXPECT_NE(context.prompter.messages[0].find("Delete it by hand"), std::string::npos);
+    EXPECT_FALSE(song->IsModified());
+}
+
 TEST(MidiFileWriter, AutosaveAsksNothingRenamesNothingAndLeavesTheSongModified)
 {
     TestContext context;
@@ -378,12 +415,14 @@ class PlainAudioFiles final : public AudioFiles {
     };
     std::unique_ptr<AudioFile> Open(const std::string& path, uint32_t& errorCode) override
     {
-        if (!fs::exists(path)) {
+        if (!fs::exists(path) || (refuses && refuses(path))) {
             errorCode = 2;
             return nullptr;
         }
         return std::make_unique<File>(path);
     }
+
+    std::function<bool(const std::string& path)> refuses; // files that will not open though they exist
 };
 
 // The edit history as far as a save uses it.
@@ -433,7 +472,7 @@ TEST(MidiFileWriter, ClipFilesMoveBetweenTheUndoFolderAndTheSongFolder)
     auto addClip = [&](int32_t time, const std::string& path, bool rewrite) -> AudioClip& {
         auto clip = std::make_unique<AudioClip>(folder / path);
         uint32_t code = 0;
-        clip->Open(audio, code);
+        (void)clip->Open(audio, code); // a missing file stays closed, as a read leaves it
         clip->rewrite = rewrite;
         AudioClip& added = *clip;
         track.events.push_back(SongEvent::Clip(time, std::move(clip)));
@@ -587,7 +626,9 @@ TEST(MidiFileWriter, SaveIntoAnotherFolderTakesTheClipsAlong)
 class FaultyFiles final : public SaveFiles {
   public:
     std::optional<size_t> failAfterBytes;
-    std::string failRenameTo; // the first rename whose target ends so fails; the undo renames work
+    std::string failRenameTo;  // the first rename whose target ends so fails; the undo renames work
+    std::error_code moveError; // what every move of a file reports, when set; nothing moves then
+    std::error_code copyError; // likewise for copies
 
     std::unique_ptr<FileSink> CreateTemporary(const std::string& target, std::string& tempPath,
                                               std::string& error) override
@@ -610,6 +651,14 @@ class FaultyFiles final : public SaveFiles {
         return disk_.RenameNoReplace(from, to, error);
     }
     bool Remove(const std::string& path) override { return disk_.Remove(path); }
+    std::error_code MoveNoReplace(const std::string& from, const std::string& to) override
+    {
+        return moveError ? moveError : disk_.MoveNoReplace(from, to);
+    }
+    std::error_code CopyNoReplace(const std::string& from, const std::string& to) override
+    {
+        return copyError ? copyError : disk_.CopyNoReplace(from, to);
+    }
 
   private:
     class Sink final : public FileSink {
@@ -690,6 +739,67 @@ TEST(MidiFileWriter, AFailedSaveLeavesTheOldFileAndBackupUntouched)
         EXPECT_NE(context.prompter.messages[0].find(c.target), std::string::npos);
         EXPECT_NE(context.prompter.messages[0].find("left as they were"), std::string::npos);
         EXPECT_TRUE(song->IsModified());
+    }
+}
+
+// A clip coming from the undo folder into the song's folder: a move that fails is reported with the
+// system's code and leaves the clip playing from where it was; across file systems the file is copied
+// and the original removed, and a copy that fails leaves nothing behind. A clip that moved but will not
+// open again is named to the user. The save itself succeeds each time.
+TEST(MidiFileWriter, AClipMoveThatFailsIsReportedAndLosesNothing)
+{
+    const auto code = [](std::errc error) { return std::make_error_code(error); };
+    const struct Case {
+        const char* name;
+        std::error_code moveError, copyError;
+        bool reopenFails;
+        bool moved;
+        std::vector<std::string> messages; // "%s" stands for the clip's new file
+    } cases[] = {
+        {"the move is refused", code(std::errc::permission_denied), {}, false, false, {"Error moving file: 0000000d"}},
+        {"another file system", code(std::errc::cross_device_link), {}, false, true, {}},
+        {"another file system, the copy fails",
+         code(std::errc::cross_device_link),
+         code(std::errc::no_space_on_device),
+         false,
+         false,
+         {"Error moving file: 0000001c"}},
+        {"the moved clip will not open", {}, {}, true, true, {"Trouble opening audio clip %s: 00000002"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ClipSong f("song/Song.mid");
+        fs::create_directories(f.folder / "undoredo.wav");
+        fs::create_directories(f.folder / "song");
+        const std::string taken = f.folder / "undoredo.wav/taken.wav";
+        WriteFile(taken, "taken");
+        f.AddClip("undoredo.wav/taken.wav");
+        const std::string target = f.folder / "song/WaveData/00001000.wav";
+        if (c.reopenFails)
+            f.audio.refuses = [&](const std::string& path) { return path == target; };
+        FaultyFiles files;
+        files.moveError = c.moveError;
+        files.copyError = c.copyError;
+        WriteOptions options;
+        options.files = &files;
+
+        ASSERT_TRUE(WriteSong(f.song, f.folder / "song/Song.mid", options));
+        std::vector<std::string> expected = c.messages;
+        for (std::string& message : expected)
+            if (const size_t at = message.find("%s"); at != std::string::npos)
+                message.replace(at, 2, target);
+        EXPECT_EQ(f.test.prompter.messages, expected);
+        const AudioClip& clip = *f.audioTrack.events[0].ClipData();
+        EXPECT_EQ(clip.fileName, c.moved ? target : taken);
+        EXPECT_EQ(ReadText(clip.fileName), "taken");
+        EXPECT_EQ(fs::exists(taken), !c.moved);
+        EXPECT_EQ(fs::exists(target), c.moved) << "a failed copy leaves no part of the file";
+        EXPECT_EQ(clip.IsOpen(), !c.reopenFails);
+        f.audio.refuses = nullptr; // the file is whole: once it opens again, the song plays it
+        Song readBack(f.context);
+        ASSERT_TRUE(ReadSong(readBack, f.folder / "song/Song.mid"));
+        ASSERT_EQ(readBack.tracks[1]->events.size(), 1u);
+        EXPECT_EQ(readBack.tracks[1]->events[0].ClipData()->fileName, clip.fileName) << "the file names the clip";
     }
 }
 

@@ -1,6 +1,6 @@
 #include "song/MidiFileReader.h"
-#include "song/MidiFileWriter.h"
 #include "song/Song.h"
+#include "song/SongFileBytes.h"
 #include "support/SongComparison.h"
 #include "support/TestContext.h"
 
@@ -275,6 +275,33 @@ TEST(RoundTrip, SongsThatOnceDriftedReadBackTheSame)
         ASSERT_TRUE(again);
         EXPECT_EQ(SongDifference(song, *again), "");
         EXPECT_TRUE(WriteSongToBytes(*again) == saved) << "the re-read song writes other bytes";
+    }
+}
+
+// A file keeps a time offset in 16 bits: one scaled past them by a timebase change is held at the limit
+// of its own sign, so the track still moves the way it did.
+TEST(RoundTrip, ATimeOffsetScaledByATimebaseChangeKeepsItsSign)
+{
+    const struct {
+        int32_t offset;
+        int32_t expected; // after 120 -> 960 and a save and read
+    } cases[] = {{4096, 32767}, {-4097, -32768}, {1000, 8000}, {-1000, -8000}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.offset);
+        TestContext context;
+        Song song(context.Context());
+        song.NewSongDefaults();
+        song.timebase = 120;
+        Track& track = **song.tracks.insert(song.tracks.end() - 1, std::make_unique<Track>());
+        // Late enough that no offset moves it before the start.
+        track.events.push_back(SongEvent::Note(5000, 0, 60, 100, 30));
+        track.timeOffset = c.offset;
+        song.SetTimebase(960);
+        EXPECT_EQ(track.timeOffset, c.expected);
+        auto again = ReadBytes(context, WriteSongToBytes(song));
+        ASSERT_TRUE(again);
+        EXPECT_EQ(again->tracks[1]->timeOffset, c.expected);
+        EXPECT_EQ(again->tracks[1]->events.at(0).time, 40000) << "the note stays where it was";
     }
 }
 

@@ -152,6 +152,8 @@ TEST(TrackEncoder, WritesEachSettingThatDiffersFromItsDefault)
         {"key offset", [](Track& t) { t.keyOffset = -3; }, {36, 125}},
         {"time offset", [](Track& t) { t.timeOffset = -2; }, {37, 0xFE, 0x7F}},
         {"time offset high byte", [](Track& t) { t.timeOffset = 300; }, {37, 0x2C, 0x81}},
+        {"time offset past 16 bits stays positive", [](Track& t) { t.timeOffset = 40000; }, {37, 0xFF, 0xFF}},
+        {"time offset past 16 bits stays negative", [](Track& t) { t.timeOffset = -40000; }, {37, 0x00, 0x00}},
         {"velocity offset", [](Track& t) { t.velocityOffset = 10; }, {38, 138}},
         {"muted", [](Track& t) { t.play = 0; }, {39, 0}},
     };
@@ -162,7 +164,8 @@ TEST(TrackEncoder, WritesEachSettingThatDiffersFromItsDefault)
         EncodeTrack(track, 960);
         std::vector<Bytes> records; // all but the colour and the marker, which every track has
         for (const Item& item : Walk(track.image))
-            if (IsProgramMeta(item) && item.data[3] != ProgramMeta::TrackColour && item.data[3] != ProgramMeta::MarkedTrack)
+            if (IsProgramMeta(item) && item.data[3] != ProgramMeta::TrackColour &&
+                item.data[3] != ProgramMeta::MarkedTrack)
                 records.emplace_back(item.data.begin() + 3, item.data.end());
         EXPECT_EQ(records, std::vector<Bytes>{c.record});
     }
@@ -206,6 +209,7 @@ TEST(TrackEncoder, AppliesOffsetsAndFlagsWhatHadToBeClipped)
         {"velocity to 1", 0, -50, 0, SongEvent::Note(0, 0, 60, 30, 10), {"0:90 60 1", "10:90 60 0"}, ClipVelocity},
         {"time before 0", 0, 0, -10, SongEvent::Short(5, 0xB0, 7, 1), {"0:b0 7 1"}, ClipTime},
         {"time moves later", 0, 0, 10, SongEvent::Short(5, 0xB0, 7, 1), {"15:b0 7 1"}, 0},
+        {"time offset as stored", 0, 0, 40000, SongEvent::Short(5, 0xB0, 7, 1), {"32772:b0 7 1"}, 0},
         {"controllers keep their value", 0, 50, 0, SongEvent::Short(0, 0xB0, 7, 100), {"0:b0 7 100"}, 0},
     };
     for (const auto& c : cases) {
