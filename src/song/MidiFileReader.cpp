@@ -105,7 +105,7 @@ void SplitByChannel(Song& song, std::vector<ReadNotice>& notices)
         Track& track = *song.tracks[static_cast<size_t>(number)];
         // Plain: the channel track reads back like a track of another program's format-1 file.
         EncodeTrack(track, -1, InitialMarking::Plain);
-        TrackParser(track).Run();
+        ParseTrack(song, track);
     }
     char text[600];
     std::snprintf(text, sizeof text, "NOTE: If saved, %s will be converted from MIDI format 0 to 1.",

@@ -739,6 +739,14 @@ TEST_F(ReaderFileTest, RecoveredCopyThatCannotReplaceTheSongKeepsBothFiles)
             return Rename(from, to, error);
         }
         bool Remove(const std::string& path) override { return disk.Remove(path); }
+        std::error_code MoveNoReplace(const std::string&, const std::string&) override
+        {
+            return std::make_error_code(std::errc::permission_denied);
+        }
+        std::error_code CopyNoReplace(const std::string& from, const std::string& to) override
+        {
+            return disk.CopyNoReplace(from, to);
+        }
         DiskSaveFiles disk;
     } files;
     const Bytes original = Titled("Original");
