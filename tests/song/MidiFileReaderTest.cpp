@@ -694,8 +694,9 @@ TEST_F(ReaderFileTest, RecoveryOpensAReadableCopyAndNeverLosesTheSong)
         Prompter& prompter = c.answer < 0 ? static_cast<Prompter&>(silent) : context.prompter;
         Song opened(context.Context());
         ASSERT_TRUE(OpenSong(opened, songPath, prompter));
-        if (c.answer >= 0)
+        if (c.answer >= 0) {
             EXPECT_EQ(context.prompter.questions, Lines{question});
+        }
         EXPECT_EQ(context.prompter.messages, c.messages);
         EXPECT_EQ(opened.title, c.title);
         EXPECT_EQ(opened.pathName, songPath);
@@ -706,8 +707,9 @@ TEST_F(ReaderFileTest, RecoveryOpensAReadableCopyAndNeverLosesTheSong)
         EXPECT_EQ(fs::exists(Path("Song.cv")), c.settingsKept);
         Bytes backup;
         EXPECT_EQ(ReadFileBytes(Path("Song.bak"), backup), c.backup);
-        if (c.backup)
+        if (c.backup) {
             EXPECT_EQ(backup, original);
+        }
     }
 
     // Reading alone asks nothing and leaves the copy where it is.
