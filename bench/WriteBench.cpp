@@ -5,8 +5,8 @@
 
 #include "song/MidiFileReader.h"
 #include "song/MidiFileWriter.h"
-#include "song/SongFileBytes.h"
 #include "song/Song.h"
+#include "song/SongFileBytes.h"
 
 #include <benchmark/benchmark.h>
 

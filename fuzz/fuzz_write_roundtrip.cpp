@@ -7,8 +7,8 @@
 
 #include "../tests/support/SongComparison.h"
 #include "song/MidiFileReader.h"
-#include "song/SongFileBytes.h"
 #include "song/Song.h"
+#include "song/SongFileBytes.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -11,6 +11,13 @@ namespace cantivo {
 
 inline constexpr int32_t LastTick = 0x7FFFFFFE; // NoEventLeft is the first value past the tick range
 
+// Where a reader stands in a raw chunk; owned by whoever walks it.
+struct RawReadState {
+    size_t cursor = 0;
+    uint8_t runningStatus = 0; // 0 = none
+    int32_t nextEventTime = NoEventLeft;
+};
+
 // One event as it stands in a raw chunk. `data` points into the chunk.
 struct RawEvent {
     int32_t time = 0;

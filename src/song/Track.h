@@ -54,13 +54,6 @@ inline constexpr uint8_t ClipKey = 1;
 inline constexpr uint8_t ClipVelocity = 2;
 inline constexpr uint8_t ClipTime = 4;
 
-// Cursor state while a raw chunk is parsed.
-struct RawReadState {
-    size_t cursor = 0;
-    uint8_t runningStatus = 0; // 0 = none
-    int32_t nextEventTime = NoEventLeft;
-};
-
 class Track {
   public:
     Track();
@@ -98,7 +91,6 @@ class Track {
 
     // The last encoded "MTrk" contents: played by the sequencer and written by the file writer.
     std::vector<uint8_t> image;
-    RawReadState reading;
     uint8_t clipFlags = 0;
     std::vector<int32_t> reSendTimes;
     // Rebuilt by every encoding; not saved.

@@ -428,7 +428,6 @@ void Encoder::Run()
     track.end = std::max(end_, out_.LastTime());
     track.image = out_.Finish();
     track.clipFlags = clipFlags_;
-    track.reading = RawReadState{};
     snapshots_.Finish(static_cast<uint32_t>(track.image.size()));
 }
 

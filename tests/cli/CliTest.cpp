@@ -1,6 +1,6 @@
 #include "song/MidiFileReader.h"
-#include "song/SongFileBytes.h"
 #include "song/Song.h"
+#include "song/SongFileBytes.h"
 #include "support/SongComparison.h"
 #include "support/TestContext.h"
 
