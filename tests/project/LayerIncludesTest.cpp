@@ -85,9 +85,11 @@ TEST(LayerIncludes, EveryIncludePointsDownTheLayers)
                 EXPECT_TRUE(allowed->second.count(first)) << where << " reaches up or across the layers";
                 continue;
             }
-            for (const LibraryRule& rule : LibraryRules())
-                if (std::regex_match(header, rule.header))
+            for (const LibraryRule& rule : LibraryRules()) {
+                if (std::regex_match(header, rule.header)) {
                     EXPECT_TRUE(rule.layers.count(layer)) << where << ": " << rule.name << " has no place in " << layer;
+                }
+            }
         }
     }
     EXPECT_GT(checked, 100u) << "the sources were not found under " << SourceFolder();
