@@ -190,15 +190,20 @@ void MidiOutPort::SetBankAndProgram(int channel, int bank, int program)
     state.program = static_cast<uint8_t>(program & 0x7F);
 }
 
+void MidiOutPort::SendParameter(int channel, int numberController, int parameter, int32_t value)
+{
+    const int status = 0xB0 | (channel & 0x0F);
+    Send(Pack(status, numberController, parameter / 128));
+    Send(Pack(status, numberController - 1, parameter % 128));
+    Send(Pack(status, 6, value / 128));
+    Send(Pack(status, 38, value % 128));
+}
+
 void MidiOutPort::SetRegisteredParameter(int channel, int parameter, int32_t value)
 {
     if (value < 0)
         return;
-    const int status = 0xB0 | (channel & 0x0F);
-    Send(Pack(status, 101, parameter / 128));
-    Send(Pack(status, 100, parameter % 128));
-    Send(Pack(status, 6, value / 128));
-    Send(Pack(status, 38, value % 128));
+    SendParameter(channel, 101, parameter, value);
     if (const int index = FollowedIndex(parameter); index >= 0)
         channels_[Index(channel)].parameters[static_cast<size_t>(index)] = static_cast<uint32_t>(value & 0x3FFF);
 }
@@ -207,11 +212,7 @@ void MidiOutPort::SetNonRegisteredParameter(int channel, int parameter, int32_t 
 {
     if (value < 0)
         return;
-    const int status = 0xB0 | (channel & 0x0F);
-    Send(Pack(status, 99, parameter / 128));
-    Send(Pack(status, 98, parameter % 128));
-    Send(Pack(status, 6, value / 128));
-    Send(Pack(status, 38, value % 128));
+    SendParameter(channel, 99, parameter, value);
 }
 
 void MidiOutPort::SetMasterVolume(int32_t volume)

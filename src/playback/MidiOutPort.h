@@ -109,6 +109,8 @@ class MidiOutPort {
     }
     void Send(uint32_t message);
     void Controller(int channel, int number, int value);
+    // The number's MSB on `numberController`, its LSB on the one below, then data entry MSB and LSB.
+    void SendParameter(int channel, int numberController, int parameter, int32_t value);
     void FollowDeviceSettings(std::span<const uint8_t> bytes);
 
     std::string name_;

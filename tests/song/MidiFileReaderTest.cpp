@@ -648,6 +648,9 @@ TEST_F(ReaderFileTest, RecoveryOpensAReadableCopyAndNeverLosesTheSong)
     const Bytes original = Titled("Original");
     const Bytes good = Titled("Recovered");
     const Bytes damaged = {'M', 'T', 'h', 'd', 0, 0};
+    const std::string damagedCopy = "The recovered copy " + Path("Song.sav") +
+                                    " is damaged, so the saved song is opened instead; " + Path("Song.sav") +
+                                    " is kept.";
     const struct {
         const char* what;
         int answer; // 1 Yes, 0 No, -1 nobody answers
@@ -658,26 +661,8 @@ TEST_F(ReaderFileTest, RecoveryOpensAReadableCopyAndNeverLosesTheSong)
         Lines messages;
     } cases[] = {
         {"yes, readable", 1, good, "Recovered", good, false, false, true, {}},
-        {"yes, damaged",
-         1,
-         damaged,
-         "Original",
-         original,
-         true,
-         true,
-         false,
-         {"The recovered copy " + Path("Song.sav") + " is damaged, so the saved song is opened instead; " +
-          Path("Song.sav") + " is kept."}},
-        {"yes, empty",
-         1,
-         {},
-         "Original",
-         original,
-         true,
-         true,
-         false,
-         {"The recovered copy " + Path("Song.sav") + " is damaged, so the saved song is opened instead; " +
-          Path("Song.sav") + " is kept."}},
+        {"yes, damaged", 1, damaged, "Original", original, true, true, false, {damagedCopy}},
+        {"yes, empty", 1, {}, "Original", original, true, true, false, {damagedCopy}},
         {"no", 0, good, "Original", original, false, true, false, {}},
         {"not answered", -1, good, "Original", original, true, true, false, {}},
     };
