@@ -35,7 +35,8 @@ class RecordingDevice final : public MidiOutDevice {
     void SendLong(std::span<const uint8_t> bytes) override
     {
         Record(0xF0, static_cast<uint32_t>(bytes.size()));
-        lastLong_.assign(bytes.begin(), bytes.end()); // only outside the counted stretch
+        if (keepLongBytes)
+            lastLong_.assign(bytes.begin(), bytes.end());
     }
     size_t Count() const { return count_; }
     const Sent& operator[](size_t i) const { return log_[i]; }
