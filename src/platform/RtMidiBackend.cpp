@@ -6,6 +6,7 @@
 
 #include <iostream>
 #include <streambuf>
+#include <type_traits>
 #include <unistd.h>
 
 namespace cantivo {
@@ -14,11 +15,10 @@ namespace {
 
 constexpr const char* ClientName = "Cantivo";
 
-// RtMidi reports through this once a callback is installed instead of printing and throwing. During
-// enumeration the first text is kept for the notice; later (on the play thread) nothing is kept, so
-// nothing allocates.
+// RtMidi reports through this once a callback is installed, instead of printing and throwing. During
+// enumeration the first text is kept for the notice; an opened port reports with no sink (on the play
+// or input thread), and then nothing is kept, so nothing allocates or races.
 struct ErrorSink {
-    bool keep = true;
     bool failed = false;
     std::string text;
 };
@@ -28,7 +28,7 @@ void OnRtMidiError(RtMidiError::Type, const std::string& text, void* userData)
     auto* sink = static_cast<ErrorSink*>(userData);
     if (!sink)
         return;
-    if (sink->keep && !sink->failed)
+    if (!sink->failed)
         sink->text = text;
     sink->failed = true;
 }
@@ -62,7 +62,7 @@ std::string OneLine(std::string text)
 
 // A fresh RtMidi object of one API with the callback installed; null with the reason when the API
 // cannot start.
-template <typename Port> std::unique_ptr<Port> Create(RtMidi::Api api, ErrorSink& sink, std::string& reason)
+template <typename Port> std::unique_ptr<Port> Create(RtMidi::Api api, ErrorSink* sink, std::string& reason)
 {
     try {
         std::unique_ptr<Port> port;
@@ -70,7 +70,7 @@ template <typename Port> std::unique_ptr<Port> Create(RtMidi::Api api, ErrorSink
             CerrSilencer silence;
             port = std::make_unique<Port>(api, ClientName);
         }
-        port->setErrorCallback(OnRtMidiError, &sink);
+        port->setErrorCallback(OnRtMidiError, sink);
         return port;
     } catch (const std::exception& error) {
         reason = OneLine(error.what());
@@ -96,10 +96,11 @@ template <typename Port> std::vector<std::string> PortNames(Port& port, ErrorSin
 // Opens the port named `name` on its own RtMidi object; null when it does not open. Looked up by name
 // again because opening earlier ports may have added ports of our own to the list.
 template <typename Port>
-std::unique_ptr<Port> OpenByName(RtMidi::Api api, const std::string& name, const char* ourPortName, ErrorSink& sink)
+std::unique_ptr<Port> OpenByName(RtMidi::Api api, const std::string& name, const char* ourPortName)
 {
     std::string reason;
-    auto port = Create<Port>(api, sink, reason);
+    ErrorSink sink;
+    auto port = Create<Port>(api, &sink, reason);
     if (!port)
         return nullptr;
     const std::vector<std::string> names = PortNames(*port, sink);
@@ -113,16 +114,12 @@ std::unique_ptr<Port> OpenByName(RtMidi::Api api, const std::string& name, const
         } catch (...) {
             return nullptr;
         }
-        return port->isPortOpen() && !sink.failed ? std::move(port) : nullptr;
+        if (!port->isPortOpen() || sink.failed)
+            return nullptr;
+        port->setErrorCallback(OnRtMidiError, nullptr);
+        return port;
     }
     return nullptr;
-}
-
-// Error sinks outlive the ports that report to them: one per opened port, kept for the process.
-ErrorSink* QuietSink()
-{
-    static ErrorSink sink{false, false, {}};
-    return &sink;
 }
 
 } // namespace
@@ -136,6 +133,7 @@ MidiPortList RtMidiBackend::Enumerate(const MicrosecondClock& clock, const std::
 
     std::string alsaProblem;
     std::string jackProblem;
+    bool sequencerMissing = false;
     bool alsaCompiled = false;
     bool jackCompiled = false;
     for (const RtMidi::Api api : apis) {
@@ -144,7 +142,7 @@ MidiPortList RtMidiBackend::Enumerate(const MicrosecondClock& clock, const std::
             alsaCompiled = true;
             problem = &alsaProblem;
             if (::access(sequencerPath.c_str(), F_OK) != 0) {
-                alsaProblem = "No ALSA sequencer is available (" + sequencerPath + " is missing)";
+                sequencerMissing = true;
                 continue;
             }
         } else if (api == RtMidi::UNIX_JACK) {
@@ -159,9 +157,9 @@ MidiPortList RtMidiBackend::Enumerate(const MicrosecondClock& clock, const std::
         std::string reason;
         std::vector<std::string> outNames;
         std::vector<std::string> inNames;
-        if (auto probe = Create<RtMidiOut>(api, sink, reason))
+        if (auto probe = Create<RtMidiOut>(api, &sink, reason))
             outNames = PortNames(*probe, sink);
-        if (auto probe = Create<RtMidiIn>(api, sink, reason))
+        if (auto probe = Create<RtMidiIn>(api, &sink, reason))
             inNames = PortNames(*probe, sink);
         if (!reason.empty() || sink.failed) {
             *problem = OneLine(reason.empty() ? sink.text : reason);
@@ -170,11 +168,11 @@ MidiPortList RtMidiBackend::Enumerate(const MicrosecondClock& clock, const std::
         }
 
         for (const std::string& name : outNames) {
-            auto port = OpenByName<RtMidiOut>(api, name, "Cantivo out", *QuietSink());
+            auto port = OpenByName<RtMidiOut>(api, name, "Cantivo out");
             list.outputs.push_back({name, port ? std::make_unique<RtMidiOutDevice>(name, std::move(port)) : nullptr});
         }
         for (const std::string& name : inNames) {
-            auto port = OpenByName<RtMidiIn>(api, name, "Cantivo in", *QuietSink());
+            auto port = OpenByName<RtMidiIn>(api, name, "Cantivo in");
             list.inputs.push_back(
                 {name, port ? std::make_unique<RtMidiInDevice>(name, std::move(port), clock) : nullptr});
         }
@@ -185,14 +183,18 @@ MidiPortList RtMidiBackend::Enumerate(const MicrosecondClock& clock, const std::
     std::string why;
     if (!alsaCompiled)
         why = "This RtMidi has no ALSA support";
-    else if (alsaProblem.rfind("No ALSA sequencer", 0) == 0)
-        why = alsaProblem;
+    else if (sequencerMissing)
+        why = "No ALSA sequencer is available (" + sequencerPath + " is missing)";
     else if (!alsaProblem.empty())
         why = "The ALSA sequencer could not be opened (" + alsaProblem + ")";
     else
         why = "The ALSA sequencer has no MIDI ports";
-    if (jackCompiled)
-        why += jackProblem.empty() ? " and JACK has none" : " and no JACK server is running";
+    if (jackCompiled && jackProblem.empty())
+        why += " and JACK has none";
+    else if (jackCompiled && jackProblem.find("not running") != std::string::npos)
+        why += " and no JACK server is running";
+    else if (jackCompiled)
+        why += " and JACK could not be asked (" + jackProblem + ")";
     list.notice = why + ", so no MIDI ports are listed; the built-in synth and Capture still work.";
     return list;
 }

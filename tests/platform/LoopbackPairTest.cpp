@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
 #include <vector>
 
 namespace cantivo {
@@ -88,6 +91,40 @@ TEST(LoopbackPair, EitherEndMayGoFirst)
     pair.in.reset();
     pair.out->SendShort(0x643C90); // the input is gone: nothing arrives, nothing breaks
     EXPECT_TRUE(recorder.heard.empty());
+}
+
+// Stop returns only when no delivery is under way, so the receiver may be destroyed right after it.
+TEST(LoopbackPair, StopWaitsForADeliveryUnderWay)
+{
+    class SlowReceiver final : public MidiInReceiver {
+      public:
+        void OnMidiIn(int64_t, std::span<const uint8_t>) override
+        {
+            entered = true;
+            while (!release)
+                std::this_thread::yield();
+        }
+        std::atomic<bool> entered{false};
+        std::atomic<bool> release{false};
+    };
+    VirtualMicrosecondClock clock;
+    LoopbackPair pair = LoopbackPair::Make("Loop", clock);
+    SlowReceiver receiver;
+    ASSERT_TRUE(pair.in->Start(receiver));
+    std::thread sender([&] { pair.out->SendShort(0x643C90); });
+    while (!receiver.entered)
+        std::this_thread::yield();
+    std::atomic<bool> stopped{false};
+    std::thread stopper([&] {
+        pair.in->Stop();
+        stopped = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(stopped);
+    receiver.release = true;
+    sender.join();
+    stopper.join();
+    EXPECT_TRUE(stopped);
 }
 
 } // namespace
