@@ -8,6 +8,9 @@
 #include <new>
 #include <thread>
 
+// The replacement operators below pair malloc with free, which GCC cannot see through.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+
 namespace {
 std::atomic<bool> counting{false};
 std::atomic<long> allocations{0};
