@@ -18,5 +18,8 @@ struct CliCommand {
 CliCommand AddInfoCommand(CLI::App& tool, CliSession& session);
 CliCommand AddDumpCommand(CLI::App& tool, CliSession& session);
 CliCommand AddConvertCommand(CLI::App& tool, CliSession& session);
+CliCommand AddPortsCommand(CLI::App& tool, CliSession& session);
+CliCommand AddPlayCommand(CLI::App& tool, CliSession& session);
+CliCommand AddRenderCommand(CLI::App& tool, CliSession& session);
 
 } // namespace cantivo

@@ -32,7 +32,7 @@ int Run(int argc, char** argv)
 {
     using namespace cantivo;
     CliSession session(std::cout, std::cerr);
-    CLI::App tool{"Cantivo's command-line tool: reads songs and shows what they hold.", "cantivo-cli"};
+    CLI::App tool{"Cantivo's command-line tool: reads, converts, plays and renders songs.", "cantivo-cli"};
     tool.add_option("--config", session.options.configPath,
                     "Settings file to use (default: $CANTIVO_CONFIG, else $XDG_CONFIG_HOME/Cantivo/Cantivo.ini)");
     CLI::Option* yes = tool.add_flag("-y,--yes", session.options.yes, "Answer Yes (OK) to every question");
@@ -45,7 +45,8 @@ int Run(int argc, char** argv)
                 "Exit codes: 0 success, 1 the file could not be used, 2 a usage error.");
 
     const std::vector<CliCommand> commands = {AddInfoCommand(tool, session), AddDumpCommand(tool, session),
-                                              AddConvertCommand(tool, session)};
+                                              AddConvertCommand(tool, session), AddPortsCommand(tool, session),
+                                              AddPlayCommand(tool, session), AddRenderCommand(tool, session)};
     try {
         tool.parse(argc, argv);
     } catch (const CLI::ParseError& error) {

@@ -2,7 +2,7 @@
 
 #include "edit/OffsetStep.h"
 #include "edit/TimeGap.h"
-#include "edit/Transport.h"
+#include "playback/Transport.h"
 #include "song/AudioClip.h"
 
 #include <algorithm>

@@ -57,4 +57,30 @@ class CaptureDevice final : public MidiOutDevice {
     const int port_;
 };
 
+// Another device with a copy of everything it is sent in the log: `--capture` beside a synth or a port.
+class CaptureTee final : public MidiOutDevice {
+  public:
+    CaptureTee(std::unique_ptr<MidiOutDevice> device, CaptureLog& log, int logicalPort)
+        : device_(std::move(device)), log_(log), port_(logicalPort)
+    {
+    }
+    std::string Name() const override { return device_->Name(); }
+    void SendShort(uint32_t message) override
+    {
+        log_.RecordShort(port_, message);
+        device_->SendShort(message);
+    }
+    void SendLong(std::span<const uint8_t> bytes) override
+    {
+        log_.RecordLong(port_, bytes);
+        device_->SendLong(bytes);
+    }
+    MidiOutDevice& Inner() { return *device_; }
+
+  private:
+    std::unique_ptr<MidiOutDevice> device_;
+    CaptureLog& log_;
+    const int port_;
+};
+
 } // namespace cantivo

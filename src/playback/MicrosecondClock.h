@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 
 namespace cantivo {
@@ -11,6 +12,17 @@ class MicrosecondClock {
   public:
     virtual ~MicrosecondClock() = default;
     virtual int64_t NowMicroseconds() const = 0;
+};
+
+// The machine's monotonic clock (CLOCK_MONOTONIC), the one the play thread sleeps on.
+class SteadyMicrosecondClock final : public MicrosecondClock {
+  public:
+    int64_t NowMicroseconds() const override
+    {
+        return std::chrono::duration_cast<std::chrono::microseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    }
 };
 
 // Time that moves only when told to: tests and renders advance it step by step.

@@ -114,6 +114,23 @@ void MidiOutPort::SendAndHold(uint32_t noteOn, uint8_t tag)
     Send(noteOn);
 }
 
+void MidiOutPort::NotePlayed(int channel, int key)
+{
+    Channel& state = channels_[Index(channel)];
+    const auto value = static_cast<uint8_t>(key & 0x7F);
+    state.lowestNote = std::min(state.lowestNote, value);
+    state.highestNote = std::max(state.highestNote, value);
+}
+
+void MidiOutPort::ForgetHeldSlot(int slot)
+{
+    if (slot < 0 || slot > highestHeld_)
+        return;
+    held_[static_cast<size_t>(slot)] = 0;
+    while (highestHeld_ >= 0 && held_[static_cast<size_t>(highestHeld_)] == 0)
+        --highestHeld_;
+}
+
 void MidiOutPort::SendAndRelease(uint32_t noteOn)
 {
     const uint32_t noteOff = noteOn & 0xFFFF;
@@ -221,6 +238,22 @@ void MidiOutPort::SetMasterVolume(int32_t volume)
     const uint8_t bytes[] = {
         0xF0, 0x7F, 0x7F, 0x04, 0x01, static_cast<uint8_t>(volume & 0x7F), static_cast<uint8_t>(volume >> 7), 0xF7};
     SendLong(bytes);
+}
+
+void MidiOutPort::AuditionPatch(int32_t patch, uint32_t noteOn)
+{
+    const int channel = static_cast<int>(noteOn & 0x0F);
+    const int bank = (patch >> 8) & 0x3FFF;
+    Controller(channel, 7, 127);
+    Controller(channel, 0, bank / 128);
+    Controller(channel, 32, bank % 128);
+    Send(Pack(0xC0 | channel, patch & 0x7F, 0));
+    Channel& state = channels_[Index(channel)];
+    state.bank = bank;
+    state.program = static_cast<uint8_t>(patch & 0x7F);
+    Send(noteOn);
+    Send(noteOn & 0xFFFF);
+    NotePlayed(channel, static_cast<int>((noteOn >> 8) & 0x7F));
 }
 
 void MidiOutPort::FollowDeviceSettings(std::span<const uint8_t> b)

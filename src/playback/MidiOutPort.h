@@ -76,7 +76,29 @@ class MidiOutPort {
     void SetRegisteredParameter(int channel, int parameter, int32_t value);
     void SetNonRegisteredParameter(int channel, int parameter, int32_t value);
     void SetMasterVolume(int32_t volume);
+    // On the note's channel: volume full, the bank and program of `patch` (bank × 256 + program), then
+    // the note struck and released, so the user hears what the patch sounds like.
+    void AuditionPatch(int32_t patch, uint32_t noteOn);
     void ClearState();
+
+    // The state alone, without sending: the sequencer and the chase store what they send themselves,
+    // and keep some values (bank selects, parameter numbers) until the message that uses them.
+    void StoreController(int channel, int number, uint8_t value)
+    {
+        channels_[Index(channel)].controllers[Index(number, 128)] = value;
+    }
+    void StoreProgram(int channel, uint8_t program) { channels_[Index(channel)].program = program; }
+    void StorePressure(int channel, uint8_t value) { channels_[Index(channel)].pressure = value; }
+    void StorePitchBend(int channel, uint16_t value) { channels_[Index(channel)].pitchBend = value; }
+    void StorePolyPressure(int channel, int key, uint8_t value)
+    {
+        channels_[Index(channel)].polyPressure[Index(key, 128)] = value;
+    }
+    // Widens the channel's played range without holding the note (a note-off sent for a note
+    // the port never held).
+    void NotePlayed(int channel, int key);
+    // Frees one slot of the held table without sending anything.
+    void ForgetHeldSlot(int slot);
 
     // The state as it stands, for the chase and the views.
     uint8_t Controller(int channel, int number) const
@@ -84,6 +106,9 @@ class MidiOutPort {
         return channels_[Index(channel)].controllers[Index(number, 128)];
     }
     uint8_t Program(int channel) const { return channels_[Index(channel)].program; }
+    uint8_t Pressure(int channel) const { return channels_[Index(channel)].pressure; }
+    // The two data bytes of the last pitch bend, first data byte low; 0x8080 unknown.
+    uint16_t PitchBend(int channel) const { return channels_[Index(channel)].pitchBend; }
     int32_t Bank(int channel) const { return channels_[Index(channel)].bank; }
     uint32_t Parameter(int channel, int parameter) const;
     std::span<const uint32_t> HeldNotes() const { return {held_.data(), static_cast<size_t>(highestHeld_ + 1)}; }

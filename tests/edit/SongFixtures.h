@@ -4,7 +4,7 @@
 // songs and random steps of every kind, and a transport the tests steer.
 
 #include "edit/MeasureSnapshot.h"
-#include "edit/Transport.h"
+#include "playback/Transport.h"
 #include "edit/UndoHistory.h"
 #include "edit/UndoStep.h"
 #include "song/AudioClip.h"

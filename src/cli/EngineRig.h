@@ -1,0 +1,69 @@
+#pragma once
+
+#include "playback/MicrosecondClock.h"
+#include "playback/NotificationQueue.h"
+#include "playback/PortTable.h"
+#include "playback/Sequencer.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace cantivo {
+
+class CaptureLog;
+class CliSession;
+class Profile;
+class Song;
+class SynthDevice;
+class SynthRenderer;
+
+// How `play` and `render` want their devices.
+struct RigOptions {
+    bool render = false;
+    std::string wavPath;                  // render: the synth's output
+    std::string capturePath;              // --capture: the log (empty: none)
+    std::string portName;                 // --port: play through this device alone (empty: the mapping)
+    std::optional<std::string> soundFont; // --soundfont
+};
+
+// The engine of one `play` or `render`: the output devices, the port table and the sequencer, built
+// the way the settings and the options ask.
+class EngineRig {
+  public:
+    explicit EngineRig(const MicrosecondClock& clock);
+    ~EngineRig();
+    EngineRig(const EngineRig&) = delete;
+    EngineRig& operator=(const EngineRig&) = delete;
+
+    // Opens the devices; false with the message in `error` (and `usageError` set for a port name that
+    // does not exist). `notices` gets plain lines worth telling (no MIDI ports, no audio device).
+    [[nodiscard]] bool Open(Profile& profile, const RigOptions& options, std::string& error, bool& usageError,
+                            std::vector<std::string>& notices);
+    // Activates the song at `start`.
+    void Load(const Song& song, int32_t start);
+    // Stops and silences, then closes the capture log; false with the reason when the log is incomplete.
+    [[nodiscard]] bool Close(std::string& error);
+
+    Sequencer& Engine() { return *sequencer_; }
+    NotificationQueue& Notifications() { return notifications_; }
+    PortTable& Ports() { return ports_; }
+    SynthRenderer* Renderer() { return renderer_; }
+    SynthDevice* LiveSynth() { return synth_; }
+    CaptureLog* Capture() { return capture_.get(); }
+    Profile* Settings() { return profile_; }
+
+  private:
+    const MicrosecondClock& clock_;
+    Profile* profile_ = nullptr;
+    std::unique_ptr<Profile> portOverride_;
+    std::unique_ptr<CaptureLog> capture_;
+    NotificationQueue notifications_;
+    PortTable ports_;
+    std::unique_ptr<Sequencer> sequencer_;
+    SynthRenderer* renderer_ = nullptr;
+    SynthDevice* synth_ = nullptr;
+};
+
+} // namespace cantivo

@@ -1,0 +1,138 @@
+#include "cli/CliSession.h"
+#include "cli/Commands.h"
+#include "cli/EngineRig.h"
+
+#include "platform/PlayThread.h"
+#include "platform/SynthDevice.h"
+#include "song/PositionText.h"
+#include "song/Song.h"
+#include "song/TimeCode.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <ostream>
+#include <thread>
+
+namespace cantivo {
+
+namespace {
+
+std::atomic<int> stopSignal{0};
+
+extern "C" void OnStopSignal(int signal)
+{
+    stopSignal.store(signal);
+}
+
+struct PlayArguments {
+    std::string song;
+    std::string start;
+    std::string capture;
+    std::string port;
+};
+
+std::string StatusLine(const Song& song, const Sequencer& engine)
+{
+    const int32_t position = engine.Position();
+    const double time = song.TicksToMicroseconds(position);
+    const double left = std::max(song.TicksToMicroseconds(engine.EndTick()) - time, 0.0);
+    const auto& tempo = song.tempoMap.entries[static_cast<size_t>(song.tempoMap.FindTempo(position))];
+    return TransportPositionText(song, position) + "  " + TransportTimeText(time, Milliseconds) + "  -" +
+           TransportTimeText(left, Milliseconds) + "  " + TransportTempoText(engine.TempoRatio(), tempo.microsecondsPerQuarter);
+}
+
+int RunPlay(CliSession& session, const PlayArguments& arguments)
+{
+    std::ostream& err = session.Err();
+    Song song(session.Context());
+    if (!session.OpenSong(song, arguments.song))
+        return ExitFileUnusable;
+    int32_t start = 0;
+    if (!arguments.start.empty()) {
+        std::string error;
+        const auto parsed = ParsePosition(song, arguments.start, error);
+        if (!parsed) {
+            err << "cantivo-cli play: --start: " << error << "\n";
+            return ExitUsage;
+        }
+        start = *parsed;
+    }
+
+    SteadyMicrosecondClock clock;
+    EngineRig rig(clock);
+    RigOptions options;
+    options.capturePath = arguments.capture;
+    options.portName = arguments.port;
+    std::string error;
+    bool usageError = false;
+    std::vector<std::string> notices;
+    if (!rig.Open(*session.Context().profile, options, error, usageError, notices)) {
+        for (const std::string& notice : notices)
+            err << notice << "\n";
+        err << "cantivo-cli play: " << error << "\n";
+        return usageError ? ExitUsage : ExitFileUnusable;
+    }
+    for (const std::string& notice : notices)
+        err << notice << "\n";
+
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+
+    Sequencer& engine = rig.Engine();
+    PlayThread thread(engine);
+    std::string notice;
+    thread.Start(notice);
+    if (!notice.empty())
+        err << notice << "\n";
+    song.currentPosition = start;
+    rig.Load(song, start);
+    engine.PlayFrom(engine.Position(), false);
+
+    const bool terminal = isatty(STDERR_FILENO) != 0;
+    bool ended = false;
+    while (!ended && stopSignal.load() == 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        while (auto notification = rig.Notifications().Take())
+            if (notification->message == EngineMessage::MsgPlaybackHalted)
+                ended = true;
+        if (terminal)
+            err << "\r" << StatusLine(song, engine) << "   " << std::flush;
+    }
+    // Everything sounding is released before the thread and the devices go.
+    engine.Stop();
+    thread.Stop();
+    if (terminal)
+        err << "\n";
+    if (SynthDevice* synth = rig.LiveSynth())
+        synth->Drain();
+    std::string logError;
+    if (!rig.Close(logError)) {
+        err << "cantivo-cli play: " << logError << "\n";
+        return ExitFileUnusable;
+    }
+    if (stopSignal.load() != 0)
+        err << "Stopped.\n";
+    return ExitSuccess;
+}
+
+} // namespace
+
+CliCommand AddPlayCommand(CLI::App& tool, CliSession& session)
+{
+    auto arguments = std::make_shared<PlayArguments>();
+    CLI::App* app = tool.add_subcommand("play", "Plays a song in real time through the built-in synth or MIDI ports");
+    app->add_option("FILE", arguments->song, "The song")->required();
+    app->add_option("--start", arguments->start, "Where to start, as measure:beat:tick (default the start)");
+    app->add_option("--capture", arguments->capture, "Also log every MIDI message sent, with its time");
+    app->add_option("--port", arguments->port,
+                    "Play through this output device alone (a name \"cantivo-cli ports\" lists, or Capture)");
+    return {app, [&session, arguments] { return RunPlay(session, *arguments); }};
+}
+
+} // namespace cantivo

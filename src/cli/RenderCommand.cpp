@@ -1,0 +1,181 @@
+#include "cli/CliSession.h"
+#include "cli/Commands.h"
+#include "cli/EngineRig.h"
+
+#include "app/CommandTable.h"
+#include "app/RenderScript.h"
+#include "app/TransportCommands.h"
+#include "platform/SynthRenderer.h"
+#include "song/PositionText.h"
+#include "song/Song.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <ostream>
+
+namespace cantivo {
+
+namespace {
+
+struct RenderArguments {
+    std::string song;
+    std::string wav;
+    std::string capture;
+    std::string script;
+    std::string start;
+    std::string soundFont;
+};
+
+// A render stops at the latest this long (virtual time) after its last script line and the song's
+// length at the slowest tempo: a guard against a script that never lets the song end.
+constexpr int64_t RenderGuard = 4LL * 3600 * 1000000;
+// The synth's tail after the last note, ended earlier at silence.
+constexpr double TailSeconds = 4.0;
+
+void DrawProgress(std::ostream& err, double fraction)
+{
+    const int width = 40;
+    const int filled = std::clamp(static_cast<int>(fraction * width), 0, width);
+    err << "\r[" << std::string(static_cast<size_t>(filled), '#') << std::string(static_cast<size_t>(width - filled), ' ')
+        << "] " << static_cast<int>(fraction * 100) << "%" << std::flush;
+}
+
+int RunRender(CliSession& session, const RenderArguments& arguments)
+{
+    std::ostream& err = session.Err();
+    RenderScript script;
+    if (!arguments.script.empty()) {
+        script = ReadRenderScript(arguments.script);
+        if (!script.ok()) {
+            err << "cantivo-cli render: " << script.error << "\n";
+            return ExitUsage;
+        }
+        for (const ScriptLine& line : script.lines) {
+            if (!TransportCommands::Handles(line.command)) {
+                const CommandInfo* info = FindCommand(line.command);
+                err << "cantivo-cli render: script line " << line.lineNumber << ": \""
+                    << (info ? std::string(info->shortName) : std::to_string(line.command))
+                    << "\" cannot run in a render\n";
+                return ExitUsage;
+            }
+        }
+    } else {
+        script.lines.push_back({0, ToNumber(CommandId::Play), 0});
+    }
+
+    Song song(session.Context());
+    if (!session.OpenSong(song, arguments.song))
+        return ExitFileUnusable;
+    int32_t start = 0;
+    if (!arguments.start.empty()) {
+        std::string error;
+        const auto parsed = ParsePosition(song, arguments.start, error);
+        if (!parsed) {
+            err << "cantivo-cli render: --start: " << error << "\n";
+            return ExitUsage;
+        }
+        start = *parsed;
+    }
+
+    VirtualMicrosecondClock clock;
+    EngineRig rig(clock);
+    RigOptions options;
+    options.render = true;
+    options.wavPath = arguments.wav;
+    options.capturePath = arguments.capture;
+    if (!arguments.soundFont.empty())
+        options.soundFont = arguments.soundFont;
+    std::string error;
+    bool usageError = false;
+    std::vector<std::string> notices;
+    if (!rig.Open(*session.Context().profile, options, error, usageError, notices)) {
+        err << "cantivo-cli render: " << error << "\n";
+        return usageError ? ExitUsage : ExitFileUnusable;
+    }
+    song.currentPosition = start;
+    rig.Load(song, start);
+
+    Sequencer& engine = rig.Engine();
+    TransportCommands commands(engine);
+    SynthRenderer& synth = *rig.Renderer();
+    const bool terminal = isatty(STDERR_FILENO) != 0;
+    const int64_t lastLine = script.lines.empty() ? 0 : script.lines.back().milliseconds * 1000;
+    const int64_t guard = lastLine + static_cast<int64_t>(song.songLength * 2) + RenderGuard;
+    size_t nextLine = 0;
+    bool halted = false;
+    int lastPercent = -1;
+    for (;;) {
+        const int64_t now = clock.NowMicroseconds();
+        // The UI loop's turn: the script's commands that are due, then the engine's notifications.
+        while (nextLine < script.lines.size() && script.lines[nextLine].milliseconds * 1000 <= now) {
+            commands.Run(script.lines[nextLine].command);
+            halted = false;
+            ++nextLine;
+        }
+        while (auto notification = rig.Notifications().Take())
+            if (notification->message == EngineMessage::MsgPlaybackHalted)
+                halted = true;
+        const bool idle = halted || engine.State() == SequencerState::Stopped;
+        if ((idle && nextLine == script.lines.size()) || now > guard)
+            break;
+        int64_t next = engine.Service(now);
+        if (nextLine < script.lines.size())
+            next = std::min(next, script.lines[nextLine].milliseconds * 1000);
+        next = std::max(next, now + 1);
+        synth.RenderUntil(next);
+        clock.Set(next);
+        if (terminal) {
+            const int32_t end = std::max(engine.EndTick(), 1);
+            const int percent = std::clamp(engine.Position() * 100 / end, 0, 100);
+            if (percent != lastPercent) {
+                lastPercent = percent;
+                DrawProgress(err, percent / 100.0);
+            }
+        }
+    }
+    // The end of the song: everything released, then the synth rings out.
+    engine.Stop();
+    synth.RenderUntil(clock.NowMicroseconds());
+    (void)synth.FinishTail(TailSeconds);
+    std::string logError;
+    const bool logged = rig.Close(logError);
+    if (!synth.Finish(error)) {
+        if (terminal)
+            err << "\n";
+        err << "cantivo-cli render: " << error << "\n";
+        return ExitFileUnusable;
+    }
+    if (terminal)
+        err << "\r" << std::string(48, ' ') << "\r";
+    if (!logged) {
+        err << "cantivo-cli render: " << logError << "\n";
+        return ExitFileUnusable;
+    }
+    const double seconds = static_cast<double>(synth.FramesWritten()) / SynthRenderer::SampleRate;
+    char length[32];
+    std::snprintf(length, sizeof length, "%.3f", seconds);
+    session.Out() << "Rendered " << arguments.wav << " (" << length << " s)\n";
+    return ExitSuccess;
+}
+
+} // namespace
+
+CliCommand AddRenderCommand(CLI::App& tool, CliSession& session)
+{
+    auto arguments = std::make_shared<RenderArguments>();
+    CLI::App* app = tool.add_subcommand(
+        "render", "Plays a song through the whole engine in virtual time, faster than real time, into a WAV file");
+    app->add_option("FILE", arguments->song, "The song")->required();
+    app->add_option("OUT", arguments->wav, "The WAV file to write (44100 Hz, stereo, 16-bit)")->required();
+    app->add_option("--capture", arguments->capture, "Also log every MIDI message sent, with its time");
+    app->add_option("--script", arguments->script,
+                    "Commands at times: lines \"MILLISECONDS COMMAND\" (a command's short name, \"Play\", \"Stop\", ...)");
+    app->add_option("--start", arguments->start, "Where to start, as measure:beat:tick (default the start)");
+    app->add_option("--soundfont", arguments->soundFont, "The SoundFont (default: the setting Synth/SoundFont)");
+    return {app, [&session, arguments] { return RunRender(session, *arguments); }};
+}
+
+} // namespace cantivo

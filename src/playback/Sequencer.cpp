@@ -1,0 +1,865 @@
+#include "playback/Sequencer.h"
+
+#include "playback/MidiOutPort.h"
+#include "playback/NotificationQueue.h"
+#include "playback/PortTable.h"
+#include "song/Profile.h"
+#include "song/RawEventReader.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace cantivo {
+
+namespace {
+
+uint32_t Pack(int status, int data1, int data2)
+{
+    return static_cast<uint32_t>(status & 0xFF) | static_cast<uint32_t>(data1 & 0x7F) << 8 |
+           static_cast<uint32_t>(data2 & 0x7F) << 16;
+}
+
+bool Known(uint8_t value)
+{
+    return value != UnknownByte;
+}
+
+} // namespace
+
+void SequencerHooks::NextCueStep(Sequencer& sequencer)
+{
+    // Without cues the song plays to its end.
+    const PlaybackModel* model = sequencer.Model();
+    sequencer.stopTick = model ? model->endTick : Sequencer::NoTick;
+    sequencer.cueTriggerTick = Sequencer::NoTick;
+    sequencer.nextCueBoundary = Sequencer::NoTick;
+}
+
+void SequencerHooks::CueRegion(Sequencer& sequencer)
+{
+    sequencer.nextCueBoundary = Sequencer::NoTick;
+}
+
+Sequencer::Sequencer(PortTable& ports, const MicrosecondClock& clock, NotificationQueue& notifications)
+    : ports_(ports), clock_(clock), notifications_(notifications)
+{
+}
+
+Sequencer::~Sequencer()
+{
+    Shutdown();
+}
+
+void Sequencer::Start(const Profile& profile, int timerPeriodMilliseconds)
+{
+    options_ = static_cast<uint32_t>(profile.GetInt("Sequencer", "Options", 2));
+    advanceReset_ = static_cast<AdvanceReset>(std::clamp(profile.GetInt("PlaybackOptions", "AdvanceReset", 2), 0, 2));
+    periodMilliseconds_ = std::clamp(timerPeriodMilliseconds, 1, 100);
+    SetClick(ClickSettings::Read(profile));
+    std::lock_guard lock(rolling_);
+    StartBeatTimer(clock_.NowMicroseconds());
+}
+
+void Sequencer::SetClick(const ClickSettings& click)
+{
+    std::lock_guard lock(rolling_);
+    click_ = click;
+    clickPort_ = nullptr;
+    for (int i = 0; i < ports_.OutputCount(); ++i)
+        if (ports_.Output(i).Name() == click_.portName)
+            clickPort_ = &ports_.Output(i);
+    SetupClickPatch();
+}
+
+void Sequencer::SetupClickPatch()
+{
+    if (clickPort_ != nullptr)
+        clickPort_->AuditionPatch(click_.patch, click_.firstBeat);
+}
+
+void Sequencer::Shutdown()
+{
+    if (closing_.exchange(true))
+        return;
+    Stop();
+    {
+        std::lock_guard lock(rolling_);
+        timerMode_.store(TimerMode::None, std::memory_order_release);
+    }
+    WakeDisplay();
+    if (displayThread_.joinable())
+        displayThread_.join();
+}
+
+void Sequencer::Post(EngineMessage message, int32_t value)
+{
+    notifications_.Post(EngineNotification{message, value, Position()});
+}
+
+void Sequencer::WakeDisplay()
+{
+    displayWake_.fetch_add(1, std::memory_order_release);
+    displayWake_.notify_one();
+}
+
+void Sequencer::RefreshViews()
+{
+    viewsRefresh_.store(true, std::memory_order_release);
+    WakeDisplay();
+}
+
+void Sequencer::StartDisplayThread()
+{
+    if (displayThread_.joinable())
+        return;
+    displayThread_ = std::thread([this] {
+        uint32_t seen = displayWake_.load(std::memory_order_acquire);
+        while (!closing_.load(std::memory_order_acquire)) {
+            displayWake_.wait(seen, std::memory_order_acquire);
+            seen = displayWake_.load(std::memory_order_acquire);
+            DisplayStep();
+        }
+    });
+}
+
+void Sequencer::DisplayStep()
+{
+    if (viewsRefresh_.exchange(false, std::memory_order_acq_rel))
+        Post(EngineMessage::CmdRefreshPosition, Position());
+}
+
+int32_t Sequencer::EndTick() const
+{
+    const PlaybackModel* model = model_.load(std::memory_order_acquire);
+    return model ? model->endTick : 0;
+}
+
+// ---- Songs
+
+void Sequencer::Activate(std::unique_ptr<PlaybackModel> model, int32_t startTick, int32_t songPosition)
+{
+    if (!model)
+        return;
+    Stop();
+    std::unique_ptr<PlaybackModel> old;
+    {
+        std::lock_guard lock(rolling_);
+        if (advanceReset_ == AdvanceReset::ResetControllers) {
+            for (int i = ports_.OutputCount() - 1; i >= 0; --i) {
+                ports_.Output(i).ResetControllers();
+                ports_.Output(i).ClearState();
+            }
+        } else if (advanceReset_ == AdvanceReset::ResetPorts) {
+            ports_.ResetMappedPorts(resets_);
+        }
+        old = std::move(owned_);
+        owned_ = std::move(model);
+        model_.store(owned_.get(), std::memory_order_release);
+        PlaybackModel& current = *owned_;
+        SendOpeningSysex(current);
+        int32_t tick = startTick < 0 ? songPosition : startTick;
+        // A song that starts on a skip starts where the skip goes.
+        for (auto cue = current.cues.rbegin(); cue != current.cues.rend(); ++cue) {
+            if (cue->kind == CueSkip && cue->stopAt == tick) {
+                tick = cue->restartAt;
+                break;
+            }
+        }
+        ChaseLocked(current, tick, State());
+    }
+    RefreshViews();
+    // The old model is freed here, on the UI thread, after the play thread has let go of it.
+}
+
+void Sequencer::Replace(std::unique_ptr<PlaybackModel> model)
+{
+    if (!model)
+        return;
+    std::unique_ptr<PlaybackModel> old;
+    {
+        std::lock_guard lock(rolling_);
+        old = std::move(owned_);
+        owned_ = std::move(model);
+        model_.store(owned_.get(), std::memory_order_release);
+        if (State() == SequencerState::Playing || State() == SequencerState::Starting)
+            PlayFromLocked(Position(), true);
+        else
+            ChaseLocked(*owned_, Position(), State());
+    }
+    RefreshViews();
+}
+
+void Sequencer::SendOpeningSysex(PlaybackModel& model)
+{
+    for (size_t i = model.tracks.size(); i-- > 0;) {
+        const PlaybackTrack& track = model.tracks[i];
+        if (!track.midi || track.port == nullptr)
+            continue;
+        const RawEventReader reader(track.image);
+        RawReadState cursor;
+        reader.Start(cursor);
+        RawEvent event;
+        while (cursor.nextEventTime == 0 && reader.Next(cursor, event))
+            if (event.status == 0xF0)
+                track.port->SendLong({event.data, event.length});
+    }
+}
+
+void Sequencer::SetTrackPlay(int track, bool play)
+{
+    PlaybackModel* model = model_.load(std::memory_order_acquire);
+    if (model && track >= 0 && static_cast<size_t>(track) < model->tracks.size())
+        model->play[static_cast<size_t>(track)].store(play ? 1 : 0, std::memory_order_relaxed);
+}
+
+int32_t Sequencer::ChaseLocked(PlaybackModel& model, int32_t target, SequencerState state)
+{
+    const int32_t position = chaser_.Chase(model, target, state);
+    position_.store(position, std::memory_order_release);
+    hooks_->NextCueStep(*this);
+    hooks_->SyncLocated(*this, position);
+    return position;
+}
+
+void Sequencer::Locate(int32_t tick)
+{
+    {
+        std::lock_guard lock(rolling_);
+        PlaybackModel* model = model_.load(std::memory_order_acquire);
+        if (!model)
+            return;
+        ChaseLocked(*model, tick, State());
+    }
+    RefreshViews();
+}
+
+void Sequencer::Relocate(int32_t tick)
+{
+    const SequencerState state = State();
+    if (state == SequencerState::Playing || state == SequencerState::Starting)
+        PlayFrom(tick, true);
+    else
+        Locate(tick);
+}
+
+// ---- Transport
+
+void Sequencer::StartBeatTimer(int64_t now)
+{
+    beatTimerStart_ = now;
+    beatLastTime_ = now;
+    timerMode_.store(TimerMode::Beat, std::memory_order_release);
+}
+
+void Sequencer::PlayFrom(int32_t tick, bool forced)
+{
+    {
+        std::lock_guard lock(rolling_);
+        PlayFromLocked(tick, forced);
+    }
+    Post(EngineMessage::MsgTransportChanged);
+}
+
+void Sequencer::PlayFromLocked(int32_t tick, bool forced)
+{
+    switch (State()) {
+    case SequencerState::Stopped:
+    case SequencerState::Holding:
+        lastClickBeat_ = -1;
+        startTick_ = tick;
+        state_.store(SequencerState::Starting, std::memory_order_release);
+        nextDeadline_ = clock_.NowMicroseconds();
+        timerMode_.store(TimerMode::Play, std::memory_order_release);
+        break;
+    case SequencerState::Playing:
+        startTick_ = tick;
+        state_.store(SequencerState::Starting, std::memory_order_release);
+        break;
+    case SequencerState::Starting:
+        if (forced)
+            startTick_ = tick;
+        break;
+    }
+}
+
+void Sequencer::Pause()
+{
+    if (HasSong()) {
+        std::lock_guard lock(rolling_);
+        PauseLocked();
+    }
+    Post(EngineMessage::MsgTransportChanged);
+}
+
+void Sequencer::PauseLocked()
+{
+    if (State() == SequencerState::Holding)
+        return;
+    StartBeatTimer(clock_.NowMicroseconds());
+    if (State() == SequencerState::Stopped) {
+        // Paused from a stop: the notes that sound at the position are struck and held.
+        state_.store(SequencerState::Starting, std::memory_order_release);
+        if (PlaybackModel* model = model_.load(std::memory_order_acquire))
+            ChaseLocked(*model, Position(), SequencerState::Starting);
+    }
+    state_.store(SequencerState::Holding, std::memory_order_release);
+    viewsRefresh_.store(true, std::memory_order_release);
+}
+
+void Sequencer::Stop()
+{
+    const SequencerState state = State();
+    if (state == SequencerState::Playing || state == SequencerState::Starting) {
+        std::lock_guard lock(rolling_);
+        PauseLocked();
+    }
+    if (State() == SequencerState::Stopped)
+        return;
+    {
+        std::lock_guard lock(rolling_);
+        hooks_->SyncStopped(*this);
+        for (int i = 0; i < ports_.OutputCount(); ++i)
+            ports_.Output(i).ReleaseHeldNotes();
+        state_.store(SequencerState::Stopped, std::memory_order_release);
+        hooks_->Stopped(*this);
+    }
+    if (!closing_.load(std::memory_order_acquire))
+        Post(EngineMessage::MsgTransportChanged);
+}
+
+void Sequencer::PlayTap()
+{
+    if (!HasSong()) {
+        Post(EngineMessage::MsgTransportChanged);
+        return;
+    }
+    const SequencerState state = State();
+    if (state != SequencerState::Stopped && state != SequencerState::Holding)
+        return; // the tap while playing belongs to the conductor
+    if (state == SequencerState::Stopped && (options_ & 1) != 0) {
+        // "Re-assert patches and other controllers": forget what the ports hold so the chase sends it all.
+        std::lock_guard lock(rolling_);
+        for (int i = 0; i < ports_.OutputCount(); ++i)
+            ports_.Output(i).ClearState();
+    }
+    PlayFrom(Position(), false);
+}
+
+void Sequencer::PlayPause()
+{
+    switch (State()) {
+    case SequencerState::Stopped:
+    case SequencerState::Holding:
+        PlayTap();
+        break;
+    case SequencerState::Playing:
+        Pause();
+        break;
+    case SequencerState::Starting:
+        break;
+    }
+}
+
+void Sequencer::TempoSlower()
+{
+    const int32_t ratio = TempoRatio();
+    if (ratio >= 51000)
+        SetTempoRatio(ratio / 1000 * 1000 - 1000);
+}
+
+void Sequencer::TempoFaster()
+{
+    const int32_t ratio = TempoRatio();
+    if (ratio < 200000)
+        SetTempoRatio(ratio / 1000 * 1000 + 1000);
+}
+
+void Sequencer::TempoNormal()
+{
+    SetTempoRatio(NormalTempo);
+}
+
+void Sequencer::SetTempoRatio(int32_t ratio)
+{
+    // A ratio of 0 would stop the clock for good; a negative one would run it backwards.
+    tempoRatio_.store(std::max(ratio, 1), std::memory_order_relaxed);
+}
+
+void Sequencer::VolumeUp()
+{
+    volumeControl_.store(std::min((MasterVolume() & ~0x7F) + 128, FullVolume), std::memory_order_relaxed);
+}
+
+void Sequencer::VolumeDown()
+{
+    volumeControl_.store(std::max((MasterVolume() & ~0x7F) - 128, 0), std::memory_order_relaxed);
+}
+
+void Sequencer::VolumeFull()
+{
+    volumeControl_.store(FullVolume, std::memory_order_relaxed);
+}
+
+// ---- Navigation
+
+int32_t Sequencer::NextMeasureTick(const PlaybackModel& model, int32_t position) const
+{
+    const int index = model.FindMeasure(position);
+    if (index < 0)
+        return position;
+    const Measure& measure = model.measures[static_cast<size_t>(index)];
+    return std::min(measure.start + measure.length, model.measures.back().start);
+}
+
+int32_t Sequencer::PreviousMeasureTick(const PlaybackModel& model, int32_t position) const
+{
+    int index = model.FindMeasure(position);
+    if (index < 0)
+        return position;
+    if (index > 0 && model.measures[static_cast<size_t>(index)].start == position)
+        --index;
+    return model.measures[static_cast<size_t>(index)].start;
+}
+
+int32_t Sequencer::NoteTime(const PlaybackModel& model, int32_t position, bool after) const
+{
+    int32_t found = after ? model.endTick : 0;
+    for (size_t i = 1; i < model.tracks.size(); ++i) {
+        const RawEventReader reader(model.tracks[i].image);
+        RawReadState cursor;
+        reader.Start(cursor);
+        RawEvent event;
+        while (reader.Next(cursor, event)) {
+            if ((event.status & 0xF0) != 0x90 || event.data2 == 0)
+                continue;
+            if (after && event.time > position) {
+                found = std::min(found, event.time);
+                break;
+            }
+            if (!after && event.time < position)
+                found = std::max(found, event.time);
+            if (!after && event.time >= position)
+                break;
+        }
+    }
+    return found;
+}
+
+void Sequencer::GotoBeginning()
+{
+    switch (State()) {
+    case SequencerState::Stopped:
+        Locate(0);
+        break;
+    case SequencerState::Holding:
+        Locate(0);
+        PlayTap();
+        break;
+    case SequencerState::Playing:
+    case SequencerState::Starting:
+        PlayFrom(0, true);
+        break;
+    }
+}
+
+void Sequencer::GotoEnd()
+{
+    Stop();
+    Locate(EndTick());
+}
+
+void Sequencer::NextMeasure()
+{
+    const PlaybackModel* model = model_.load(std::memory_order_acquire);
+    if (!model)
+        return;
+    const int32_t position = Position();
+    switch (State()) {
+    case SequencerState::Stopped:
+        Locate(NextMeasureTick(*model, position));
+        break;
+    case SequencerState::Holding:
+        Locate(NextMeasureTick(*model, position));
+        PlayTap();
+        break;
+    case SequencerState::Playing: {
+        const int index = model->FindMeasure(position);
+        const int32_t length = index < 0 ? 0 : model->measures[static_cast<size_t>(index)].length;
+        PlayFrom(position + length, true);
+        break;
+    }
+    case SequencerState::Starting:
+        break;
+    }
+}
+
+void Sequencer::PreviousMeasure()
+{
+    const PlaybackModel* model = model_.load(std::memory_order_acquire);
+    if (!model)
+        return;
+    const int32_t position = Position();
+    switch (State()) {
+    case SequencerState::Stopped:
+        Locate(PreviousMeasureTick(*model, position));
+        break;
+    case SequencerState::Holding:
+        Locate(PreviousMeasureTick(*model, position));
+        PlayTap();
+        break;
+    case SequencerState::Playing: {
+        const int index = model->FindMeasure(position);
+        const int32_t length = index < 0 ? 0 : model->measures[static_cast<size_t>(index)].length;
+        PlayFrom(std::max(0, position - length), true);
+        break;
+    }
+    case SequencerState::Starting:
+        break;
+    }
+}
+
+bool Sequencer::CanGotoNextNote() const
+{
+    return HasSong() && Position() < EndTick() && State() != SequencerState::Playing;
+}
+
+bool Sequencer::CanGotoPreviousNote() const
+{
+    return HasSong() && Position() > 0 && State() != SequencerState::Playing;
+}
+
+void Sequencer::NextNote()
+{
+    const PlaybackModel* model = model_.load(std::memory_order_acquire);
+    if (model && CanGotoNextNote())
+        Locate(NoteTime(*model, Position(), true));
+}
+
+void Sequencer::PreviousNote()
+{
+    const PlaybackModel* model = model_.load(std::memory_order_acquire);
+    if (model && CanGotoPreviousNote())
+        Locate(NoteTime(*model, Position(), false));
+}
+
+void Sequencer::ResetMidi()
+{
+    {
+        std::lock_guard lock(rolling_);
+        ports_.ResetMappedPorts(resets_);
+        // The ports were reset to full volume: the control shows it and nothing more is sent.
+        masterVolume_ = FullVolume;
+        volumeControl_.store(FullVolume, std::memory_order_relaxed);
+        SetupClickPatch();
+        if (PlaybackModel* model = model_.load(std::memory_order_acquire)) {
+            const SequencerState state = State();
+            if (state == SequencerState::Playing || state == SequencerState::Starting)
+                PlayFromLocked(Position(), true);
+            else
+                ChaseLocked(*model, Position(), state);
+        }
+    }
+    RefreshViews();
+}
+
+void Sequencer::FreeStuckNotes()
+{
+    std::lock_guard lock(rolling_);
+    ports_.FreeStuckNotes();
+}
+
+// ---- The play thread
+
+int64_t Sequencer::Service(int64_t now)
+{
+    std::unique_lock lock(rolling_, std::try_to_lock);
+    if (!lock.owns_lock())
+        return now + 500; // a transport operation is running; it takes microseconds
+    PlaybackModel* model = model_.load(std::memory_order_acquire);
+    switch (timerMode_.load(std::memory_order_acquire)) {
+    case TimerMode::Play:
+        if (model == nullptr) {
+            StartBeatTimer(now);
+            return now + BeatTimerPeriod;
+        }
+        PlayTick(*model, now);
+        if (timerMode_.load(std::memory_order_acquire) == TimerMode::Play)
+            return NextWake(*model, now);
+        return now + BeatTimerPeriod;
+    case TimerMode::Beat:
+        if (model != nullptr)
+            BeatTick(*model, now);
+        return now + BeatTimerPeriod;
+    case TimerMode::None:
+        break;
+    }
+    return now + BeatTimerPeriod;
+}
+
+void Sequencer::PlayTick(PlaybackModel& model, int64_t now)
+{
+    if (State() == SequencerState::Starting) {
+        const int32_t position = ChaseLocked(model, startTick_, SequencerState::Starting);
+        measureIndex_ = std::max(model.FindMeasure(position), 0);
+        songClock_ = model.TickTime(position);
+        lastTickTime_ = now;
+        nextDeadline_ = now;
+        nextCueBoundary = 0;
+        lastClickBeat_ = -1;
+        lastClickMeasure_ = -1;
+        displayStep_ = position / model.gridTicks;
+        state_.store(SequencerState::Playing, std::memory_order_release);
+    }
+    if (State() != SequencerState::Playing)
+        return;
+    if (Position() >= nextCueBoundary) {
+        hooks_->CueRegion(*this);
+        Post(EngineMessage::MsgCueRegion);
+    }
+    hooks_->SyncOutput(*this, Position());
+
+    // Song time follows the measured time, so a late wake-up catches up instead of drifting.
+    const int64_t elapsed = std::max<int64_t>(now - lastTickTime_, 0);
+    lastTickTime_ = now;
+    songClock_ += static_cast<double>(elapsed) * TempoRatio() / NormalTempo;
+    const int32_t tick = model.tempoMap.MicrosecondsToTicks(songClock_, model.timebase);
+
+    while (static_cast<size_t>(measureIndex_) + 1 < model.measures.size() &&
+           model.measures[static_cast<size_t>(measureIndex_) + 1].start <= tick)
+        ++measureIndex_;
+    if (tick >= cueTriggerTick && hooks_->CueTrigger(*this, tick))
+        return;
+    if (tick >= stopTick) {
+        SendDueEvents(model, std::max(stopTick - 1, 0));
+        position_.store(stopTick, std::memory_order_release);
+        StartBeatTimer(now);
+        state_.store(SequencerState::Holding, std::memory_order_release);
+        viewsRefresh_.store(true, std::memory_order_release);
+        Post(EngineMessage::MsgPlaybackHalted);
+        WakeDisplay();
+        return;
+    }
+    SendDueEvents(model, tick);
+    position_.store(tick, std::memory_order_release);
+    UpdateBeatPhase(model, tick);
+    Click(model);
+    const int32_t step = tick / model.gridTicks;
+    if (step != displayStep_) {
+        displayStep_ = step;
+        viewsRefresh_.store(true, std::memory_order_release);
+        WakeDisplay();
+    }
+}
+
+void Sequencer::SendMasterVolume(PlaybackModel& /*model*/)
+{
+    const int32_t volume = MasterVolume();
+    if (volume == masterVolume_)
+        return;
+    masterVolume_ = volume;
+    const auto& mapping = ports_.OutputMapping();
+    // Each device once, however many logical ports lead to it.
+    for (size_t i = 0; i < mapping.size(); ++i) {
+        const int32_t device = mapping[i];
+        if (device < 0 || device >= ports_.OutputCount())
+            continue;
+        if (std::find(mapping.begin(), mapping.begin() + static_cast<std::ptrdiff_t>(i), device) !=
+            mapping.begin() + static_cast<std::ptrdiff_t>(i))
+            continue;
+        ports_.Output(device).SetMasterVolume(volume);
+    }
+}
+
+void Sequencer::SendDueEvents(PlaybackModel& model, int32_t position)
+{
+    SendMasterVolume(model);
+    for (size_t i = 0; i < model.tracks.size(); ++i) {
+        RawReadState& cursor = model.cursors[i];
+        if (cursor.nextEventTime > position)
+            continue;
+        const PlaybackTrack& track = model.tracks[i];
+        const bool sends = track.midi && track.port != nullptr && model.Plays(i);
+        const RawEventReader reader(track.image);
+        RawEvent event;
+        while (cursor.nextEventTime <= position && reader.Next(cursor, event))
+            if (sends)
+                SendEvent(track, event);
+    }
+}
+
+void Sequencer::SendEvent(const PlaybackTrack& track, const RawEvent& event)
+{
+    MidiOutPort& port = *track.port;
+    const int channel = event.status & 0x0F;
+    const uint32_t message = Pack(event.status, event.data1, event.data2);
+    switch (event.status & 0xF0) {
+    case 0x90:
+        if (event.data2 > 0)
+            port.SendAndHold(message, track.patchTag);
+        else {
+            port.NotePlayed(channel, event.data1);
+            port.SendAndRelease(message);
+        }
+        break;
+    case 0xA0:
+        port.StorePolyPressure(channel, event.data1, event.data2);
+        port.SendShort(message);
+        break;
+    case 0xB0: {
+        const int number = event.data1 & 0x7F;
+        port.StoreController(channel, number, event.data2 & 0x7F);
+        if (number == 0 || number == 6 || number == 32 || (number >= 98 && number <= 101))
+            break; // kept until the message that uses them
+        if (number == 38) {
+            const uint8_t coarse = port.Controller(channel, 6);
+            const int32_t value = (Known(coarse) ? coarse : 0) * 128 + (event.data2 & 0x7F);
+            const uint8_t rpnHigh = port.Controller(channel, 101);
+            const uint8_t nrpnHigh = port.Controller(channel, 99);
+            if (Known(rpnHigh) && rpnHigh < 127) {
+                const uint8_t low = port.Controller(channel, 100);
+                port.SetRegisteredParameter(channel, rpnHigh * 128 + (Known(low) ? low : 0), value);
+            } else if (Known(nrpnHigh) && nrpnHigh < 127) {
+                const uint8_t low = port.Controller(channel, 98);
+                port.SetNonRegisteredParameter(channel, nrpnHigh * 128 + (Known(low) ? low : 0), value);
+            }
+            for (int forgotten : {6, 38, 98, 99, 100, 101})
+                port.StoreController(channel, forgotten, UnknownByte);
+            break;
+        }
+        if (number == 96 || number == 97) {
+            const uint8_t high = port.Controller(channel, 99);
+            if (Known(high) && high < 127) {
+                port.SendShort(Pack(0xB0 | channel, 99, high));
+                const uint8_t low = port.Controller(channel, 98);
+                if (Known(low))
+                    port.SendShort(Pack(0xB0 | channel, 98, low));
+            }
+        }
+        port.SendShort(message);
+        break;
+    }
+    case 0xC0:
+        port.StoreProgram(channel, event.data1 & 0x7F);
+        for (int number : {0, 32})
+            if (const uint8_t value = port.Controller(channel, number); Known(value))
+                port.SendShort(Pack(0xB0 | channel, number, value));
+        port.SendShort(message);
+        break;
+    case 0xD0:
+        port.StorePressure(channel, event.data1 & 0x7F);
+        port.SendShort(message);
+        break;
+    case 0xE0:
+        port.StorePitchBend(channel, static_cast<uint16_t>((message >> 8) & 0x7F7F));
+        port.SendShort(message);
+        break;
+    case 0xF0:
+        if (event.status == 0xF0 && event.data != nullptr)
+            port.SendLong({event.data, event.length});
+        break;
+    default:
+        break; // note-offs as 0x8n are not in the images; other messages are not sent
+    }
+}
+
+int32_t Sequencer::ClickInterval(const PlaybackModel& model, int measure) const
+{
+    if (measure < 0 || model.measures.empty())
+        return model.timebase;
+    const int clocks = model.measures[static_cast<size_t>(measure)].clocksPerClick;
+    return std::max(1, (clocks == 0 ? 24 : clocks) * model.timebase / 24);
+}
+
+void Sequencer::UpdateBeatPhase(PlaybackModel& model, int32_t tick)
+{
+    if (model.measures.empty())
+        return;
+    const int32_t interval = ClickInterval(model, measureIndex_);
+    const int32_t into = tick - model.measures[static_cast<size_t>(measureIndex_)].start;
+    const double phase = 0.5 - static_cast<double>(((into % interval) + interval) % interval) / interval;
+    const int step = static_cast<int>(phase * 60);
+    if (step != phaseStep_) {
+        phaseStep_ = step;
+        beatPhase_.store(phase, std::memory_order_relaxed);
+        WakeDisplay();
+    }
+}
+
+void Sequencer::Click(PlaybackModel& model)
+{
+    if (clickPort_ == nullptr || !click_.enabled || model.measures.empty())
+        return;
+    const double lead = click_.leadMilliseconds * static_cast<double>(TempoRatio()) * 0.01;
+    const int32_t clickTick = model.tempoMap.MicrosecondsToTicks(songClock_ + lead, model.timebase);
+    const int measure = std::max(model.FindMeasure(clickTick), 0);
+    const Measure& bar = model.measures[static_cast<size_t>(measure)];
+    const int32_t interval = ClickInterval(model, measure);
+    const int32_t beats = std::max(1, bar.length / interval);
+    const int32_t into = std::max(clickTick - bar.start, 0);
+    const int32_t beat = (into / interval) % beats;
+    if (beat == lastClickBeat_ && measure == lastClickMeasure_)
+        return;
+    const bool late = into - (into / interval) * interval > 10;
+    const bool skip = lastClickBeat_ == -1 && (click_.leadMilliseconds >= 50 || late);
+    lastClickBeat_ = beat;
+    lastClickMeasure_ = measure;
+    if (skip)
+        return;
+    const uint32_t note = (beat == 0 ? click_.firstBeat : click_.otherBeats) & 0xFFFFFF;
+    clickPort_->SendShort(note);
+    clickPort_->SendShort(note & 0xFFFF);
+}
+
+int64_t Sequencer::NextWake(PlaybackModel& model, int64_t now)
+{
+    const int64_t period = int64_t{periodMilliseconds_} * 1000;
+    while (nextDeadline_ <= now)
+        nextDeadline_ += period;
+    if (State() != SequencerState::Playing)
+        return nextDeadline_;
+    // The earliest of the next event that will sound, the stop and the next beat's click.
+    int32_t due = std::min(stopTick, cueTriggerTick);
+    for (size_t i = 0; i < model.tracks.size(); ++i)
+        if (model.tracks[i].port != nullptr && model.Plays(i))
+            due = std::min(due, model.cursors[i].nextEventTime);
+    double dueTime = due == NoTick ? 1e300 : model.TickTime(due);
+    if (clickPort_ != nullptr && click_.enabled && !model.measures.empty()) {
+        const Measure& bar = model.measures[static_cast<size_t>(measureIndex_)];
+        const int32_t interval = ClickInterval(model, measureIndex_);
+        const int32_t position = Position();
+        const int32_t nextBeat = bar.start + ((position - bar.start) / interval + 1) * interval;
+        const double lead = click_.leadMilliseconds * static_cast<double>(TempoRatio()) * 0.01;
+        dueTime = std::min(dueTime, model.TickTime(nextBeat) - lead);
+    }
+    const double wait = (dueTime - songClock_) * NormalTempo / TempoRatio();
+    if (!(wait < static_cast<double>(nextDeadline_ - now)))
+        return nextDeadline_;
+    return now + std::max<int64_t>(1, static_cast<int64_t>(std::ceil(wait)));
+}
+
+void Sequencer::BeatTick(PlaybackModel& model, int64_t now)
+{
+    const int32_t position = Position();
+    if (&model != beatModel_ || position != beatPosition_ || beatTimerStart_ != beatStartSeen_) {
+        beatModel_ = &model;
+        beatPosition_ = position;
+        beatStartSeen_ = beatTimerStart_;
+        const int measure = std::max(model.FindMeasure(position), 0);
+        const int32_t interval = ClickInterval(model, measure);
+        const int32_t start = model.measures.empty() ? 0 : model.measures[static_cast<size_t>(measure)].start;
+        beatPositionBeats_ = static_cast<double>(position - start) / interval;
+        // Of several tempo entries at one tick the last is in force.
+        const auto& entry = model.tempoMap.entries[static_cast<size_t>(model.tempoMap.FindTempo(position))];
+        const double ticksPerMicrosecond = entry.microsecondsPerQuarter == 0
+                                               ? 0.0
+                                               : static_cast<double>(model.timebase) / entry.microsecondsPerQuarter;
+        beatStep_ = ticksPerMicrosecond / interval;
+    }
+    const int64_t elapsed = std::max<int64_t>(now - beatLastTime_, 0);
+    beatLastTime_ = now;
+    beatPositionBeats_ += static_cast<double>(elapsed) * TempoRatio() / NormalTempo * beatStep_;
+    beatPhase_.store(0.5 - (beatPositionBeats_ - std::floor(beatPositionBeats_)), std::memory_order_relaxed);
+    WakeDisplay();
+}
+
+} // namespace cantivo

@@ -1,0 +1,219 @@
+#pragma once
+
+#include "playback/Chase.h"
+#include "playback/Click.h"
+#include "playback/EngineNotification.h"
+#include "playback/MicrosecondClock.h"
+#include "playback/PlaybackModel.h"
+#include "playback/SequencerState.h"
+#include "playback/Transport.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace cantivo {
+
+class MidiOutPort;
+class NotificationQueue;
+class PortTable;
+class Profile;
+class Sequencer;
+class SynthResetLookup;
+
+// The steps of the play tick that belong to the cue, recording and sync parts of the engine. Each runs
+// on the thread that holds the transport lock (the play thread in the tick); none may block.
+class SequencerHooks {
+  public:
+    virtual ~SequencerHooks() = default;
+    // After every chase: sets the cue trigger, the jump target and the stop tick for the position.
+    virtual void NextCueStep(Sequencer& sequencer);
+    // The tick reached the next cue boundary; the step moves the boundary on (without cues: none).
+    virtual void CueRegion(Sequencer& sequencer);
+    // The tick reached the cue trigger; true when the action relocated, which ends the tick.
+    virtual bool CueTrigger(Sequencer& /*sequencer*/, int32_t /*tick*/) { return false; }
+    // As sync master: clock or time code up to the tick, and where a chase left the song.
+    virtual void SyncOutput(Sequencer& /*sequencer*/, int32_t /*tick*/) {}
+    virtual void SyncLocated(Sequencer& /*sequencer*/, int32_t /*position*/) {}
+    virtual void SyncStopped(Sequencer& /*sequencer*/) {}
+    // The vamp stack empties when playback stops.
+    virtual void Stopped(Sequencer& /*sequencer*/) {}
+};
+
+// What the engine does with the ports between songs ("AdvanceReset").
+enum class AdvanceReset : int32_t { None = 0, ResetControllers = 1, ResetPorts = 2 };
+
+// The one sequencer: plays the current song's playback model through the port table. The UI thread
+// calls the transport operations; the play thread (or a test, or a render, in virtual time) calls
+// Service; the display thread turns the engine's flags into notifications. The transport lock
+// serialises everything that sends or moves the cursors; the play thread only tries it, so it never
+// waits for the UI.
+class Sequencer final : public Transport {
+  public:
+    static constexpr int32_t NormalTempo = 100000;
+    static constexpr int32_t FullVolume = 16383;
+    static constexpr int32_t NoTick = 0x7FFFFFFF;
+    static constexpr int64_t BeatTimerPeriod = 4000; // microseconds
+
+    Sequencer(PortTable& ports, const MicrosecondClock& clock, NotificationQueue& notifications);
+    ~Sequencer() override;
+    Sequencer(const Sequencer&) = delete;
+    Sequencer& operator=(const Sequencer&) = delete;
+
+    // Start-up: the options, the timer period, the click; then the click patch is set up. Stopped with
+    // the beat timer running.
+    void Start(const Profile& profile, int timerPeriodMilliseconds);
+    void SetHooks(SequencerHooks* hooks) { hooks_ = hooks; }
+    void SetSynthResets(const SynthResetLookup* lookup) { resets_ = lookup; }
+    void SetClick(const ClickSettings& click);
+    // Closing: stops (releasing everything), ends the display thread and the timers.
+    void Shutdown();
+
+    // Song activation: stops, resets the ports as "AdvanceReset" says, takes the model, sends each
+    // track's opening system-exclusive messages and chases to `startTick` (negative: the song's own
+    // position, given as `songPosition`).
+    void Activate(std::unique_ptr<PlaybackModel> model, int32_t startTick, int32_t songPosition = 0);
+    // A new model for the current song after an edit; the old one is freed here, on the UI thread.
+    void Replace(std::unique_ptr<PlaybackModel> model);
+    bool HasSong() const { return model_.load(std::memory_order_acquire) != nullptr; }
+    // A mute or solo while playing.
+    void SetTrackPlay(int track, bool play);
+
+    // Transport.
+    void PlayFrom(int32_t tick, bool forced);
+    void Pause();
+    void Stop();
+    // Starts playback from Stopped or Holding; while playing it is the tap, which the conductor adds.
+    void PlayTap();
+    void PlayPause();
+    void TempoSlower();
+    void TempoFaster();
+    void TempoNormal();
+    void SetTempoRatio(int32_t ratio);
+    void VolumeUp();
+    void VolumeDown();
+    void VolumeFull();
+    void GotoBeginning();
+    void GotoEnd();
+    void NextMeasure();
+    void PreviousMeasure();
+    void NextNote();
+    void PreviousNote();
+    bool CanGotoNextNote() const;
+    bool CanGotoPreviousNote() const;
+    void ResetMidi();
+    void FreeStuckNotes();
+    // Chases to `tick` in the current state and refreshes.
+    void Locate(int32_t tick);
+
+    // Transport, for the undo mechanism.
+    bool IsStopped() const override { return State() == SequencerState::Stopped; }
+    void Relocate(int32_t tick) override;
+
+    // The play thread's entry: runs the play tick or the beat timer at `now` (the monotonic clock's
+    // microseconds) and returns when it wants to be called again. Tests and renders call it directly.
+    int64_t Service(int64_t now);
+    // The display thread's work, callable directly: posts the refresh when the views must redraw.
+    void DisplayStep();
+    void StartDisplayThread();
+
+    // Live values, readable from any thread.
+    SequencerState State() const { return state_.load(std::memory_order_acquire); }
+    int32_t Position() const { return position_.load(std::memory_order_acquire); }
+    int32_t TempoRatio() const { return tempoRatio_.load(std::memory_order_relaxed); }
+    int32_t MasterVolume() const { return volumeControl_.load(std::memory_order_relaxed); }
+    double BeatPhase() const { return beatPhase_.load(std::memory_order_relaxed); }
+    int32_t EndTick() const;
+    int TimerPeriodMilliseconds() const { return periodMilliseconds_; }
+    uint32_t Options() const { return options_; }
+    AdvanceReset AdvanceResetMode() const { return advanceReset_; }
+    PortTable& Ports() { return ports_; }
+
+    // Cue fields the next-cue step sets (from the hooks, under the transport lock).
+    int32_t stopTick = NoTick;
+    int32_t cueTriggerTick = NoTick;
+    int32_t nextCueBoundary = NoTick;
+    // The model the hooks work on; valid while they run.
+    PlaybackModel* Model() { return model_.load(std::memory_order_acquire); }
+
+  private:
+    enum class TimerMode : uint8_t { None, Play, Beat };
+
+    void Post(EngineMessage message, int32_t value = 0);
+    void RefreshViews();
+    void WakeDisplay();
+    // The steps below run with the transport lock held.
+    void PlayFromLocked(int32_t tick, bool forced);
+    void PauseLocked();
+    int32_t ChaseLocked(PlaybackModel& model, int32_t target, SequencerState state);
+    void StartBeatTimer(int64_t now);
+    void PlayTick(PlaybackModel& model, int64_t now);
+    void BeatTick(PlaybackModel& model, int64_t now);
+    void SendDueEvents(PlaybackModel& model, int32_t position);
+    void SendEvent(const PlaybackTrack& track, const struct RawEvent& event);
+    void SendMasterVolume(PlaybackModel& model);
+    void UpdateBeatPhase(PlaybackModel& model, int32_t tick);
+    void Click(PlaybackModel& model);
+    int64_t NextWake(PlaybackModel& model, int64_t now);
+    int32_t ClickInterval(const PlaybackModel& model, int measure) const;
+    void SetupClickPatch();
+    void SendOpeningSysex(PlaybackModel& model);
+    int32_t NextMeasureTick(const PlaybackModel& model, int32_t position) const;
+    int32_t PreviousMeasureTick(const PlaybackModel& model, int32_t position) const;
+    int32_t NoteTime(const PlaybackModel& model, int32_t position, bool after) const;
+
+    PortTable& ports_;
+    const MicrosecondClock& clock_;
+    NotificationQueue& notifications_;
+    SequencerHooks defaultHooks_;
+    SequencerHooks* hooks_ = &defaultHooks_;
+    const SynthResetLookup* resets_ = nullptr;
+
+    // "CVSeqRolling": every send and every cursor move happens under it.
+    std::mutex rolling_;
+    std::atomic<PlaybackModel*> model_{nullptr};
+    std::unique_ptr<PlaybackModel> owned_;
+
+    std::atomic<SequencerState> state_{SequencerState::Stopped};
+    std::atomic<int32_t> position_{0};
+    std::atomic<int32_t> tempoRatio_{NormalTempo};
+    std::atomic<int32_t> volumeControl_{FullVolume}; // the control the commands move
+    std::atomic<double> beatPhase_{0.0};
+    std::atomic<bool> viewsRefresh_{false};
+    std::atomic<uint32_t> displayWake_{0};
+    std::atomic<bool> closing_{false};
+    std::atomic<TimerMode> timerMode_{TimerMode::None};
+    std::thread displayThread_;
+
+    // Settings, written at start-up before the play thread runs.
+    uint32_t options_ = 2;
+    AdvanceReset advanceReset_ = AdvanceReset::ResetPorts;
+    int periodMilliseconds_ = 2;
+    ClickSettings click_;
+    MidiOutPort* clickPort_ = nullptr;
+
+    // Owned by whoever holds the transport lock.
+    Chaser chaser_;
+    int32_t masterVolume_ = FullVolume; // what the ports were last sent
+    int32_t startTick_ = 0;
+    double songClock_ = 0.0; // microseconds of tempo-map time
+    int64_t lastTickTime_ = 0;
+    int64_t nextDeadline_ = 0;
+    int measureIndex_ = 0;
+    int32_t displayStep_ = -1;
+    int32_t lastClickBeat_ = -1;
+    int lastClickMeasure_ = -1;
+    int phaseStep_ = 0;
+    // The beat timer's state.
+    int64_t beatTimerStart_ = 0;
+    int64_t beatLastTime_ = 0;
+    const PlaybackModel* beatModel_ = nullptr;
+    int32_t beatPosition_ = -1;
+    int64_t beatStartSeen_ = -1;
+    double beatPositionBeats_ = 0.0;
+    double beatStep_ = 0.0; // beats per microsecond at normal speed
+};
+
+} // namespace cantivo

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace cantivo {
+
+class Song;
+
+// Reads a position typed as the position text shows it: "measure:beat:tick", "measure:beat" or
+// "measure", the measure by its printed number with an optional rehearsal letter ("12A:3:045"), or a
+// letter alone ("B:1:000"). Beat from 1, tick from 0 within the beat. None, with the reason in
+// `error`, for a text that names no position of the song.
+std::optional<int32_t> ParsePosition(const Song& song, std::string_view text, std::string& error);
+
+} // namespace cantivo
