@@ -1,6 +1,7 @@
 #include "platform/FluidEngine.h"
 
 #include <fluidsynth.h>
+#include <glib.h>
 
 #include <cstring>
 #include <mutex>
@@ -10,19 +11,46 @@ namespace cantivo {
 namespace {
 
 // FluidSynth may log from its audio thread, so the text goes to a fixed buffer, not a std::string.
-std::mutex lastErrorMutex;
-char lastError[512];
+std::mutex errorMutex;
+char firstError[512];
 
 void KeepError(int level, const char* message, void*)
 {
     if ((level != FLUID_PANIC && level != FLUID_ERR) || !message)
         return;
-    std::lock_guard lock(lastErrorMutex);
-    std::strncpy(lastError, message, sizeof lastError - 1);
-    lastError[sizeof lastError - 1] = '\0';
+    std::lock_guard lock(errorMutex);
+    if (firstError[0] != '\0')
+        return;
+    std::strncpy(firstError, message, sizeof firstError - 1);
+    firstError[sizeof firstError - 1] = '\0';
 }
 
 void IgnoreMessage(int, const char*, void*) {}
+
+void IgnoreGlibMessage(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
+
+// A file FluidSynth's own loader refuses goes on to its DLS loader, libinstpatch, which complains
+// through GLib; those lines are kept off stderr while a SoundFont loads.
+class GlibQuiet {
+  public:
+    GlibQuiet()
+    {
+        const auto levels = static_cast<GLogLevelFlags>(G_LOG_LEVEL_MASK | G_LOG_FLAG_RECURSION);
+        plain_ = g_log_set_handler(nullptr, levels, IgnoreGlibMessage, nullptr);
+        instpatch_ = g_log_set_handler("libInstPatch", levels, IgnoreGlibMessage, nullptr);
+    }
+    ~GlibQuiet()
+    {
+        g_log_remove_handler(nullptr, plain_);
+        g_log_remove_handler("libInstPatch", instpatch_);
+    }
+    GlibQuiet(const GlibQuiet&) = delete;
+    GlibQuiet& operator=(const GlibQuiet&) = delete;
+
+  private:
+    guint plain_;
+    guint instpatch_;
+};
 
 } // namespace
 
@@ -38,16 +66,16 @@ void FluidEngine::SilenceLog()
     });
 }
 
-std::string FluidEngine::LastError()
+std::string FluidEngine::FirstError()
 {
-    std::lock_guard lock(lastErrorMutex);
-    return lastError;
+    std::lock_guard lock(errorMutex);
+    return firstError;
 }
 
-void FluidEngine::ClearLastError()
+void FluidEngine::ClearError()
 {
-    std::lock_guard lock(lastErrorMutex);
-    lastError[0] = '\0';
+    std::lock_guard lock(errorMutex);
+    firstError[0] = '\0';
 }
 
 std::unique_ptr<FluidEngine> FluidEngine::Create(const SoundFontChoice& soundFont, int sampleRate, bool realTime,
@@ -69,15 +97,20 @@ std::unique_ptr<FluidEngine> FluidEngine::Create(const SoundFontChoice& soundFon
     fluid_settings_setint(settings, "synth.threadsafe-api", realTime ? 1 : 0);
     fluid_settings_setint(settings, "synth.lock-memory", 0);
     fluid_settings_setint(settings, "synth.verbose", 0);
-    ClearLastError();
+    ClearError();
     fluid_synth_t* synth = new_fluid_synth(settings);
     if (!synth) {
-        error = "The built-in synth could not be set up: " + LastError();
+        error = "The built-in synth could not be set up: " + FirstError();
         delete_fluid_settings(settings);
         return nullptr;
     }
-    if (fluid_synth_sfload(synth, soundFont.path.c_str(), 1) == FLUID_FAILED) {
-        const std::string detail = LastError();
+    int loaded = FLUID_FAILED;
+    {
+        GlibQuiet quiet;
+        loaded = fluid_synth_sfload(synth, soundFont.path.c_str(), 1);
+    }
+    if (loaded == FLUID_FAILED) {
+        const std::string detail = FirstError();
         error =
             SoundFontMessage(soundFont, "FluidSynth could not read it" + (detail.empty() ? "" : " (" + detail + ")"));
         delete_fluid_synth(synth);

@@ -13,7 +13,7 @@ struct _fluid_synth_t;
 namespace cantivo {
 
 // One FluidSynth instance with the SoundFont loaded, shared by the live synth and the renderer: it
-// turns MIDI messages into FluidSynth calls. FluidSynth's own log goes nowhere; its last error is kept.
+// turns MIDI messages into FluidSynth calls. FluidSynth's own log goes nowhere; its first error is kept.
 class FluidEngine {
   public:
     // `realTime` keeps FluidSynth's locking for an audio thread; without it the engine is for one
@@ -35,9 +35,9 @@ class FluidEngine {
 
     // Routes FluidSynth's log away from stderr (once per process).
     static void SilenceLog();
-    // FluidSynth's last error or panic text since the process started; empty when none.
-    static std::string LastError();
-    static void ClearLastError();
+    // FluidSynth's first error or panic text since ClearError, usually the cause; empty when none.
+    static std::string FirstError();
+    static void ClearError();
 
   private:
     FluidEngine(_fluid_hashtable_t* settings, _fluid_synth_t* synth) : settings_(settings), synth_(synth) {}

@@ -2,6 +2,7 @@
 
 #include "platform/AlsaMessages.h"
 
+#include <jack/jack.h>
 #include <rtmidi/RtMidi.h>
 
 #include <iostream>
@@ -49,6 +50,22 @@ class CerrSilencer {
     Discard discard_;
     std::streambuf* saved_;
 };
+
+void IgnoreJackMessage(const char*) {}
+
+// Asked before RtMidi is: RtMidi's JACK side, given no server, prints a warning in its constructor and
+// leaks its buffers.
+bool JackServerRunning()
+{
+    jack_set_error_function(IgnoreJackMessage);
+    jack_set_info_function(IgnoreJackMessage);
+    jack_status_t status{};
+    jack_client_t* client = jack_client_open("Cantivo probe", JackNoStartServer, &status);
+    if (!client)
+        return false;
+    jack_client_close(client);
+    return true;
+}
 
 std::string OneLine(std::string text)
 {
@@ -148,6 +165,10 @@ MidiPortList RtMidiBackend::Enumerate(const MicrosecondClock& clock, const std::
         } else if (api == RtMidi::UNIX_JACK) {
             jackCompiled = true;
             problem = &jackProblem;
+            if (!JackServerRunning()) {
+                jackProblem = "JACK server not running";
+                continue;
+            }
         } else {
             continue;
         }

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
 #include <thread>
@@ -18,6 +19,19 @@ namespace cantivo {
 namespace {
 
 constexpr int LiveSampleRate = 44100;
+
+// A SoundFont 2 file is a RIFF file of form "sfbk". Checked here rather than by FluidSynth, whose own
+// check leaks when the file is something else.
+bool HasSoundFontHeader(const std::string& path)
+{
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file)
+        return false;
+    char header[12] = {};
+    const bool read = std::fread(header, 1, sizeof header, file) == sizeof header;
+    std::fclose(file);
+    return read && std::memcmp(header, "RIFF", 4) == 0 && std::memcmp(header + 8, "sfbk", 4) == 0;
+}
 
 } // namespace
 
@@ -48,10 +62,8 @@ SoundFontChoice ResolveSoundFont(const Profile& profile, const std::optional<std
         choice.error = SoundFontMessage(choice, "it is not a file");
     } else if (::access(choice.path.c_str(), R_OK) != 0) {
         choice.error = SoundFontMessage(choice, "permission denied");
-    } else {
-        FluidEngine::SilenceLog();
-        if (!fluid_is_soundfont(choice.path.c_str()))
-            choice.error = SoundFontMessage(choice, "it is not a SoundFont (.sf2) file");
+    } else if (!HasSoundFontHeader(choice.path)) {
+        choice.error = SoundFontMessage(choice, "it is not a SoundFont (.sf2) file");
     }
     return choice;
 }
@@ -63,19 +75,19 @@ std::unique_ptr<SynthDevice> SynthDevice::Open(const SoundFontChoice& soundFont,
     if (!engine)
         return nullptr;
     static constexpr const char* Drivers[] = {"pipewire", "pulseaudio", "alsa", "jack"};
-    std::string lastFailure;
+    std::string tried;
     for (const char* driver : Drivers) {
-        FluidEngine::ClearLastError();
+        FluidEngine::ClearError();
         fluid_settings_setstr(engine->Settings(), "audio.driver", driver);
         if (fluid_audio_driver_t* opened = new_fluid_audio_driver(engine->Settings(), engine->Synth()))
             return std::unique_ptr<SynthDevice>(new SynthDevice(std::move(engine), opened, driver));
-        const std::string why = FluidEngine::LastError();
-        if (!why.empty())
-            lastFailure = why;
+        std::string why = FluidEngine::FirstError();
+        while (!why.empty() && (why.back() == '.' || why.back() == ' '))
+            why.pop_back();
+        tried += std::string(tried.empty() ? "" : "; ") + driver + (why.empty() ? "" : ": " + why);
     }
-    error = "The built-in synth \"" + std::string(SynthDeviceName) +
-            "\" has no audio device to play through (tried pipewire, pulseaudio, alsa and jack" +
-            (lastFailure.empty() ? "" : "; last error: " + lastFailure) + ").";
+    error = "The built-in synth \"" + std::string(SynthDeviceName) + "\" has no audio device to play through (" +
+            tried + ").";
     return nullptr;
 }
 

@@ -277,6 +277,28 @@ TEST_F(SynthRendererTest, AnUnusableSoundFontNamesTheSettingAndTheFile)
     }
 }
 
+// A file that looks like a SoundFont but is damaged inside fails when FluidSynth loads it.
+TEST_F(SynthRendererTest, ADamagedSoundFontFailsWhenLoaded)
+{
+    const fs::path damaged = folder_ / "damaged.sf2";
+    std::ofstream(damaged, std::ios::binary) << std::string("RIFF\x20\0\0\0sfbkLIST\x04\0\0\0INFOxxxxxxxxxxxxxxxx", 36);
+    test::MemoryProfile profile;
+    ASSERT_TRUE(profile.WriteString("Synth", "SoundFont", damaged.string()));
+    const SoundFontChoice choice = ResolveSoundFont(profile);
+    EXPECT_EQ(choice.error, "");
+    VirtualMicrosecondClock clock;
+    std::string error;
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(SynthRenderer::Open(choice, clock, (folder_ / "out.wav").string(), error));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(error.rfind("The SoundFont \"" + damaged.string() +
+                              "\" (setting \"Synth\"/\"SoundFont\") could not be loaded: FluidSynth could not read it",
+                          0),
+              0u)
+        << error;
+    EXPECT_FALSE(fs::exists(folder_ / "out.wav"));
+}
+
 TEST_F(SynthRendererTest, TheSettingChoosesTheSoundFontAndEmptyMeansTheDefault)
 {
     const struct {

@@ -47,6 +47,8 @@ const std::vector<LibraryRule>& LibraryRules()
         {"FluidSynth", std::regex(R"(^fluidsynth(\.h|/.*)$)"), {"platform"}},
         {"libsndfile", std::regex(R"(^sndfile\.hh?$)"), {"platform"}},
         {"ALSA", std::regex(R"(^alsa/.*$)"), {"platform"}},
+        {"JACK", std::regex(R"(^jack/.*$)"), {"platform"}},
+        {"GLib", std::regex(R"(^(glib\.h|glib/.*)$)"), {"platform"}},
         {"SQLite", std::regex(R"(^(sqlite3\.h|SQLiteCpp/.*)$)"), {"synthdb"}},
     };
     return rules;
@@ -110,6 +112,9 @@ TEST(LayerIncludes, RulesRecogniseTheLibraries)
     EXPECT_EQ(library("rtmidi/RtMidi.h"), "RtMidi");
     EXPECT_EQ(library("sndfile.h"), "libsndfile");
     EXPECT_EQ(library("sqlite3.h"), "SQLite");
+    EXPECT_EQ(library("jack/jack.h"), "JACK");
+    EXPECT_EQ(library("glib.h"), "GLib");
+    EXPECT_EQ(library("alsa/asoundlib.h"), "ALSA");
     EXPECT_EQ(library("vector"), "");
     EXPECT_FALSE(AllowedLayers.at("song").count("edit"));
     EXPECT_FALSE(AllowedLayers.at("app").count("platform"));
