@@ -54,25 +54,62 @@ CommandOutcome TransportCommands::Run(uint16_t command)
         return CommandOutcome::Disabled;
     Sequencer& s = sequencer_;
     switch (static_cast<CommandId>(command)) {
-    case CommandId::Play: s.PlayTap(); break;
-    case CommandId::PauseUnpause: s.PlayPause(); break;
-    case CommandId::Pause: s.Pause(); break;
-    case CommandId::Stop: s.Stop(); break;
-    case CommandId::GotoBeginning: s.GotoBeginning(); break;
-    case CommandId::GotoEnd: s.GotoEnd(); break;
-    case CommandId::PreviousMeasure: s.PreviousMeasure(); break;
-    case CommandId::NextMeasure: s.NextMeasure(); break;
-    case CommandId::PreviousNote: s.PreviousNote(); break;
-    case CommandId::NextNote: s.NextNote(); break;
-    case CommandId::TempoNormal: s.TempoNormal(); break;
-    case CommandId::TempoSlower: s.TempoSlower(); break;
-    case CommandId::TempoFaster: s.TempoFaster(); break;
-    case CommandId::VolumeFull: s.VolumeFull(); break;
-    case CommandId::VolumeDown: s.VolumeDown(); break;
-    case CommandId::VolumeUp: s.VolumeUp(); break;
-    case CommandId::ResetMidi: s.ResetMidi(); break;
-    case CommandId::FreeStuckNotes: s.FreeStuckNotes(); break;
-    default: return CommandOutcome::NotHandled;
+    case CommandId::Play:
+        s.PlayTap();
+        break;
+    case CommandId::PauseUnpause:
+        s.PlayPause();
+        break;
+    case CommandId::Pause:
+        s.Pause();
+        break;
+    case CommandId::Stop:
+        s.Stop();
+        break;
+    case CommandId::GotoBeginning:
+        s.GotoBeginning();
+        break;
+    case CommandId::GotoEnd:
+        s.GotoEnd();
+        break;
+    case CommandId::PreviousMeasure:
+        s.PreviousMeasure();
+        break;
+    case CommandId::NextMeasure:
+        s.NextMeasure();
+        break;
+    case CommandId::PreviousNote:
+        s.PreviousNote();
+        break;
+    case CommandId::NextNote:
+        s.NextNote();
+        break;
+    case CommandId::TempoNormal:
+        s.TempoNormal();
+        break;
+    case CommandId::TempoSlower:
+        s.TempoSlower();
+        break;
+    case CommandId::TempoFaster:
+        s.TempoFaster();
+        break;
+    case CommandId::VolumeFull:
+        s.VolumeFull();
+        break;
+    case CommandId::VolumeDown:
+        s.VolumeDown();
+        break;
+    case CommandId::VolumeUp:
+        s.VolumeUp();
+        break;
+    case CommandId::ResetMidi:
+        s.ResetMidi();
+        break;
+    case CommandId::FreeStuckNotes:
+        s.FreeStuckNotes();
+        break;
+    default:
+        return CommandOutcome::NotHandled;
     }
     return CommandOutcome::Done;
 }

@@ -129,7 +129,8 @@ bool EngineRig::Open(Profile& profile, const RigOptions& options, std::string& e
         const std::vector<int32_t> mapping = PortTable::ReadMapping(*settings, "MIDIOUT", unique);
         for (size_t i = 0; i < devices.size(); ++i) {
             const auto first = std::find(mapping.begin(), mapping.end(), static_cast<int32_t>(i));
-            const int logical = first == mapping.end() ? static_cast<int>(i) : static_cast<int>(first - mapping.begin());
+            const int logical =
+                first == mapping.end() ? static_cast<int>(i) : static_cast<int>(first - mapping.begin());
             if (i + 1 == devices.size())
                 devices[i].device = std::make_unique<CaptureDevice>(*capture_, logical);
             else if (devices[i].device)
@@ -144,7 +145,8 @@ bool EngineRig::Open(Profile& profile, const RigOptions& options, std::string& e
     }
     ports_.OpenOutputs(std::move(devices), *settings);
     sequencer_ = std::make_unique<Sequencer>(ports_, clock_, notifications_);
-    const int period = PortTable::ClampTimerResolution(settings->GetInt("PlaybackOptions", "TimerResolution", 2), 1, 100);
+    const int period =
+        PortTable::ClampTimerResolution(settings->GetInt("PlaybackOptions", "TimerResolution", 2), 1, 100);
     sequencer_->Start(*settings, period);
     return true;
 }

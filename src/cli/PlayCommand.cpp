@@ -41,7 +41,8 @@ std::string StatusLine(const Song& song, const Sequencer& engine)
     const double left = std::max(song.TicksToMicroseconds(engine.EndTick()) - time, 0.0);
     const auto& tempo = song.tempoMap.entries[static_cast<size_t>(song.tempoMap.FindTempo(position))];
     return TransportPositionText(song, position) + "  " + TransportTimeText(time, Milliseconds) + "  -" +
-           TransportTimeText(left, Milliseconds) + "  " + TransportTempoText(engine.TempoRatio(), tempo.microsecondsPerQuarter);
+           TransportTimeText(left, Milliseconds) + "  " +
+           TransportTempoText(engine.TempoRatio(), tempo.microsecondsPerQuarter);
 }
 
 int RunPlay(CliSession& session, const PlayArguments& arguments)

@@ -39,7 +39,8 @@ int RunPorts(CliSession& session)
     if (!ports.notice.empty())
         out << ports.notice << "\n";
 
-    for (const auto& [prefix, names] : {std::pair{std::string("MIDIOUT"), &outputs}, std::pair{std::string("MIDIIN"), &inputs}}) {
+    for (const auto& [prefix, names] :
+         {std::pair{std::string("MIDIOUT"), &outputs}, std::pair{std::string("MIDIIN"), &inputs}}) {
         const std::vector<int32_t> mapping = PortTable::ReadMapping(profile, prefix, *names);
         out << "Logical " << (prefix == "MIDIOUT" ? "output" : "input") << " ports (PortsToUse " << prefix << "n):\n";
         if (mapping.empty())
@@ -61,7 +62,8 @@ int RunPorts(CliSession& session)
 
 CliCommand AddPortsCommand(CLI::App& tool, CliSession& session)
 {
-    CLI::App* app = tool.add_subcommand("ports", "Lists the MIDI output and input devices and the logical port mapping");
+    CLI::App* app =
+        tool.add_subcommand("ports", "Lists the MIDI output and input devices and the logical port mapping");
     return {app, [&session] { return RunPorts(session); }};
 }
 

@@ -39,8 +39,9 @@ void DrawProgress(std::ostream& err, double fraction)
 {
     const int width = 40;
     const int filled = std::clamp(static_cast<int>(fraction * width), 0, width);
-    err << "\r[" << std::string(static_cast<size_t>(filled), '#') << std::string(static_cast<size_t>(width - filled), ' ')
-        << "] " << static_cast<int>(fraction * 100) << "%" << std::flush;
+    err << "\r[" << std::string(static_cast<size_t>(filled), '#')
+        << std::string(static_cast<size_t>(width - filled), ' ') << "] " << static_cast<int>(fraction * 100) << "%"
+        << std::flush;
 }
 
 int RunRender(CliSession& session, const RenderArguments& arguments)
@@ -171,8 +172,9 @@ CliCommand AddRenderCommand(CLI::App& tool, CliSession& session)
     app->add_option("FILE", arguments->song, "The song")->required();
     app->add_option("OUT", arguments->wav, "The WAV file to write (44100 Hz, stereo, 16-bit)")->required();
     app->add_option("--capture", arguments->capture, "Also log every MIDI message sent, with its time");
-    app->add_option("--script", arguments->script,
-                    "Commands at times: lines \"MILLISECONDS COMMAND\" (a command's short name, \"Play\", \"Stop\", ...)");
+    app->add_option(
+        "--script", arguments->script,
+        "Commands at times: lines \"MILLISECONDS COMMAND\" (a command's short name, \"Play\", \"Stop\", ...)");
     app->add_option("--start", arguments->start, "Where to start, as measure:beat:tick (default the start)");
     app->add_option("--soundfont", arguments->soundFont, "The SoundFont (default: the setting Synth/SoundFont)");
     return {app, [&session, arguments] { return RunRender(session, *arguments); }};

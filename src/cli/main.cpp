@@ -44,9 +44,9 @@ int Run(int argc, char** argv)
     tool.footer("Environment: CANTIVO_CONFIG names the settings file (as --config does).\n"
                 "Exit codes: 0 success, 1 the file could not be used, 2 a usage error.");
 
-    const std::vector<CliCommand> commands = {AddInfoCommand(tool, session), AddDumpCommand(tool, session),
+    const std::vector<CliCommand> commands = {AddInfoCommand(tool, session),    AddDumpCommand(tool, session),
                                               AddConvertCommand(tool, session), AddPortsCommand(tool, session),
-                                              AddPlayCommand(tool, session), AddRenderCommand(tool, session)};
+                                              AddPlayCommand(tool, session),    AddRenderCommand(tool, session)};
     try {
         tool.parse(argc, argv);
     } catch (const CLI::ParseError& error) {

@@ -46,8 +46,8 @@ TEST(SequencerAllocation, PlayingWithChasesAndTempoChangesAllocatesNothing)
     for (int t = 1; t <= 8; ++t) {
         Track& track = *song->tracks[static_cast<size_t>(t)];
         for (int32_t time = 0; time < 120 * 4 * 64; time += 30) {
-            track.events.push_back(SongEvent::Note(time, static_cast<uint8_t>(t - 1), static_cast<uint8_t>(40 + (time / 30) % 40),
-                                                   90, 200));
+            track.events.push_back(SongEvent::Note(time, static_cast<uint8_t>(t - 1),
+                                                   static_cast<uint8_t>(40 + (time / 30) % 40), 90, 200));
             if (time % 240 == 0)
                 track.events.push_back(SongEvent::Short(time, static_cast<uint8_t>(0xB0 | (t - 1)), 7,
                                                         static_cast<uint8_t>(time / 240 % 128)));
@@ -98,12 +98,24 @@ TEST(SequencerThreads, TransportCallsRaceFreeAgainstThePlayThread)
     });
     for (int i = 0; i < 300; ++i) {
         switch (i % 6) {
-        case 0: engine.sequencer->PlayTap(); break;
-        case 1: engine.sequencer->TempoFaster(); break;
-        case 2: engine.sequencer->NextMeasure(); break;
-        case 3: engine.sequencer->Pause(); break;
-        case 4: engine.sequencer->SetTrackPlay(1, i % 12 == 4); break;
-        case 5: engine.sequencer->Stop(); break;
+        case 0:
+            engine.sequencer->PlayTap();
+            break;
+        case 1:
+            engine.sequencer->TempoFaster();
+            break;
+        case 2:
+            engine.sequencer->NextMeasure();
+            break;
+        case 3:
+            engine.sequencer->Pause();
+            break;
+        case 4:
+            engine.sequencer->SetTrackPlay(1, i % 12 == 4);
+            break;
+        case 5:
+            engine.sequencer->Stop();
+            break;
         }
         engine.sequencer->DisplayStep();
         std::this_thread::yield();

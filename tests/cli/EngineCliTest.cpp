@@ -1,0 +1,269 @@
+// cantivo-cli render and play end to end: the WAV, the capture log and the failures a user meets.
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <sys/wait.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using Args = std::vector<std::string>;
+
+const fs::path SoundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+
+std::string Quote(const std::string& text)
+{
+    std::string quoted = "'";
+    for (char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+std::string ReadFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+struct Logged {
+    int64_t time;
+    int port;
+    std::vector<int> bytes;
+};
+
+std::vector<Logged> ReadLog(const fs::path& path)
+{
+    std::vector<Logged> lines;
+    std::istringstream in(ReadFile(path));
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        std::istringstream fields(line);
+        Logged entry{};
+        fields >> entry.time >> entry.port;
+        std::string hex;
+        while (fields >> hex)
+            entry.bytes.push_back(std::stoi(hex, nullptr, 16));
+        lines.push_back(entry);
+    }
+    return lines;
+}
+
+// What the log leaves sounding at its end: held keys and sustain pedals down, per port and channel.
+std::pair<size_t, size_t> LeftSounding(const std::vector<Logged>& log)
+{
+    std::set<std::tuple<int, int, int>> notes;
+    std::set<std::pair<int, int>> pedals;
+    for (const Logged& entry : log) {
+        if (entry.bytes.size() != 3)
+            continue;
+        const int type = entry.bytes[0] & 0xF0, channel = entry.bytes[0] & 0x0F;
+        if (type == 0x90 && entry.bytes[2] > 0)
+            notes.insert({entry.port, channel, entry.bytes[1]});
+        else if (type == 0x80 || type == 0x90)
+            notes.erase({entry.port, channel, entry.bytes[1]});
+        else if (type == 0xB0 && entry.bytes[1] == 64)
+            entry.bytes[2] >= 64 ? (void)pedals.insert({entry.port, channel})
+                                 : (void)pedals.erase({entry.port, channel});
+    }
+    return {notes.size(), pedals.size()};
+}
+
+struct Wave {
+    int64_t frames = 0;
+    int rate = 0;
+    std::vector<short> samples;
+};
+
+Wave ReadWave(const fs::path& path)
+{
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    Wave wave;
+    if (!file)
+        return wave;
+    wave.frames = info.frames;
+    wave.rate = info.samplerate;
+    wave.samples.resize(static_cast<size_t>(info.frames * info.channels));
+    sf_readf_short(file, wave.samples.data(), info.frames);
+    sf_close(file);
+    return wave;
+}
+
+struct RunResult {
+    int exitCode = -1;
+    std::string out, err;
+};
+
+class EngineCliTest : public ::testing::Test {
+  protected:
+    void SetUp() override
+    {
+        if (!fs::exists(SoundFont))
+            GTEST_SKIP() << "no General MIDI SoundFont at " << SoundFont << " (scripts/bootstrap installs it)";
+        std::string pattern = (fs::temp_directory_path() / "cantivo-engine-test-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        folder = pattern;
+        demo = fs::path(CANTIVO_SOURCE_DIR) / "data" / "songs" / "demo.mid";
+    }
+    void TearDown() override
+    {
+        std::error_code ignored;
+        if (!folder.empty())
+            fs::remove_all(folder, ignored);
+    }
+    RunResult Run(const Args& args, const std::string& prefix = "") const
+    {
+        std::string command =
+            prefix + "env CANTIVO_CONFIG=" + Quote((folder / "settings.ini").string()) + " " + Quote(CANTIVO_CLI_PATH);
+        for (const std::string& arg : args)
+            command += " " + Quote(arg);
+        command += " >" + Quote((folder / "out.txt").string()) + " 2>" + Quote((folder / "err.txt").string());
+        const int status = std::system((command + " </dev/null").c_str());
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(folder / "out.txt"),
+                ReadFile(folder / "err.txt")};
+    }
+    fs::path Script(const std::string& text) const
+    {
+        const fs::path path = folder / ("script" + std::to_string(scripts_++) + ".txt");
+        std::ofstream(path) << text;
+        return path;
+    }
+
+    fs::path folder;
+    fs::path demo;
+
+  private:
+    mutable int scripts_ = 0;
+};
+
+TEST_F(EngineCliTest, ARenderIsDeterministicAndEndsWithNothingSounding)
+{
+    const std::string script = Script("# tempo and volume along the way\n0 Play\n3000 Tempo faster\n"
+                                      "3000 Tempo faster\n6000 Volume down\n9000 Pause\n9500 Pause/un-pause\n")
+                                   .string();
+    std::string wavs[2], logs[2];
+    for (int i = 0; i < 2; ++i) {
+        const fs::path wav = folder / ("out" + std::to_string(i) + ".wav");
+        const fs::path log = folder / ("out" + std::to_string(i) + ".log");
+        const RunResult result =
+            Run({"render", demo.string(), wav.string(), "--capture", log.string(), "--script", script});
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_NE(result.out.find("Rendered " + wav.string()), std::string::npos) << result.out;
+        wavs[i] = ReadFile(wav);
+        logs[i] = ReadFile(log);
+    }
+    EXPECT_EQ(wavs[0], wavs[1]);
+    EXPECT_EQ(logs[0], logs[1]);
+    const auto log = ReadLog(folder / "out0.log");
+    EXPECT_EQ(LeftSounding(log), (std::pair<size_t, size_t>{0, 0}));
+    // The volume command reached the synth as a universal master volume at its time.
+    const auto volume = std::find_if(log.begin(), log.end(), [](const Logged& e) {
+        return e.bytes.size() == 8 && e.bytes[1] == 0x7F && e.bytes[3] == 0x04 && e.bytes[4] == 0x01;
+    });
+    ASSERT_NE(volume, log.end());
+    EXPECT_GE(volume->time, 6'000'000);
+    EXPECT_LE(volume->time, 6'003'000);
+}
+
+TEST_F(EngineCliTest, ACorpusSongRendersAudibleFromItsFirstNoteForItsLengthAndATail)
+{
+    const char* variable = std::getenv("CANTIVO_CORPUS");
+    const fs::path corpus = variable && *variable ? fs::path(variable) : fs::path(CANTIVO_CORPUS_DEFAULT);
+    const fs::path song = corpus / "files" / "Avgvst_ANewComrade.mid";
+    if (!fs::exists(song))
+        GTEST_SKIP() << "no MIDI corpus at " << corpus << " (set CANTIVO_CORPUS)";
+    const fs::path wav = folder / "song.wav", log = folder / "song.log";
+    const RunResult result = Run({"render", song.string(), wav.string(), "--capture", log.string()});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const Wave wave = ReadWave(wav);
+    ASSERT_EQ(wave.rate, 44100);
+    const auto entries = ReadLog(log);
+    ASSERT_FALSE(entries.empty());
+    const auto firstNote = std::find_if(entries.begin(), entries.end(), [](const Logged& e) {
+        return e.bytes.size() == 3 && (e.bytes[0] & 0xF0) == 0x90 && e.bytes[2] > 0;
+    });
+    ASSERT_NE(firstNote, entries.end());
+    const double length = static_cast<double>(entries.back().time) / 1e6; // the last message: the end of the song
+    const double seconds = static_cast<double>(wave.frames) / wave.rate;
+    EXPECT_GE(seconds, length);
+    EXPECT_LE(seconds, length + 4.5);
+    size_t loud = 0;
+    while (loud < wave.samples.size() && std::abs(wave.samples[loud]) < 8)
+        ++loud;
+    ASSERT_LT(loud, wave.samples.size()) << "the render is silent";
+    const double firstSound = static_cast<double>(loud / 2) / wave.rate;
+    const double firstNoteTime = static_cast<double>(firstNote->time) / 1e6;
+    EXPECT_GE(firstSound, firstNoteTime - 0.002);
+    EXPECT_LE(firstSound, firstNoteTime + 0.05);
+}
+
+TEST_F(EngineCliTest, BadInputIsAClearMessageANonZeroExitAndNoFileWritten)
+{
+    std::ofstream(folder / "damaged.mid") << "MThd this is not a song";
+    struct Case {
+        const char* name;
+        Args args;
+        int exitCode;
+        std::string message;
+    };
+    const std::string wav = (folder / "x.wav").string(), log = (folder / "x.log").string();
+    const Case cases[] = {
+        {"unknown command",
+         {"render", demo.string(), wav, "--capture", log, "--script", Script("0 Play\n10 Tempo fastr\n").string()},
+         2,
+         "script line 2: unknown command \"Tempo fastr\""},
+        {"time backwards",
+         {"render", demo.string(), wav, "--capture", log, "--script", Script("2000 Play\n1000 Stop\n").string()},
+         2,
+         "script line 2"},
+        {"missing SoundFont",
+         {"render", demo.string(), wav, "--capture", log, "--soundfont", (folder / "none.sf2").string()},
+         1,
+         "\"Synth\"/\"SoundFont\""},
+        {"unreadable song",
+         {"render", (folder / "damaged.mid").string(), wav, "--capture", log},
+         1,
+         "Sorry, the song can not be opened--it may be damaged."},
+        {"bad start", {"render", demo.string(), wav, "--start", "99:1:000"}, 2, "no measure 99"},
+        {"unknown port", {"play", demo.string(), "--port", "Nowhere", "--capture", log}, 2, "\"Nowhere\""},
+        {"capture port without a log", {"play", demo.string(), "--port", "Capture"}, 2, "--capture"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const RunResult result = Run(c.args);
+        EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
+        EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
+        EXPECT_FALSE(fs::exists(wav));
+        EXPECT_FALSE(fs::exists(log));
+    }
+}
+
+TEST_F(EngineCliTest, PlayRunsInRealTimeIntoTheLogAndATerminateSignalLeavesNothingSounding)
+{
+    const fs::path log = folder / "play.log";
+    const auto started = std::chrono::steady_clock::now();
+    const RunResult result =
+        Run({"play", demo.string(), "--start", "5:1:000", "--port", "Capture", "--capture", log.string()},
+            "timeout --preserve-status -s TERM 1.5 ");
+    const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_GE(took, 1.4);
+    const auto entries = ReadLog(log);
+    ASSERT_FALSE(entries.empty());
+    EXPECT_LE(entries.back().time, 1'700'000) << "played in real time, not faster";
+    EXPECT_EQ(LeftSounding(entries), (std::pair<size_t, size_t>{0, 0}));
+    for (const Logged& e : entries)
+        EXPECT_EQ(e.port, 0) << "every logical port plays through Capture alone";
+}
+
+} // namespace
