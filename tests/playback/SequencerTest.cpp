@@ -402,5 +402,27 @@ TEST(Sequencer, MessagesLeaveAtTheirDueTimeNotAtTheNextTick)
     EXPECT_NEAR(static_cast<double>(sent[0].time - start), 500000.0 / 120, 1.0);
 }
 
+TEST(Sequencer, LocatingOntoASkipWhilePlayingLandsWhereTheSkipGoes)
+{
+    Engine engine;
+    auto song = MakeSong(engine.context, 1);
+    AddNote(*song, 1, 0, 60, 10);
+    AddNote(*song, 1, 1900, 62, 10);
+    auto skip = std::make_unique<Cue>();
+    skip->kind = CueSkip;
+    skip->stopAt = 480;
+    skip->restartAt = 960;
+    song->cues.push_back(std::move(skip));
+    Finish(*song);
+    engine.Load(*song);
+    engine.sequencer->Locate(480); // stopped: the position is taken as it is
+    EXPECT_EQ(engine.sequencer->Position(), 480);
+    engine.sequencer->PlayFrom(0, false);
+    engine.RunFor(10'000);
+    engine.sequencer->PlayFrom(480, true);
+    engine.RunFor(2'500); // the next tick chases
+    EXPECT_EQ(engine.sequencer->Position(), 960);
+}
+
 } // namespace
 } // namespace cantivo
