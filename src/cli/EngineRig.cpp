@@ -1,10 +1,12 @@
 #include "cli/EngineRig.h"
 
+#include "cli/CliSession.h"
 #include "platform/CaptureLog.h"
 #include "platform/RtMidiBackend.h"
 #include "platform/SynthDevice.h"
 #include "platform/SynthRenderer.h"
 #include "playback/PlaybackModel.h"
+#include "song/PositionText.h"
 #include "song/Profile.h"
 #include "song/Song.h"
 
@@ -162,6 +164,27 @@ bool EngineRig::Close(std::string& error)
         sequencer_->Shutdown();
     if (capture_)
         return capture_->Close(error);
+    return true;
+}
+
+bool OpenSongAt(CliSession& session, const char* command, const std::string& path, const std::string& startText,
+                Song& song, int32_t& start, int& exitCode)
+{
+    start = 0;
+    if (!session.OpenSong(song, path)) {
+        exitCode = ExitFileUnusable;
+        return false;
+    }
+    if (startText.empty())
+        return true;
+    std::string error;
+    const auto parsed = ParsePosition(song, startText, error);
+    if (!parsed) {
+        session.Err() << "cantivo-cli " << command << ": --start: " << error << "\n";
+        exitCode = ExitUsage;
+        return false;
+    }
+    start = *parsed;
     return true;
 }
 

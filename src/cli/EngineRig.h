@@ -66,4 +66,9 @@ class EngineRig {
     SynthDevice* synth_ = nullptr;
 };
 
+// Reads the song of `play` or `render` and the position its --start names (empty: the start). False
+// with the exit code in `exitCode` after telling the user why.
+[[nodiscard]] bool OpenSongAt(CliSession& session, const char* command, const std::string& path,
+                              const std::string& startText, Song& song, int32_t& start, int& exitCode);
+
 } // namespace cantivo

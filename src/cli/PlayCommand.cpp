@@ -4,7 +4,6 @@
 
 #include "platform/PlayThread.h"
 #include "platform/SynthDevice.h"
-#include "song/PositionText.h"
 #include "song/Song.h"
 #include "song/TimeCode.h"
 
@@ -49,18 +48,9 @@ int RunPlay(CliSession& session, const PlayArguments& arguments)
 {
     std::ostream& err = session.Err();
     Song song(session.Context());
-    if (!session.OpenSong(song, arguments.song))
-        return ExitFileUnusable;
     int32_t start = 0;
-    if (!arguments.start.empty()) {
-        std::string error;
-        const auto parsed = ParsePosition(song, arguments.start, error);
-        if (!parsed) {
-            err << "cantivo-cli play: --start: " << error << "\n";
-            return ExitUsage;
-        }
-        start = *parsed;
-    }
+    if (int exitCode = 0; !OpenSongAt(session, "play", arguments.song, arguments.start, song, start, exitCode))
+        return exitCode;
 
     SteadyMicrosecondClock clock;
     EngineRig rig(clock);

@@ -6,7 +6,6 @@
 #include "app/RenderScript.h"
 #include "app/TransportCommands.h"
 #include "platform/SynthRenderer.h"
-#include "song/PositionText.h"
 #include "song/Song.h"
 
 #include <unistd.h>
@@ -68,18 +67,9 @@ int RunRender(CliSession& session, const RenderArguments& arguments)
     }
 
     Song song(session.Context());
-    if (!session.OpenSong(song, arguments.song))
-        return ExitFileUnusable;
     int32_t start = 0;
-    if (!arguments.start.empty()) {
-        std::string error;
-        const auto parsed = ParsePosition(song, arguments.start, error);
-        if (!parsed) {
-            err << "cantivo-cli render: --start: " << error << "\n";
-            return ExitUsage;
-        }
-        start = *parsed;
-    }
+    if (int exitCode = 0; !OpenSongAt(session, "render", arguments.song, arguments.start, song, start, exitCode))
+        return exitCode;
 
     VirtualMicrosecondClock clock;
     EngineRig rig(clock);

@@ -470,47 +470,34 @@ void Sequencer::GotoEnd()
 
 void Sequencer::NextMeasure()
 {
-    const PlaybackModel* model = model_.load(std::memory_order_acquire);
-    if (!model)
-        return;
-    const int32_t position = Position();
-    switch (State()) {
-    case SequencerState::Stopped:
-        Locate(NextMeasureTick(*model, position));
-        break;
-    case SequencerState::Holding:
-        Locate(NextMeasureTick(*model, position));
-        PlayTap();
-        break;
-    case SequencerState::Playing: {
-        const int index = model->FindMeasure(position);
-        const int32_t length = index < 0 ? 0 : model->measures[static_cast<size_t>(index)].length;
-        PlayFrom(position + length, true);
-        break;
-    }
-    case SequencerState::Starting:
-        break;
-    }
+    MoveByMeasure(true);
 }
 
 void Sequencer::PreviousMeasure()
+{
+    MoveByMeasure(false);
+}
+
+void Sequencer::MoveByMeasure(bool forward)
 {
     const PlaybackModel* model = model_.load(std::memory_order_acquire);
     if (!model)
         return;
     const int32_t position = Position();
+    const int32_t target = forward ? NextMeasureTick(*model, position) : PreviousMeasureTick(*model, position);
     switch (State()) {
     case SequencerState::Stopped:
-        Locate(PreviousMeasureTick(*model, position));
+        Locate(target);
         break;
     case SequencerState::Holding:
-        Locate(PreviousMeasureTick(*model, position));
+        Locate(target);
         PlayTap();
         break;
     case SequencerState::Playing: {
+        // While playing the move is by the length of the measure at the position, wherever in it.
         const int index = model->FindMeasure(position);
         const int32_t length = index < 0 ? 0 : model->measures[static_cast<size_t>(index)].length;
-        PlayFrom(std::max(0, position - length), true);
+        PlayFrom(forward ? position + length : std::max(0, position - length), true);
         break;
     }
     case SequencerState::Starting:

@@ -160,6 +160,7 @@ class Sequencer final : public Transport {
     int32_t ClickInterval(const PlaybackModel& model, int measure) const;
     void SetupClickPatch();
     void SendOpeningSysex(PlaybackModel& model);
+    void MoveByMeasure(bool forward);
     int32_t NextMeasureTick(const PlaybackModel& model, int32_t position) const;
     int32_t PreviousMeasureTick(const PlaybackModel& model, int32_t position) const;
     int32_t NoteTime(const PlaybackModel& model, int32_t position, bool after) const;
