@@ -33,6 +33,8 @@ struct RenderArguments {
 constexpr int64_t RenderGuard = 4LL * 3600 * 1000000;
 // The synth's tail after the last note, ended earlier at silence.
 constexpr double TailSeconds = 4.0;
+// How much virtual time passes between audio writes.
+constexpr int64_t RenderStep = 50'000;
 
 void DrawProgress(std::ostream& err, double fraction)
 {
@@ -98,6 +100,7 @@ int RunRender(CliSession& session, const RenderArguments& arguments)
     size_t nextLine = 0;
     bool halted = false;
     int lastPercent = -1;
+    int64_t rendered = 0;
     for (;;) {
         const int64_t now = clock.NowMicroseconds();
         // The UI loop's turn: the script's commands that are due, then the engine's notifications.
@@ -116,7 +119,12 @@ int RunRender(CliSession& session, const RenderArguments& arguments)
         if (nextLine < script.lines.size())
             next = std::min(next, script.lines[nextLine].milliseconds * 1000);
         next = std::max(next, now + 1);
-        synth.RenderUntil(next);
+        // The synth queues what it is sent with its time, so audio is made in larger steps: fewer,
+        // longer writes cost less and land every message on the same sample.
+        if (next - rendered >= RenderStep) {
+            synth.RenderUntil(next);
+            rendered = next;
+        }
         clock.Set(next);
         if (terminal) {
             const int32_t end = std::max(engine.EndTick(), 1);
