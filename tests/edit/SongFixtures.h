@@ -4,9 +4,9 @@
 // songs and random steps of every kind, and a transport the tests steer.
 
 #include "edit/MeasureSnapshot.h"
-#include "playback/Transport.h"
 #include "edit/UndoHistory.h"
 #include "edit/UndoStep.h"
+#include "playback/Transport.h"
 #include "song/AudioClip.h"
 #include "song/Song.h"
 #include "support/SongComparison.h"
