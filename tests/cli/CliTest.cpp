@@ -4,6 +4,8 @@
 #include "support/SongComparison.h"
 #include "support/TestContext.h"
 
+#include "support/CommandLine.h"
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -23,20 +25,8 @@ using Args = std::vector<std::string>;
 
 constexpr const char* Damaged = "Sorry, the song can not be opened--it may be damaged.";
 
-std::string Quote(const std::string& text)
-{
-    std::string quoted = "'";
-    for (char c : text)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
-std::string ReadFile(const fs::path& path)
-{
-    std::ostringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
-}
+using cantivo::test::Quote;
+using cantivo::test::ReadFile;
 
 void WriteFile(const fs::path& path, const std::string& bytes)
 {

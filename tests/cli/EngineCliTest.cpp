@@ -1,4 +1,6 @@
 // cantivo-cli render and play end to end: the WAV, the capture log and the failures a user meets.
+#include "support/CommandLine.h"
+
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
@@ -19,19 +21,8 @@ using Args = std::vector<std::string>;
 
 const fs::path SoundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
 
-std::string Quote(const std::string& text)
-{
-    std::string quoted = "'";
-    for (char c : text)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
-std::string ReadFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
+using cantivo::test::Quote;
+using cantivo::test::ReadFile;
 
 struct Logged {
     int64_t time;
