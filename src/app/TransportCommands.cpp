@@ -26,6 +26,11 @@ bool TransportCommands::Handles(uint16_t command)
     case CommandId::VolumeUp:
     case CommandId::ResetMidi:
     case CommandId::FreeStuckNotes:
+    case CommandId::RepeatMeasure:
+    case CommandId::SkipNextMeasure:
+    case CommandId::LastVamp:
+    case CommandId::GotoNextCue:
+    case CommandId::GotoPreviousCue:
         return true;
     default:
         return false;
@@ -41,6 +46,8 @@ bool TransportCommands::IsEnabled(uint16_t command) const
         return sequencer_.CanGotoNextNote();
     case CommandId::PreviousNote:
         return sequencer_.CanGotoPreviousNote();
+    case CommandId::LastVamp:
+        return sequencer_.CanLastVamp();
     default:
         return Handles(command) && sequencer_.HasSong();
     }
@@ -107,6 +114,21 @@ CommandOutcome TransportCommands::Run(uint16_t command)
         break;
     case CommandId::FreeStuckNotes:
         s.FreeStuckNotes();
+        break;
+    case CommandId::RepeatMeasure:
+        s.RepeatMeasure();
+        break;
+    case CommandId::SkipNextMeasure:
+        s.SkipNextMeasure();
+        break;
+    case CommandId::LastVamp:
+        s.LastVamp();
+        break;
+    case CommandId::GotoNextCue:
+        s.GotoNextCue();
+        break;
+    case CommandId::GotoPreviousCue:
+        s.GotoPreviousCue();
         break;
     default:
         return CommandOutcome::NotHandled;

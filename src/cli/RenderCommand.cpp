@@ -3,10 +3,13 @@
 #include "cli/EngineRig.h"
 
 #include "app/CommandTable.h"
+#include "app/PlaybackHalted.h"
 #include "app/RenderScript.h"
 #include "app/TransportCommands.h"
 #include "platform/SynthRenderer.h"
+#include "playback/Scheduler.h"
 #include "song/Song.h"
+#include "song/TimeCode.h"
 
 #include <unistd.h>
 
@@ -29,8 +32,8 @@ struct RenderArguments {
 };
 
 // A render stops at the latest this long (virtual time) after its last script line and the song's
-// length at the slowest tempo: a guard against a script that never lets the song end.
-constexpr int64_t RenderGuard = 4LL * 3600 * 1000000;
+// length at the slowest tempo: a guard against an endless vamp that no script line releases.
+constexpr int64_t RenderGuard = 10LL * 60 * 1000000;
 // The synth's tail after the last note, ended earlier at silence.
 constexpr double TailSeconds = 4.0;
 // How much virtual time passes between audio writes.
@@ -92,32 +95,54 @@ int RunRender(CliSession& session, const RenderArguments& arguments)
     rig.Load(song, start);
 
     Sequencer& engine = rig.Engine();
+    ClockScheduler scheduler(clock);
+    engine.SetScheduler(&scheduler);
     TransportCommands commands(engine);
     SynthRenderer& synth = *rig.Renderer();
     const bool terminal = isatty(STDERR_FILENO) != 0;
     const int64_t lastLine = script.lines.empty() ? 0 : script.lines.back().milliseconds * 1000;
-    const int64_t guard = lastLine + static_cast<int64_t>(song.songLength * 2) + RenderGuard;
+    const int64_t guard = clock.NowMicroseconds() + lastLine + static_cast<int64_t>(song.songLength * 2) + RenderGuard;
     size_t nextLine = 0;
-    bool halted = false;
+    bool ended = false;     // the song played to its end
+    bool waiting = false;   // held or cut at a cue, waiting for a tap
     int lastPercent = -1;
     int64_t rendered = 0;
+    const int64_t begin = clock.NowMicroseconds();
+    std::string endNote;
     for (;;) {
         const int64_t now = clock.NowMicroseconds();
-        // The UI loop's turn: the script's commands that are due, then the engine's notifications.
-        while (nextLine < script.lines.size() && script.lines[nextLine].milliseconds * 1000 <= now) {
+        // The UI loop's turn: the script's commands that are due, the timers, then the engine's notifications.
+        while (nextLine < script.lines.size() && begin + script.lines[nextLine].milliseconds * 1000 <= now) {
             commands.Run(script.lines[nextLine].command);
-            halted = false;
             ++nextLine;
         }
-        while (auto notification = rig.Notifications().Take())
-            if (notification->message == EngineMessage::MsgPlaybackHalted)
-                halted = true;
-        const bool idle = halted || engine.State() == SequencerState::Stopped;
-        if ((idle && nextLine == script.lines.size()) || now > guard)
+        scheduler.RunDue();
+        while (auto notification = rig.Notifications().Take()) {
+            if (notification->message != EngineMessage::MsgPlaybackHalted)
+                continue;
+            const HaltOutcome outcome = HandlePlaybackHalted(engine, nullptr);
+            ended = outcome == HaltOutcome::EndOfSong;
+            waiting = outcome == HaltOutcome::Cue;
+        }
+        const SequencerState state = engine.State();
+        const bool idle = state == SequencerState::Stopped || state == SequencerState::Holding;
+        if (ended || (idle && nextLine == script.lines.size())) {
+            if (idle && waiting && !ended && engine.Position() < engine.EndTick())
+                endNote = "the song waits at a cue at " + TransportPositionText(song, engine.Position()) +
+                          " and the script has no more taps: the render ends there";
             break;
+        }
+        if (!idle)
+            waiting = false;
+        if (now > guard) {
+            endNote = "the song was still playing after " + std::to_string((now - begin) / 1000000) +
+                      " s of virtual time (an endless vamp with no \"Last vamp\" in the script?): the render ends there";
+            break;
+        }
         int64_t next = engine.Service(now);
         if (nextLine < script.lines.size())
-            next = std::min(next, script.lines[nextLine].milliseconds * 1000);
+            next = std::min(next, begin + script.lines[nextLine].milliseconds * 1000);
+        next = std::min(next, scheduler.NextDue());
         next = std::max(next, now + 1);
         // The synth queues what it is sent with its time, so audio is made in larger steps: fewer,
         // longer writes cost less and land every message on the same sample.
@@ -149,6 +174,8 @@ int RunRender(CliSession& session, const RenderArguments& arguments)
     }
     if (terminal)
         err << "\r" << std::string(48, ' ') << "\r";
+    if (!endNote.empty())
+        err << "cantivo-cli render: " << endNote << "\n";
     if (!logged) {
         err << "cantivo-cli render: " << logError << "\n";
         return ExitFileUnusable;

@@ -3,6 +3,7 @@
 #include "playback/MidiOutPort.h"
 #include "playback/NotificationQueue.h"
 #include "playback/PortTable.h"
+#include "playback/Scheduler.h"
 #include "song/Profile.h"
 #include "song/RawEventReader.h"
 
@@ -26,20 +27,6 @@ bool Known(uint8_t value)
 
 } // namespace
 
-void SequencerHooks::NextCueStep(Sequencer& sequencer)
-{
-    // Without cues the song plays to its end.
-    const PlaybackModel* model = sequencer.Model();
-    sequencer.stopTick = model ? model->endTick : Sequencer::NoTick;
-    sequencer.cueTriggerTick = Sequencer::NoTick;
-    sequencer.nextCueBoundary = Sequencer::NoTick;
-}
-
-void SequencerHooks::CueRegion(Sequencer& sequencer)
-{
-    sequencer.nextCueBoundary = Sequencer::NoTick;
-}
-
 Sequencer::Sequencer(PortTable& ports, const MicrosecondClock& clock, NotificationQueue& notifications)
     : ports_(ports), clock_(clock), notifications_(notifications)
 {
@@ -55,9 +42,17 @@ void Sequencer::Start(const Profile& profile, int timerPeriodMilliseconds)
     options_ = static_cast<uint32_t>(profile.GetInt("Sequencer", "Options", 2));
     advanceReset_ = static_cast<AdvanceReset>(std::clamp(profile.GetInt("PlaybackOptions", "AdvanceReset", 2), 0, 2));
     periodMilliseconds_ = std::clamp(timerPeriodMilliseconds, 1, 100);
+    SetFollowTap(FollowTapSettings::Read(profile));
     SetClick(ClickSettings::Read(profile));
     std::lock_guard lock(rolling_);
     StartBeatTimer(clock_.NowMicroseconds());
+}
+
+void Sequencer::SetFollowTap(const FollowTapSettings& settings)
+{
+    follow_ = FollowEffective::From(settings);
+    if (follow_.returnRate == 0 && scheduler_ != nullptr)
+        scheduler_->KillTimer(ReturnTimer);
 }
 
 void Sequencer::SetClick(const ClickSettings& click)
@@ -216,9 +211,17 @@ int32_t Sequencer::ChaseLocked(PlaybackModel& model, int32_t target, SequencerSt
 {
     const int32_t position = chaser_.Chase(model, target, state);
     position_.store(position, std::memory_order_release);
-    hooks_->NextCueStep(*this);
+    NextCueStep(model, position);
     hooks_->SyncLocated(*this, position);
     return position;
+}
+
+void Sequencer::NextCueStep(const PlaybackModel& model, int32_t position)
+{
+    if (hooks_->Recording())
+        cues_.Suspend();
+    else
+        cues_.NextCueStep(model, position);
 }
 
 void Sequencer::Locate(int32_t tick)
@@ -321,7 +324,7 @@ void Sequencer::Stop()
         for (int i = 0; i < ports_.OutputCount(); ++i)
             ports_.Output(i).ReleaseHeldNotes();
         state_.store(SequencerState::Stopped, std::memory_order_release);
-        hooks_->Stopped(*this);
+        cues_.ClearVamps();
     }
     if (!closing_.load(std::memory_order_acquire))
         Post(EngineMessage::MsgTransportChanged);
@@ -329,20 +332,110 @@ void Sequencer::Stop()
 
 void Sequencer::PlayTap()
 {
-    if (!HasSong()) {
+    PlaybackModel* model = model_.load(std::memory_order_acquire);
+    if (model == nullptr) {
         Post(EngineMessage::MsgTransportChanged);
         return;
     }
-    const SequencerState state = State();
-    if (state != SequencerState::Stopped && state != SequencerState::Holding)
-        return; // the tap while playing belongs to the conductor
-    if (state == SequencerState::Stopped && (options_ & 1) != 0) {
-        // "Re-assert patches and other controllers": forget what the ports hold so the chase sends it all.
-        std::lock_guard lock(rolling_);
-        for (int i = 0; i < ports_.OutputCount(); ++i)
-            ports_.Output(i).ClearState();
+    switch (State()) {
+    case SequencerState::Stopped:
+        if ((options_ & 1) != 0) {
+            // "Re-assert patches and other controllers": forget what the ports hold so the chase sends it all.
+            std::lock_guard lock(rolling_);
+            for (int i = 0; i < ports_.OutputCount(); ++i)
+                ports_.Output(i).ClearState();
+        }
+        PlayFrom(Position(), true);
+        return;
+    case SequencerState::Holding:
+        if (Position() == cues_.TriggerTick()) {
+            // Held at a hold-and-cut: the tap cuts, and the song waits at the restart.
+            const int32_t target = cues_.TargetTick();
+            Stop();
+            Locate(target);
+        } else {
+            PlayFrom(Position(), true);
+        }
+        Post(EngineMessage::MsgTransportChanged);
+        return;
+    case SequencerState::Playing:
+    case SequencerState::Starting:
+        break;
     }
-    PlayFrom(Position(), false);
+    if (const Cue* cue = cues_.Pending(*model); cue != nullptr && Position() >= cue->restartAt) {
+        const int32_t trigger = cues_.TriggerTick();
+        if (cue->kind == CueVamp && (options_ & 2) != 0) {
+            LastVamp();
+            return;
+        }
+        if (cue->kind == CueAdvanceAndCut) {
+            Stop();
+            Locate(trigger);
+            Post(EngineMessage::MsgTransportChanged);
+            return;
+        }
+        if (cue->kind == CueAdvance) {
+            PlayFrom(trigger, true);
+            return;
+        }
+    }
+    FollowTap();
+    Post(EngineMessage::MsgTransportChanged);
+}
+
+void Sequencer::FollowTap()
+{
+    if (follow_.window == 0 && follow_.averageStrength == 0)
+        return;
+    std::lock_guard lock(rolling_);
+    PlaybackModel* model = model_.load(std::memory_order_acquire);
+    if (model == nullptr || State() != SequencerState::Playing)
+        return;
+    const int64_t wall = clock_.NowMicroseconds();
+    const int32_t ratio = TempoRatio();
+    TapOutcome outcome;
+    if (follow_.window != 0) {
+        // The song clock as of now, not of the last tick: a tap between ticks is placed where it fell.
+        TapContext c;
+        c.now = songClock_ + static_cast<double>(std::max<int64_t>(wall - lastTickTime_, 0)) * ratio / NormalTempo;
+        c.tick = std::max(Position(), model->tempoMap.MicrosecondsToTicks(c.now, model->timebase));
+        const int measure = std::max(model->FindMeasure(c.tick), 0);
+        const int32_t start = model->measures.empty() ? 0 : model->measures[static_cast<size_t>(measure)].start;
+        const int32_t interval = BeatInterval(*model, measure);
+        c.beatStart = start + (c.tick - start) / interval * interval;
+        c.nextBeat = c.beatStart + interval;
+        c.t0 = model->TickTime(c.beatStart);
+        c.t1 = model->TickTime(c.nextBeat);
+        c.ratio = ratio;
+        c.wallNow = static_cast<double>(wall);
+        outcome = follower_.Follow(follow_, c);
+    } else {
+        // The millisecond clock, as a tap on a key is stamped.
+        const double now = static_cast<double>(wall / 1000 * 1000);
+        const int32_t tick = Position();
+        const int measure = std::max(model->FindMeasure(tick), 0);
+        const int clocks = model->measures.empty() ? 24 : model->measures[static_cast<size_t>(measure)].clocksPerClick;
+        const auto& tempo = model->tempoMap.entries[static_cast<size_t>(model->tempoMap.FindTempo(tick))];
+        const double expected = (clocks == 0 ? 24 : clocks) * static_cast<double>(tempo.microsecondsPerQuarter) / 24;
+        outcome = follower_.Average(follow_, now, expected, ratio);
+    }
+    if (outcome.jumpTo >= 0)
+        PlayFromLocked(outcome.jumpTo, true);
+    if (outcome.ratio != 0)
+        SetTempoRatio(outcome.ratio);
+    if (outcome.startReturn && scheduler_ != nullptr)
+        scheduler_->StartTimer(ReturnTimer, 100'000, [this] { ReturnStep(); });
+}
+
+void Sequencer::ReturnStep()
+{
+    const int32_t ratio = TempoRatio();
+    if (follow_.returnRate == 0 || ratio == NormalTempo) {
+        if (scheduler_ != nullptr)
+            scheduler_->KillTimer(ReturnTimer);
+        return;
+    }
+    SetTempoRatio(TapFollower::ReturnStep(follow_.returnRate, ratio));
 }
 
 void Sequencer::PlayPause()
@@ -555,6 +648,204 @@ void Sequencer::FreeStuckNotes()
     ports_.FreeStuckNotes();
 }
 
+// ---- Cues
+
+bool Sequencer::CanLastVamp() const
+{
+    const PlaybackModel* model = model_.load(std::memory_order_acquire);
+    return model != nullptr && State() != SequencerState::Stopped && cues_.CanLastVamp(*model, Position());
+}
+
+void Sequencer::LastVamp()
+{
+    {
+        std::lock_guard lock(rolling_);
+        const PlaybackModel* model = model_.load(std::memory_order_acquire);
+        if (model != nullptr && State() != SequencerState::Stopped)
+            (void)cues_.LastVamp(*model, Position()); // not inside a vamp: nothing to end
+    }
+    Post(EngineMessage::MsgTransportChanged);
+}
+
+void Sequencer::RepeatMeasure()
+{
+    std::lock_guard lock(rolling_);
+    if (const PlaybackModel* model = model_.load(std::memory_order_acquire); model && State() == SequencerState::Playing)
+        cues_.RepeatMeasure(*model, Position());
+}
+
+void Sequencer::SkipNextMeasure()
+{
+    std::lock_guard lock(rolling_);
+    if (const PlaybackModel* model = model_.load(std::memory_order_acquire); model && State() == SequencerState::Playing)
+        cues_.SkipNextMeasure(*model, Position());
+}
+
+int32_t Sequencer::CueTarget(const PlaybackModel& model, bool forward, bool& stopFirst, bool& pauseFirst) const
+{
+    const int32_t position = Position();
+    const int count = static_cast<int>(model.cues.size());
+    const int first = FindCue(model, position);
+    // Backward from the first cue at or after the position; with none there, from the last cue, so
+    // "previous cue" at the end of a song reaches the song's last cue.
+    const int start = forward ? first : std::min(first, count - 1);
+    for (int index = start; index >= 0 && index < count; index += forward ? 1 : -1) {
+        const Cue& cue = model.cues[static_cast<size_t>(index)];
+        int32_t target = -1;
+        switch (cue.kind) {
+        case CueMarker:
+        case CueVamp:
+        case CueBreath:
+            target = forward ? cue.stopAt : cue.restartAt;
+            break;
+        case CueCaesura:
+        case CueHoldAndCut:
+        case CueFermata:
+            target = cue.restartAt;
+            break;
+        default:
+            continue;
+        }
+        if (forward ? target <= position : target >= position)
+            continue;
+        stopFirst = cue.kind == CueCaesura || cue.kind == CueHoldAndCut;
+        pauseFirst = cue.kind == CueFermata;
+        return target;
+    }
+    return -1;
+}
+
+void Sequencer::GotoNextCue()
+{
+    const PlaybackModel* model = model_.load(std::memory_order_acquire);
+    bool stopFirst = false, pauseFirst = false;
+    const int32_t target = model ? CueTarget(*model, true, stopFirst, pauseFirst) : -1;
+    if (target < 0)
+        return;
+    if (stopFirst)
+        Stop();
+    else if (pauseFirst && State() != SequencerState::Stopped)
+        Pause();
+    const SequencerState state = State();
+    if (state == SequencerState::Stopped || state == SequencerState::Holding)
+        Locate(target);
+    else
+        PlayFrom(target, true);
+}
+
+void Sequencer::GotoPreviousCue()
+{
+    const PlaybackModel* model = model_.load(std::memory_order_acquire);
+    bool stopFirst = false, pauseFirst = false;
+    const int32_t target = model ? CueTarget(*model, false, stopFirst, pauseFirst) : -1;
+    if (target < 0)
+        return;
+    if (stopFirst)
+        Stop();
+    else if (pauseFirst && State() != SequencerState::Stopped)
+        Pause();
+    const SequencerState state = State();
+    if (state == SequencerState::Stopped || state == SequencerState::Holding)
+        Locate(target);
+    else
+        PlayFrom(target, true);
+}
+
+HaltOutcome Sequencer::SettleHalt()
+{
+    PlaybackModel* model = model_.load(std::memory_order_acquire);
+    if (model == nullptr)
+        return HaltOutcome::None;
+    if (State() != SequencerState::Holding)
+        return HaltOutcome::None; // moved on (a tap or a stop) before the halt was handled
+    const int32_t position = Position();
+    if (!hooks_->Recording() && position >= model->endTick) {
+        Stop();
+        return HaltOutcome::EndOfSong;
+    }
+    HaltOutcome outcome = HaltOutcome::None;
+    bool stop = false;
+    bool lookAhead = true;
+    {
+        std::lock_guard lock(rolling_);
+        if (hooks_->Recording()) {
+            NextCueStep(*model, position);
+            outcome = HaltOutcome::Cue;
+        }
+        const int count = static_cast<int>(model->cues.size());
+        for (int index = FindCue(*model, position); outcome == HaltOutcome::None && index < count; ++index) {
+            const Cue& cue = model->cues[static_cast<size_t>(index)];
+            int32_t moveTo = -1;
+            switch (cue.kind) {
+            case CueCaesura:
+                if (position <= cue.restartAt) {
+                    stop = true;
+                    moveTo = cue.restartAt;
+                }
+                break;
+            case CueFermata:
+                if (position <= cue.restartAt)
+                    moveTo = cue.restartAt; // held: the notes keep sounding until the tap
+                break;
+            case CueAdLib:
+                if (position >= cue.stopAt && position <= cue.restartAt) {
+                    const int measure = std::max(model->FindMeasure(position), 0);
+                    const int32_t start =
+                        model->measures.empty() ? 0 : model->measures[static_cast<size_t>(measure)].start;
+                    const int32_t c = BeatInterval(*model, measure);
+                    moveTo = position + c - (position - start) % c;
+                }
+                break;
+            case CueHoldAndCut:
+                if (position == cue.stopAt) {
+                    outcome = HaltOutcome::Cue; // holding at the trigger: the next tap cuts
+                    lookAhead = false;
+                }
+                break;
+            case CueAdvanceAndCut:
+                if (position <= cue.stopAt) {
+                    stop = true;
+                    moveTo = cue.stopAt;
+                }
+                break;
+            default:
+                break;
+            }
+            if (moveTo >= 0) {
+                position_.store(moveTo, std::memory_order_release);
+                outcome = HaltOutcome::Cue;
+            }
+        }
+    }
+    if (stop)
+        Stop();
+    if (outcome == HaltOutcome::Cue && lookAhead) {
+        std::lock_guard lock(rolling_);
+        NextCueStep(*model, Position());
+    }
+    RefreshViews();
+    Post(EngineMessage::MsgTransportChanged);
+    return outcome;
+}
+
+CueStatus Sequencer::Cues() const
+{
+    CueStatus status;
+    std::lock_guard lock(rolling_);
+    const PlaybackModel* model = model_.load(std::memory_order_acquire);
+    if (model == nullptr)
+        return status;
+    if (const Cue* cue = cues_.Pending(*model)) {
+        status.kind = cue->kind;
+        status.stopAt = cue->stopAt;
+        status.count = cue->count;
+    }
+    status.vampPass = cues_.VampPass(Position());
+    if (const VampEntry* top = cues_.Top(); top != nullptr && status.vampPass > 0)
+        status.lastPass = top->remaining == 1;
+    return status;
+}
+
 // ---- The play thread
 
 int64_t Sequencer::Service(int64_t now)
@@ -583,39 +874,44 @@ int64_t Sequencer::Service(int64_t now)
     return now + BeatTimerPeriod;
 }
 
+void Sequencer::BeginPlaying(PlaybackModel& model, int64_t now)
+{
+    const int32_t position = ChaseLocked(model, startTick_, SequencerState::Starting);
+    measureIndex_ = std::max(model.FindMeasure(position), 0);
+    songClock_ = model.TickTime(position);
+    lastTickTime_ = now;
+    nextDeadline_ = now;
+    cues_.Restart(position);
+    lastClickBeat_ = -1;
+    lastClickMeasure_ = -1;
+    displayStep_ = position / model.gridTicks;
+    state_.store(SequencerState::Playing, std::memory_order_release);
+}
+
 void Sequencer::PlayTick(PlaybackModel& model, int64_t now)
 {
-    if (State() == SequencerState::Starting) {
-        const int32_t position = ChaseLocked(model, startTick_, SequencerState::Starting);
-        measureIndex_ = std::max(model.FindMeasure(position), 0);
-        songClock_ = model.TickTime(position);
-        lastTickTime_ = now;
-        nextDeadline_ = now;
-        nextCueBoundary = 0;
-        lastClickBeat_ = -1;
-        lastClickMeasure_ = -1;
-        displayStep_ = position / model.gridTicks;
-        state_.store(SequencerState::Playing, std::memory_order_release);
-    }
+    if (State() == SequencerState::Starting)
+        BeginPlaying(model, now);
     if (State() != SequencerState::Playing)
         return;
-    if (Position() >= nextCueBoundary) {
-        hooks_->CueRegion(*this);
-        Post(EngineMessage::MsgCueRegion);
-    }
     hooks_->SyncOutput(*this, Position());
 
     // Song time follows the measured time, so a late wake-up catches up instead of drifting.
     const int64_t elapsed = std::max<int64_t>(now - lastTickTime_, 0);
     lastTickTime_ = now;
     songClock_ += static_cast<double>(elapsed) * TempoRatio() / NormalTempo;
-    const int32_t tick = model.tempoMap.MicrosecondsToTicks(songClock_, model.timebase);
+    int32_t tick = model.tempoMap.MicrosecondsToTicks(songClock_, model.timebase);
 
     while (static_cast<size_t>(measureIndex_) + 1 < model.measures.size() &&
            model.measures[static_cast<size_t>(measureIndex_) + 1].start <= tick)
         ++measureIndex_;
-    if (tick >= cueTriggerTick && hooks_->CueTrigger(*this, tick))
+    if (tick >= cues_.Boundary()) {
+        cues_.Region(model, tick);
+        Post(EngineMessage::MsgCueRegion);
+    }
+    if (tick >= cues_.TriggerTick() && CueTriggered(model, tick, now))
         return;
+    const int32_t stopTick = cues_.StopTick();
     if (tick >= stopTick) {
         SendDueEvents(model, std::max(stopTick - 1, 0));
         position_.store(stopTick, std::memory_order_release);
@@ -636,6 +932,27 @@ void Sequencer::PlayTick(PlaybackModel& model, int64_t now)
         viewsRefresh_.store(true, std::memory_order_release);
         WakeDisplay();
     }
+}
+
+bool Sequencer::CueTriggered(PlaybackModel& model, int32_t tick, int64_t now)
+{
+    const int32_t trigger = cues_.TriggerTick();
+    switch (cues_.Trigger(model)) {
+    case TriggerAction::Jump:
+        // What comes before the trigger is heard; the jump is made at once, so a vamp loops without a gap.
+        SendDueEvents(model, std::max(trigger - 1, 0));
+        position_.store(trigger, std::memory_order_release);
+        PlayFromLocked(cues_.TargetTick(), true);
+        BeginPlaying(model, now);
+        return true;
+    case TriggerAction::Pass:
+        position_.store(tick, std::memory_order_release);
+        NextCueStep(model, tick);
+        return false;
+    case TriggerAction::None:
+        return false;
+    }
+    return false;
 }
 
 void Sequencer::SendMasterVolume(PlaybackModel& /*model*/)
@@ -749,19 +1066,11 @@ void Sequencer::SendEvent(const PlaybackTrack& track, const RawEvent& event)
     }
 }
 
-int32_t Sequencer::ClickInterval(const PlaybackModel& model, int measure) const
-{
-    if (measure < 0 || model.measures.empty())
-        return model.timebase;
-    const int clocks = model.measures[static_cast<size_t>(measure)].clocksPerClick;
-    return std::max(1, (clocks == 0 ? 24 : clocks) * model.timebase / 24);
-}
-
 void Sequencer::UpdateBeatPhase(PlaybackModel& model, int32_t tick)
 {
     if (model.measures.empty())
         return;
-    const int32_t interval = ClickInterval(model, measureIndex_);
+    const int32_t interval = BeatInterval(model, measureIndex_);
     const int32_t into = tick - model.measures[static_cast<size_t>(measureIndex_)].start;
     const double phase = 0.5 - static_cast<double>(((into % interval) + interval) % interval) / interval;
     const int step = static_cast<int>(phase * 60);
@@ -780,7 +1089,7 @@ void Sequencer::Click(PlaybackModel& model)
     const int32_t clickTick = model.tempoMap.MicrosecondsToTicks(songClock_ + lead, model.timebase);
     const int measure = std::max(model.FindMeasure(clickTick), 0);
     const Measure& bar = model.measures[static_cast<size_t>(measure)];
-    const int32_t interval = ClickInterval(model, measure);
+    const int32_t interval = BeatInterval(model, measure);
     const int32_t beats = std::max(1, bar.length / interval);
     const int32_t into = std::max(clickTick - bar.start, 0);
     const int32_t beat = (into / interval) % beats;
@@ -805,14 +1114,14 @@ int64_t Sequencer::NextWake(PlaybackModel& model, int64_t now)
     if (State() != SequencerState::Playing)
         return nextDeadline_;
     // The earliest of the next event that will sound, the stop and the next beat's click.
-    int32_t due = std::min(stopTick, cueTriggerTick);
+    int32_t due = std::min(cues_.StopTick(), cues_.TriggerTick());
     for (size_t i = 0; i < model.tracks.size(); ++i)
         if (model.tracks[i].port != nullptr && model.Plays(i))
             due = std::min(due, model.cursors[i].nextEventTime);
     double dueTime = due == NoTick ? 1e300 : model.TickTime(due);
     if (clickPort_ != nullptr && click_.enabled && !model.measures.empty()) {
         const Measure& bar = model.measures[static_cast<size_t>(measureIndex_)];
-        const int32_t interval = ClickInterval(model, measureIndex_);
+        const int32_t interval = BeatInterval(model, measureIndex_);
         const int32_t position = Position();
         const int32_t nextBeat = bar.start + ((position - bar.start) / interval + 1) * interval;
         const double lead = click_.leadMilliseconds * static_cast<double>(TempoRatio()) * 0.01;
@@ -832,7 +1141,7 @@ void Sequencer::BeatTick(PlaybackModel& model, int64_t now)
         beatPosition_ = position;
         beatStartSeen_ = beatTimerStart_;
         const int measure = std::max(model.FindMeasure(position), 0);
-        const int32_t interval = ClickInterval(model, measure);
+        const int32_t interval = BeatInterval(model, measure);
         const int32_t start = model.measures.empty() ? 0 : model.measures[static_cast<size_t>(measure)].start;
         beatPositionBeats_ = static_cast<double>(position - start) / interval;
         // Of several tempo entries at one tick the last is in force.

@@ -2,10 +2,12 @@
 
 #include "playback/Chase.h"
 #include "playback/Click.h"
+#include "playback/CueTracker.h"
 #include "playback/EngineNotification.h"
 #include "playback/MicrosecondClock.h"
 #include "playback/PlaybackModel.h"
 #include "playback/SequencerState.h"
+#include "playback/TapFollower.h"
 #include "playback/Transport.h"
 
 #include <atomic>
@@ -20,26 +22,37 @@ class MidiOutPort;
 class NotificationQueue;
 class PortTable;
 class Profile;
+class Scheduler;
 class Sequencer;
 class SynthResetLookup;
 
-// The steps of the play tick that belong to the cue, recording and sync parts of the engine. Each runs
-// on the thread that holds the transport lock (the play thread in the tick); none may block.
+// The steps of the play tick that belong to the recording and sync parts of the engine. Each runs on
+// the thread that holds the transport lock (the play thread in the tick); none may block.
 class SequencerHooks {
   public:
     virtual ~SequencerHooks() = default;
-    // After every chase: sets the cue trigger, the jump target and the stop tick for the position.
-    virtual void NextCueStep(Sequencer& sequencer);
-    // The tick reached the next cue boundary; the step moves the boundary on (without cues: none).
-    virtual void CueRegion(Sequencer& sequencer);
-    // The tick reached the cue trigger; true when the action relocated, which ends the tick.
-    virtual bool CueTrigger(Sequencer& /*sequencer*/, int32_t /*tick*/) { return false; }
+    // While recording no cue stops or jumps; step recording stops at its next step instead.
+    virtual bool Recording() const { return false; }
     // As sync master: clock or time code up to the tick, and where a chase left the song.
     virtual void SyncOutput(Sequencer& /*sequencer*/, int32_t /*tick*/) {}
     virtual void SyncLocated(Sequencer& /*sequencer*/, int32_t /*position*/) {}
     virtual void SyncStopped(Sequencer& /*sequencer*/) {}
-    // The vamp stack empties when playback stops.
-    virtual void Stopped(Sequencer& /*sequencer*/) {}
+};
+
+// What the halt handling found (the play thread halted at a stop tick).
+enum class HaltOutcome : uint8_t {
+    EndOfSong, // stopped at the song's end: the set decides what comes next
+    Cue,       // a cue holds or cut the music; the next tap goes on
+    None,      // nothing to do (already moved on, or a hold with nothing to settle)
+};
+
+// What the transport shows of the cues while playing.
+struct CueStatus {
+    int32_t kind = -1; // the pending cue's kind, -1 when none is pending
+    int32_t stopAt = 0;
+    int32_t count = 0;
+    int32_t vampPass = 0; // the pass of the vamp now repeating, 0 outside one
+    bool lastPass = false; // "Last vamp" was given, or the count ends with this pass
 };
 
 // What the engine does with the ports between songs ("AdvanceReset").
@@ -66,6 +79,11 @@ class Sequencer final : public Transport {
     // the beat timer running.
     void Start(const Profile& profile, int timerPeriodMilliseconds);
     void SetHooks(SequencerHooks* hooks) { hooks_ = hooks; }
+    // The UI loop's timers, for the conductor's return step; without one the ratio stays where taps leave it.
+    void SetScheduler(Scheduler* scheduler) { scheduler_ = scheduler; }
+    // The "FollowTap" settings, at start-up and whenever the options page is saved.
+    void SetFollowTap(const FollowTapSettings& settings);
+    const FollowEffective& Follow() const { return follow_; }
     void SetSynthResets(const SynthResetLookup* lookup) { resets_ = lookup; }
     void SetClick(const ClickSettings& click);
     // Closing: stops (releasing everything), ends the display thread and the timers.
@@ -85,7 +103,8 @@ class Sequencer final : public Transport {
     void PlayFrom(int32_t tick, bool forced);
     void Pause();
     void Stop();
-    // Starts playback from Stopped or Holding; while playing it is the tap, which the conductor adds.
+    // "Play/Tap (Cue)": starts playback, releases holds, acts on the cue being played and, while
+    // playing, is the conductor's beat.
     void PlayTap();
     void PlayPause();
     void TempoSlower();
@@ -107,6 +126,21 @@ class Sequencer final : public Transport {
     void FreeStuckNotes();
     // Chases to `tick` in the current state and refreshes.
     void Locate(int32_t tick);
+
+    // Cues.
+    void LastVamp();
+    bool CanLastVamp() const;
+    void RepeatMeasure();
+    void SkipNextMeasure();
+    void GotoNextCue();
+    void GotoPreviousCue();
+    // The UI's handling of `MsgPlaybackHalted`: settles a hold or a cut at a cue; at the song's end it
+    // stops and leaves the rest to the caller.
+    HaltOutcome SettleHalt();
+    CueStatus Cues() const;
+    // The conductor's return step (the UI loop's 100 ms timer).
+    void ReturnStep();
+    static constexpr int ReturnTimer = 100;
 
     // Transport, for the undo mechanism.
     bool IsStopped() const override { return State() == SequencerState::Stopped; }
@@ -131,10 +165,6 @@ class Sequencer final : public Transport {
     AdvanceReset AdvanceResetMode() const { return advanceReset_; }
     PortTable& Ports() { return ports_; }
 
-    // Cue fields the next-cue step sets (from the hooks, under the transport lock).
-    int32_t stopTick = NoTick;
-    int32_t cueTriggerTick = NoTick;
-    int32_t nextCueBoundary = NoTick;
     // The model the hooks work on; valid while they run.
     PlaybackModel* Model() { return model_.load(std::memory_order_acquire); }
 
@@ -148,6 +178,11 @@ class Sequencer final : public Transport {
     void PlayFromLocked(int32_t tick, bool forced);
     void PauseLocked();
     int32_t ChaseLocked(PlaybackModel& model, int32_t target, SequencerState state);
+    void NextCueStep(const PlaybackModel& model, int32_t position);
+    void BeginPlaying(PlaybackModel& model, int64_t now);
+    bool CueTriggered(PlaybackModel& model, int32_t tick, int64_t now);
+    void FollowTap();
+    int32_t CueTarget(const PlaybackModel& model, bool forward, bool& stopFirst, bool& pauseFirst) const;
     void StartBeatTimer(int64_t now);
     void PlayTick(PlaybackModel& model, int64_t now);
     void BeatTick(PlaybackModel& model, int64_t now);
@@ -157,7 +192,6 @@ class Sequencer final : public Transport {
     void UpdateBeatPhase(PlaybackModel& model, int32_t tick);
     void Click(PlaybackModel& model);
     int64_t NextWake(PlaybackModel& model, int64_t now);
-    int32_t ClickInterval(const PlaybackModel& model, int measure) const;
     void SetupClickPatch();
     void SendOpeningSysex(PlaybackModel& model);
     void MoveByMeasure(bool forward);
@@ -170,10 +204,11 @@ class Sequencer final : public Transport {
     NotificationQueue& notifications_;
     SequencerHooks defaultHooks_;
     SequencerHooks* hooks_ = &defaultHooks_;
+    Scheduler* scheduler_ = nullptr;
     const SynthResetLookup* resets_ = nullptr;
 
     // "CVSeqRolling": every send and every cursor move happens under it.
-    std::mutex rolling_;
+    mutable std::mutex rolling_;
     std::atomic<PlaybackModel*> model_{nullptr};
     std::unique_ptr<PlaybackModel> owned_;
 
@@ -197,6 +232,9 @@ class Sequencer final : public Transport {
 
     // Owned by whoever holds the transport lock.
     Chaser chaser_;
+    CueTracker cues_;
+    TapFollower follower_;
+    FollowEffective follow_;
     int32_t masterVolume_ = FullVolume; // what the ports were last sent
     int32_t startTick_ = 0;
     double songClock_ = 0.0; // microseconds of tempo-map time

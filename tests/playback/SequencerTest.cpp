@@ -351,7 +351,7 @@ TEST(Sequencer, ASongAtItsEndHaltsAtOnce)
     Finish(*song);
     engine.Load(*song, song->measures.back().start);
     engine.sequencer->PlayFrom(engine.sequencer->Position(), false);
-    engine.RunFor(3'000);
+    engine.RunFor(10'000); // the events at the end tick itself are sent: the halt comes one tick later
     EXPECT_EQ(engine.sequencer->State(), SequencerState::Holding);
     const auto messages = engine.Drain();
     EXPECT_NE(std::find(messages.begin(), messages.end(), EngineMessage::MsgPlaybackHalted), messages.end());
