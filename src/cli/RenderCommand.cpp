@@ -103,8 +103,8 @@ int RunRender(CliSession& session, const RenderArguments& arguments)
     const int64_t lastLine = script.lines.empty() ? 0 : script.lines.back().milliseconds * 1000;
     const int64_t guard = clock.NowMicroseconds() + lastLine + static_cast<int64_t>(song.songLength * 2) + RenderGuard;
     size_t nextLine = 0;
-    bool ended = false;     // the song played to its end
-    bool waiting = false;   // held or cut at a cue, waiting for a tap
+    bool ended = false;   // the song played to its end
+    bool waiting = false; // held or cut at a cue, waiting for a tap
     int lastPercent = -1;
     int64_t rendered = 0;
     const int64_t begin = clock.NowMicroseconds();
@@ -135,8 +135,9 @@ int RunRender(CliSession& session, const RenderArguments& arguments)
         if (!idle)
             waiting = false;
         if (now > guard) {
-            endNote = "the song was still playing after " + std::to_string((now - begin) / 1000000) +
-                      " s of virtual time (an endless vamp with no \"Last vamp\" in the script?): the render ends there";
+            endNote =
+                "the song was still playing after " + std::to_string((now - begin) / 1000000) +
+                " s of virtual time (an endless vamp with no \"Last vamp\" in the script?): the render ends there";
             break;
         }
         int64_t next = engine.Service(now);

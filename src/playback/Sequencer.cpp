@@ -670,14 +670,16 @@ void Sequencer::LastVamp()
 void Sequencer::RepeatMeasure()
 {
     std::lock_guard lock(rolling_);
-    if (const PlaybackModel* model = model_.load(std::memory_order_acquire); model && State() == SequencerState::Playing)
+    if (const PlaybackModel* model = model_.load(std::memory_order_acquire);
+        model && State() == SequencerState::Playing)
         cues_.RepeatMeasure(*model, Position());
 }
 
 void Sequencer::SkipNextMeasure()
 {
     std::lock_guard lock(rolling_);
-    if (const PlaybackModel* model = model_.load(std::memory_order_acquire); model && State() == SequencerState::Playing)
+    if (const PlaybackModel* model = model_.load(std::memory_order_acquire);
+        model && State() == SequencerState::Playing)
         cues_.SkipNextMeasure(*model, Position());
 }
 

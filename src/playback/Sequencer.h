@@ -51,7 +51,7 @@ struct CueStatus {
     int32_t kind = -1; // the pending cue's kind, -1 when none is pending
     int32_t stopAt = 0;
     int32_t count = 0;
-    int32_t vampPass = 0; // the pass of the vamp now repeating, 0 outside one
+    int32_t vampPass = 0;  // the pass of the vamp now repeating, 0 outside one
     bool lastPass = false; // "Last vamp" was given, or the count ends with this pass
 };
 

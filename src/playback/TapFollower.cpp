@@ -137,20 +137,20 @@ TapOutcome TapFollower::Proximity(const FollowEffective& values, const TapContex
         Append(c.now, c.t1);
         factor = AverageFactor(values.averageStrength);
         if (values.forwardJump != 0)
-            outcome.jumpTo = c.tick + static_cast<int32_t>(static_cast<int64_t>(c.nextBeat - c.tick) *
-                                                           values.forwardJump / 100);
+            outcome.jumpTo =
+                c.tick + static_cast<int32_t>(static_cast<int64_t>(c.nextBeat - c.tick) * values.forwardJump / 100);
         if (values.modulationStrength != 0 && c.now > c.t0)
-            factor = (length / (c.now - c.t0) * values.modulationStrength +
-                      (100 - values.modulationStrength) * factor) *
-                     0.01;
+            factor =
+                (length / (c.now - c.t0) * values.modulationStrength + (100 - values.modulationStrength) * factor) *
+                0.01;
         if (std::abs(factor - 1) > 0.001)
             outcome.ratio = static_cast<int32_t>(std::min(std::trunc(c.ratio * factor), double{MaxRatio}));
     } else if (c.now - c.t0 < width) {
         Append(c.now, c.t0);
         factor = AverageFactor(values.averageStrength);
         if (values.backwardJump != 0)
-            outcome.jumpTo = c.tick - static_cast<int32_t>(static_cast<int64_t>(c.tick - c.beatStart) *
-                                                           values.backwardJump / 100);
+            outcome.jumpTo =
+                c.tick - static_cast<int32_t>(static_cast<int64_t>(c.tick - c.beatStart) * values.backwardJump / 100);
         if (values.modulationStrength != 0)
             factor = (length / (length + c.now - c.t0) * values.modulationStrength +
                       (100 - values.modulationStrength) * factor) *

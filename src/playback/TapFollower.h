@@ -52,19 +52,19 @@ struct FollowEffective {
 
 // Where the song stood when the tap came, read from the play thread's values.
 struct TapContext {
-    double now = 0;          // the song clock: microseconds of tempo-map time
-    int32_t tick = 0;        // the current tick
-    int32_t beatStart = 0;   // the beat at or before the tick
-    int32_t nextBeat = 0;    // the beat after it
-    double t0 = 0, t1 = 0;   // their times on the song clock
-    int32_t ratio = 100000;  // the tempo ratio
-    double wallNow = 0;      // the wall clock, microseconds
+    double now = 0;         // the song clock: microseconds of tempo-map time
+    int32_t tick = 0;       // the current tick
+    int32_t beatStart = 0;  // the beat at or before the tick
+    int32_t nextBeat = 0;   // the beat after it
+    double t0 = 0, t1 = 0;  // their times on the song clock
+    int32_t ratio = 100000; // the tempo ratio
+    double wallNow = 0;     // the wall clock, microseconds
 };
 
 // What the tap asks of the sequencer.
 struct TapOutcome {
-    int32_t jumpTo = -1;   // play from this tick, forced; -1: no jump
-    int32_t ratio = 0;     // the new tempo ratio; 0: unchanged
+    int32_t jumpTo = -1; // play from this tick, forced; -1: no jump
+    int32_t ratio = 0;   // the new tempo ratio; 0: unchanged
     bool startReturn = false;
 };
 
