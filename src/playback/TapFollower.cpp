@@ -22,10 +22,10 @@ int32_t ReadPercent(const Profile& profile, const char* name, int32_t fallback, 
 }
 
 // The continuous follower's constants, tuned in bench/conductor against a ritardando with human timing.
-constexpr double PeriodGain = 0.45;  // how much of a new tap interval the period estimate takes
-constexpr double DriftGain = 0.08;   // how much of the surprise goes into the period's drift per beat
-constexpr double PhaseGain = 0.6;    // how much of the phase error the next beat closes
-constexpr double Lag = 25'000;       // the song aims this far behind the tap, so taps land early
+constexpr double PeriodGain = 0.25;  // how much of a new tap interval the period estimate takes
+constexpr double DriftGain = 0.1;    // how much of the surprise goes into the period's drift per beat
+constexpr double PhaseGain = 0.9;    // how much of the phase error the next beat closes
+constexpr double Lag = 40'000;       // the song aims this far behind the tap, so taps land early
 constexpr double Outlier = 0.35;     // a tap interval this far off the estimate is not a beat
 constexpr double Forget = 3'000'000; // a pause this long starts the estimate afresh
 constexpr double MaxStep = 0.25;     // the most one tap moves the ratio, as a fraction
