@@ -7,16 +7,6 @@
 
 namespace cantivo {
 
-std::string PositionText(const Song& song, int32_t tick)
-{
-    std::string text;
-    if (song.FormatPosition(tick, text) < 0)
-        return {};
-    if (!text.empty() && text.front() == ' ')
-        text.erase(0, 1);
-    return text;
-}
-
 std::string KeyName(int key, int mode)
 {
     static constexpr const char* Major[] = {"Cb", "Gb", "Db", "Ab", "Eb", "Bb", "F", "C",

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "song/PositionText.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -11,8 +13,6 @@ class SongEvent;
 
 // Texts the subcommands share.
 
-// The position text of a tick without its leading blank ("12A:3:045"); empty when no measure holds it.
-std::string PositionText(const Song& song, int32_t tick);
 // "G major", "E minor" for a key signature (−7 to 7) and mode; "key N" outside that range.
 std::string KeyName(int key, int mode);
 // Upper-case hexadecimal bytes separated by blanks ("F0 7E 7F F7"); "" for none.

@@ -29,6 +29,16 @@ bool Number(std::string_view text, int64_t& value)
 
 } // namespace
 
+std::string PositionText(const Song& song, int32_t tick)
+{
+    std::string text;
+    if (song.FormatPosition(tick, text) < 0)
+        return {};
+    if (!text.empty() && text.front() == ' ')
+        text.erase(0, 1);
+    return text;
+}
+
 std::optional<int32_t> ParsePosition(const Song& song, std::string_view text, std::string& error)
 {
     const std::string shown(Trim(text));
