@@ -2,8 +2,10 @@
 #include "cli/Commands.h"
 #include "cli/EngineRig.h"
 
+#include "app/PlaybackHalted.h"
 #include "platform/PlayThread.h"
 #include "platform/SynthDevice.h"
+#include "playback/Scheduler.h"
 #include "song/Song.h"
 #include "song/TimeCode.h"
 
@@ -33,15 +35,48 @@ struct PlayArguments {
     std::string port;
 };
 
+const char* StateWord(SequencerState state)
+{
+    switch (state) {
+    case SequencerState::Stopped:
+        return "stopped";
+    case SequencerState::Holding:
+        return "holding";
+    case SequencerState::Playing:
+    case SequencerState::Starting:
+        break;
+    }
+    return "playing";
+}
+
+// The pending cue, its kind and where it stops, and the pass of a vamp being repeated.
+std::string CueText(const Song& song, const CueStatus& cue)
+{
+    if (cue.kind < 0)
+        return "";
+    std::string text = std::string("  cue: ") + CueKindName(cue.kind) + " at " + TransportPositionText(song, cue.stopAt);
+    if (cue.vampPass > 0) {
+        text += ", pass " + std::to_string(cue.vampPass);
+        if (cue.count > 0)
+            text += " of " + std::to_string(cue.count);
+        if (cue.lastPass)
+            text += " (last)";
+    }
+    return text;
+}
+
 std::string StatusLine(const Song& song, const Sequencer& engine)
 {
     const int32_t position = engine.Position();
     const double time = song.TicksToMicroseconds(position);
     const double left = std::max(song.TicksToMicroseconds(engine.EndTick()) - time, 0.0);
     const auto& tempo = song.tempoMap.entries[static_cast<size_t>(song.tempoMap.FindTempo(position))];
-    return TransportPositionText(song, position) + "  " + TransportTimeText(time, Milliseconds) + "  -" +
-           TransportTimeText(left, Milliseconds) + "  " +
-           TransportTempoText(engine.TempoRatio(), tempo.microsecondsPerQuarter);
+    char ratio[16];
+    std::snprintf(ratio, sizeof ratio, "%.1f%%", engine.TempoRatio() / 1000.0);
+    return std::string(StateWord(engine.State())) + "  " + TransportPositionText(song, position) + "  " +
+           TransportTimeText(time, Milliseconds) + "  -" + TransportTimeText(left, Milliseconds) + "  " +
+           TransportTempoText(engine.TempoRatio(), tempo.microsecondsPerQuarter) + " (" + ratio + ")" +
+           CueText(song, engine.Cues());
 }
 
 int RunPlay(CliSession& session, const PlayArguments& arguments)
@@ -83,17 +118,32 @@ int RunPlay(CliSession& session, const PlayArguments& arguments)
         err << notice << "\n";
     song.currentPosition = start;
     rig.Load(song, start);
-    engine.PlayFrom(engine.Position(), false);
+    engine.PlayTap();
 
+    ClockScheduler scheduler(clock);
+    engine.SetScheduler(&scheduler);
     const bool terminal = isatty(STDERR_FILENO) != 0;
     bool ended = false;
+    size_t shown = 0;
     while (!ended && stopSignal.load() == 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        while (auto notification = rig.Notifications().Take())
-            if (notification->message == EngineMessage::MsgPlaybackHalted)
-                ended = true;
-        if (terminal)
-            err << "\r" << StatusLine(song, engine) << "   " << std::flush;
+        const int64_t wait = std::clamp<int64_t>(scheduler.NextDue() - clock.NowMicroseconds(), 1'000, 50'000);
+        std::this_thread::sleep_for(std::chrono::microseconds(wait));
+        scheduler.RunDue();
+        while (auto notification = rig.Notifications().Take()) {
+            if (notification->message != EngineMessage::MsgPlaybackHalted)
+                continue;
+            const HaltOutcome outcome = HandlePlaybackHalted(engine, nullptr);
+            ended = outcome == HaltOutcome::EndOfSong;
+            if (outcome == HaltOutcome::Cue && !terminal)
+                err << "Waiting at a cue at " << TransportPositionText(song, engine.Position())
+                    << " for a tap (Enter on a terminal); Ctrl+C or SIGTERM stops.\n";
+        }
+        if (terminal) {
+            const std::string line = StatusLine(song, engine);
+            // Padded over a longer line that came before, so no old text is left at the end.
+            err << "\r" << line << std::string(shown > line.size() ? shown - line.size() : 0, ' ') << std::flush;
+            shown = line.size();
+        }
     }
     // Everything sounding is released before the thread and the devices go.
     engine.Stop();

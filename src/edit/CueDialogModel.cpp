@@ -10,12 +10,6 @@ namespace cantivo {
 
 namespace {
 
-// The kinds that repeat a section: their restart-at lies before their stop-at.
-bool InVampFamily(int32_t kind)
-{
-    return kind == CueVamp || kind == CueBreath || kind == CueAdvanceAndCut || kind == CueAdvance;
-}
-
 // The bytes the file gives the label: a vamp's count goes in front of it ("3||label").
 size_t StoredLabelSize(const Cue& cue)
 {
@@ -130,7 +124,7 @@ bool CueDialogModel::CountEnabled() const
 
 void CueDialogModel::OrderTimes()
 {
-    const bool swap = InVampFamily(cue_.kind) ? cue_.stopAt < cue_.restartAt : cue_.stopAt > cue_.restartAt;
+    const bool swap = IsVampFamily(cue_.kind) ? cue_.stopAt < cue_.restartAt : cue_.stopAt > cue_.restartAt;
     if (swap)
         std::swap(cue_.stopAt, cue_.restartAt);
 }

@@ -15,11 +15,6 @@ int FindCue(const PlaybackModel& model, int32_t tick)
     return count;
 }
 
-bool IsVampFamily(int32_t kind)
-{
-    return kind == CueVamp || kind == CueBreath || kind == CueAdvanceAndCut || kind == CueAdvance;
-}
-
 int32_t BeatInterval(const PlaybackModel& model, int measure)
 {
     if (measure < 0 || model.measures.empty())

@@ -81,7 +81,6 @@ class CueTracker {
 
 // The first cue whose anchor time is at or after `tick` (the count when there is none).
 int FindCue(const PlaybackModel& model, int32_t tick);
-bool IsVampFamily(int32_t kind);
 // The beat interval, in ticks, of the measure at `measure` (a quarter when the song has no measures).
 int32_t BeatInterval(const PlaybackModel& model, int measure);
 

@@ -33,6 +33,12 @@ struct Cue {
     std::string DisplayLabel() const;
 };
 
+// The kinds that repeat a section or go back once: their restart-at lies before their stop-at.
+inline bool IsVampFamily(int32_t kind)
+{
+    return kind == CueVamp || kind == CueBreath || kind == CueAdvanceAndCut || kind == CueAdvance;
+}
+
 // The name the user interface shows for a kind ("Vamp (Repeat)"); empty for an unknown kind.
 const char* CueKindName(int kind);
 // The drawing colour (0xBBGGRR) of a kind.
