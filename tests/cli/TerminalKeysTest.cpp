@@ -259,6 +259,7 @@ TEST(RawTerminal, RestoredWhenTheProgramExitsOrCrashes)
 {
     enum class Ending { Exit, Abort, Segfault, FloatingPoint };
     for (Ending ending : {Ending::Exit, Ending::Abort, Ending::Segfault, Ending::FloatingPoint}) {
+        SCOPED_TRACE("ending " + std::to_string(static_cast<int>(ending)));
         Pty pty;
         const termios before = pty.Mode();
         const pid_t child = fork();
