@@ -1,0 +1,143 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace cantivo {
+
+enum class KeyCode : uint8_t {
+    Character, // `character` holds the Unicode code point
+    Enter,
+    Escape,
+    Tab,
+    Backspace,
+    Up,
+    Down,
+    Left,
+    Right,
+    Home,
+    End,
+    PageUp,
+    PageDown,
+    Insert,
+    Delete,
+    F1,
+    F2,
+    F3,
+    F4,
+    F5,
+    F6,
+    F7,
+    F8,
+    F9,
+    F10,
+    F11,
+    F12,
+};
+
+// Bits of TerminalKey::modifiers. Super, Hyper and Meta all read as KeySuper, so such a key is
+// never taken for the plain one.
+enum KeyModifier : uint8_t {
+    KeyShift = 1,
+    KeyAlt = 2,
+    KeyCtrl = 4,
+    KeySuper = 8,
+};
+
+struct TerminalKey {
+    KeyCode code = KeyCode::Character;
+    char32_t character = 0;
+    uint8_t modifiers = 0;
+
+    friend bool operator==(const TerminalKey&, const TerminalKey&) = default;
+};
+
+// At most two keys come out of one byte: "Esc Esc x" ends with both the first Esc and Alt+x.
+struct DecodedKeys {
+    std::array<TerminalKey, 2> keys{};
+    uint8_t count = 0;
+
+    const TerminalKey* begin() const { return keys.data(); }
+    const TerminalKey* end() const { return keys.data() + count; }
+    bool empty() const { return count == 0; }
+};
+
+// Turns the bytes a terminal in raw mode sends into keys: xterm/VT CSI and SS3 sequences with their
+// modifier parameter, the rxvt and Linux console variants, the CSI-u forms (kitty, modifyOtherKeys),
+// Alt as an Esc prefix, control bytes as Ctrl+key, and UTF-8 characters. An unknown sequence is
+// swallowed whole. Holds no memory beyond its members, so it can be fed from any loop.
+class KeyDecoder {
+  public:
+    [[nodiscard]] DecodedKeys Feed(uint8_t byte);
+
+    // A lone Esc cannot be told from the start of a sequence until the input has been quiet for a
+    // while; the caller calls this after such a pause (about 50 ms). It also completes Alt+[ and Alt+O.
+    [[nodiscard]] DecodedKeys Flush();
+
+    // True while bytes are held that only more input or a Flush() can complete.
+    bool Pending() const { return state_ != State::Ground; }
+
+    template <class Sink> void Feed(std::span<const uint8_t> bytes, Sink&& sink)
+    {
+        for (uint8_t byte : bytes)
+            for (const TerminalKey& key : Feed(byte))
+                sink(key);
+    }
+
+  private:
+    enum class State : uint8_t {
+        Ground,
+        Escape,       // ESC seen
+        EscapeEscape, // ESC ESC seen: rxvt sends Alt+arrow that way
+        Csi,          // ESC [
+        CsiBracket,   // ESC [ [ : Linux console F1 to F5
+        Ss3,          // ESC O
+        Utf8,
+    };
+    static constexpr size_t MaxParameters = 4;
+
+    void StartSequence(State state, bool alt);
+    std::optional<TerminalKey> FinishCsi(uint8_t final) const;
+    std::optional<TerminalKey> FinishSs3(uint8_t final) const;
+    DecodedKeys Ground(uint8_t byte);
+
+    State state_ = State::Ground;
+    bool alt_ = false;       // the sequence came after an extra ESC
+    bool malformed_ = false; // private markers, intermediates or too many parameters: swallow it
+    bool subParameter_ = false;
+    uint8_t parameterCount_ = 0;
+    std::array<uint32_t, MaxParameters> parameters_{};
+    char32_t utf8Value_ = 0;
+    uint8_t utf8Left_ = 0;
+};
+
+// What a key does during playback: a command from the command table, or one of the two keys that
+// belong to the terminal session itself.
+enum class KeyActionKind : uint8_t {
+    Command,
+    ShowKeys, // print KeyHelpText()
+    Quit,
+};
+
+struct KeyAction {
+    KeyActionKind kind = KeyActionKind::Command;
+    uint16_t command = 0; // a CommandId value when kind is Command
+
+    friend bool operator==(const KeyAction&, const KeyAction&) = default;
+};
+
+// The command a key issues, following the built-in "Default" accelerator map where a terminal can send
+// the key, plus the foot-pedal keys (plain PgUp/PgDn, Left/Right, Enter) and plain-character
+// alternatives for the Ctrl and Alt chords terminals swallow.
+std::optional<uint16_t> CommandForKey(const TerminalKey& key);
+// CommandForKey, plus "?" and F1 (show the keys) and "q" (quit).
+std::optional<KeyAction> ActionForKey(const TerminalKey& key);
+
+// One line per key: the key and the name of what it does.
+std::string KeyHelpText();
+
+} // namespace cantivo
