@@ -2,7 +2,11 @@
 #include "cli/Commands.h"
 #include "cli/EngineRig.h"
 
+#include "app/CommandTable.h"
 #include "app/PlaybackHalted.h"
+#include "app/TransportCommands.h"
+#include "cli/RawTerminal.h"
+#include "cli/TerminalKeys.h"
 #include "platform/PlayThread.h"
 #include "platform/SynthDevice.h"
 #include "playback/Scheduler.h"
@@ -54,7 +58,8 @@ std::string CueText(const Song& song, const CueStatus& cue)
 {
     if (cue.kind < 0)
         return "";
-    std::string text = std::string("  cue: ") + CueKindName(cue.kind) + " at " + TransportPositionText(song, cue.stopAt);
+    std::string text =
+        std::string("  cue: ") + CueKindName(cue.kind) + " at " + TransportPositionText(song, cue.stopAt);
     if (cue.vampPass > 0) {
         text += ", pass " + std::to_string(cue.vampPass);
         if (cue.count > 0)
@@ -122,12 +127,31 @@ int RunPlay(CliSession& session, const PlayArguments& arguments)
 
     ClockScheduler scheduler(clock);
     engine.SetScheduler(&scheduler);
+    TransportCommands commands(engine);
+    // Keys from the terminal when there is one; without one, stdin is left alone.
+    TerminalControl keys;
     const bool terminal = isatty(STDERR_FILENO) != 0;
+    if (keys.Active())
+        err << "Keys: Enter taps, Space pauses, Esc stops, ? lists the keys, q quits.\n";
     bool ended = false;
+    bool quit = false;
     size_t shown = 0;
-    while (!ended && stopSignal.load() == 0) {
+    while (!ended && !quit && stopSignal.load() == 0) {
         const int64_t wait = std::clamp<int64_t>(scheduler.NextDue() - clock.NowMicroseconds(), 1'000, 50'000);
-        std::this_thread::sleep_for(std::chrono::microseconds(wait));
+        if (const std::optional<KeyAction> action = keys.Poll(static_cast<int>(wait / 1000))) {
+            switch (action->kind) {
+            case KeyActionKind::Command:
+                if (commands.Run(action->command) == CommandOutcome::Disabled && terminal)
+                    err << "\r\x1b[K\"" << FunctionName(action->command) << "\" is not available now.\n";
+                break;
+            case KeyActionKind::ShowKeys:
+                err << "\r\x1b[K" << KeyHelpText();
+                break;
+            case KeyActionKind::Quit:
+                quit = true;
+                break;
+            }
+        }
         scheduler.RunDue();
         while (auto notification = rig.Notifications().Take()) {
             if (notification->message != EngineMessage::MsgPlaybackHalted)

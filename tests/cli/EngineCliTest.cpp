@@ -1,5 +1,8 @@
 // cantivo-cli render and play end to end: the WAV, the capture log and the failures a user meets.
+#include "song/Song.h"
+#include "song/SongFileBytes.h"
 #include "support/CommandLine.h"
+#include "support/TestContext.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -90,6 +93,16 @@ Wave ReadWave(const fs::path& path)
     return wave;
 }
 
+// The times (microseconds) of the note-ons of `key` in the log.
+std::vector<int64_t> NoteOns(const std::vector<Logged>& log, int key)
+{
+    std::vector<int64_t> times;
+    for (const Logged& entry : log)
+        if (entry.bytes.size() == 3 && (entry.bytes[0] & 0xF0) == 0x90 && entry.bytes[1] == key && entry.bytes[2] > 0)
+            times.push_back(entry.time);
+    return times;
+}
+
 struct RunResult {
     int exitCode = -1;
     std::string out, err;
@@ -127,6 +140,30 @@ class EngineCliTest : public ::testing::Test {
     {
         const fs::path path = folder / ("script" + std::to_string(scripts_++) + ".txt");
         std::ofstream(path) << text;
+        return path;
+    }
+
+    // Eight 4/4 measures at 120 bpm (a measure lasts 2 s), a note on every beat keyed 60 + measure,
+    // with the cues given; written by the project's own writer.
+    fs::path BeatSong(const std::vector<cantivo::Cue>& cues) const
+    {
+        using namespace cantivo;
+        test::TestContext context;
+        Song song(context.Context());
+        song.NewSongDefaults();
+        auto track = std::make_unique<Track>();
+        const int32_t beat = song.timebase;
+        for (int measure = 0; measure < 8; ++measure)
+            for (int b = 0; b < 4; ++b)
+                track->events.push_back(
+                    SongEvent::Note((measure * 4 + b) * beat, 0, static_cast<uint8_t>(60 + measure), 100, beat / 2));
+        song.tracks.insert(song.tracks.end() - 1, std::move(track));
+        for (const Cue& cue : cues)
+            song.cues.push_back(std::make_unique<Cue>(cue));
+        const std::vector<uint8_t> bytes = WriteSongToBytes(song);
+        const fs::path path = folder / "cues.mid";
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         return path;
     }
 
@@ -258,3 +295,61 @@ TEST_F(EngineCliTest, PlayRunsInRealTimeIntoTheLogAndATerminateSignalLeavesNothi
 }
 
 } // namespace
+
+TEST_F(EngineCliTest, ARenderWaitsAtCuesForTheScriptsTapsAndEndsWhereTheScriptRunsOut)
+{
+    using cantivo::Cue;
+    const int32_t bar = 480;
+    Cue fermata{"Hold", cantivo::CueFermata, 0, 2 * bar, 2 * bar};
+    Cue vamp{"Vamp", cantivo::CueVamp, 2, 5 * bar, 4 * bar};
+    const fs::path song = BeatSong({fermata, vamp});
+    const fs::path log = folder / "cues.log";
+    // The fermata halts at 4 s; the tap at 7 s plays on; the vamp plays measure 4 twice.
+    RunResult result = Run({"render", song.string(), (folder / "cues.wav").string(), "--capture", log.string(),
+                            "--script", Script("0 Play\n7000 Play\n").string()});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    auto entries = ReadLog(log);
+    EXPECT_EQ(LeftSounding(entries), (std::pair<size_t, size_t>{0, 0}));
+    const auto second = NoteOns(entries, 62);
+    ASSERT_EQ(second.size(), 4u);
+    EXPECT_NEAR(static_cast<double>(second[0]), 7'000'000.0, 5'000) << "measure 2 starts at the tap";
+    EXPECT_EQ(NoteOns(entries, 64).size(), 8u) << "the vamp's measure twice";
+    EXPECT_EQ(NoteOns(entries, 67).size(), 4u) << "and the song goes on to its end";
+
+    // Without the second tap the render ends at the fermata, saying so, with nothing left sounding.
+    result = Run({"render", song.string(), (folder / "held.wav").string(), "--capture", log.string(), "--script",
+                  Script("0 Play\n").string()});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NE(result.err.find("waits at a cue at 3.1.000"), std::string::npos) << result.err;
+    entries = ReadLog(log);
+    EXPECT_EQ(LeftSounding(entries), (std::pair<size_t, size_t>{0, 0}));
+    EXPECT_TRUE(NoteOns(entries, 62).empty());
+}
+
+TEST_F(EngineCliTest, TapsAheadOfTheBeatSpeedTheSongUpAndTapsBehindSlowItDown)
+{
+    std::ofstream(folder / "settings.ini") << "[FollowTap]\nEnabled=1\n";
+    const fs::path song = BeatSong({});
+    // Eight taps from the song's third beat on, a little faster or slower than its 500 ms beat, so each
+    // lands a little further ahead of the song's beat or behind it.
+    auto taps = [](int interval) {
+        std::string script = "0 Play\n";
+        for (int tap = 0; interval != 0 && tap < 8; ++tap)
+            script += std::to_string(1000 + tap * interval) + " Play\n";
+        return script;
+    };
+    std::map<int, int64_t> beat;
+    for (int interval : {0, 470, 530}) {
+        const fs::path log = folder / ("taps" + std::to_string(interval) + ".log");
+        const RunResult result = Run({"render", song.string(), (folder / "taps.wav").string(), "--capture",
+                                      log.string(), "--script", Script(taps(interval)).string()});
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        // The song's beat once the taps have stopped, from the notes of its last measure.
+        const auto notes = NoteOns(ReadLog(log), 67);
+        ASSERT_EQ(notes.size(), 4u) << interval;
+        beat[interval] = notes[3] - notes[0];
+    }
+    EXPECT_EQ(beat[0], 1'500'000);
+    EXPECT_LT(beat[470], 1'500'000 - 15'000) << "taps ahead sped the song up";
+    EXPECT_GT(beat[530], 1'500'000 + 15'000) << "taps behind slowed it down";
+}
