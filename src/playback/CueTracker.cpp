@@ -15,6 +15,16 @@ int FindCue(const PlaybackModel& model, int32_t tick)
     return count;
 }
 
+namespace {
+
+// A breath goes back exactly once, whatever count a file gives it.
+int32_t CueCount(const Cue& cue)
+{
+    return cue.kind == CueBreath ? 2 : cue.count;
+}
+
+} // namespace
+
 int32_t BeatInterval(const PlaybackModel& model, int measure)
 {
     if (measure < 0 || model.measures.empty())
@@ -103,8 +113,8 @@ TriggerAction CueTracker::Trigger(const PlaybackModel& model)
                     --top->remaining;
                 ++top->passes;
             }
-        } else if (cue->count != 1) {
-            Push(*cue, cue->count > 0 ? cue->count - 1 : 0);
+        } else if (CueCount(*cue) != 1) {
+            Push(*cue, CueCount(*cue) > 0 ? CueCount(*cue) - 1 : 0);
             vamps_[static_cast<size_t>(depth_ - 1)].passes = 2;
         } else {
             passing = true;
@@ -127,7 +137,7 @@ void CueTracker::Region(const PlaybackModel& model, int32_t tick)
         const Cue& cue = model.cues[static_cast<size_t>(first)];
         const VampEntry* top = Top();
         if (IsVampFamily(cue.kind) && tick < cue.stopAt && (top == nullptr || top->stopAt != cue.stopAt))
-            Push(cue, cue.count);
+            Push(cue, CueCount(cue));
     }
     boundary_ = NoTick;
     for (int index = first; index < count; ++index) {
@@ -161,7 +171,7 @@ void CueTracker::Push(const Cue& cue, int32_t remaining)
         std::move(vamps_.begin() + 1, vamps_.end(), vamps_.begin());
         --depth_;
     }
-    vamps_[static_cast<size_t>(depth_++)] = {cue.stopAt, cue.restartAt, remaining, cue.count, 1};
+    vamps_[static_cast<size_t>(depth_++)] = {cue.stopAt, cue.restartAt, remaining, CueCount(cue), 1};
 }
 
 bool CueTracker::CanLastVamp(const PlaybackModel& model, int32_t position) const

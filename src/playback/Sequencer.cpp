@@ -347,10 +347,15 @@ void Sequencer::PlayTap()
         }
         PlayFrom(Position(), true);
         return;
-    case SequencerState::Holding:
-        if (Position() == cues_.TriggerTick()) {
+    case SequencerState::Holding: {
+        int32_t trigger = NoTick, target = 0;
+        {
+            std::lock_guard lock(rolling_);
+            trigger = cues_.TriggerTick();
+            target = cues_.TargetTick();
+        }
+        if (Position() == trigger) {
             // Held at a hold-and-cut: the tap cuts, and the song waits at the restart.
-            const int32_t target = cues_.TargetTick();
             Stop();
             Locate(target);
         } else {
@@ -358,26 +363,33 @@ void Sequencer::PlayTap()
         }
         Post(EngineMessage::MsgTransportChanged);
         return;
+    }
     case SequencerState::Playing:
     case SequencerState::Starting:
         break;
     }
-    if (const Cue* cue = cues_.Pending(*model); cue != nullptr && Position() >= cue->restartAt) {
-        const int32_t trigger = cues_.TriggerTick();
-        if (cue->kind == CueVamp && (options_ & 2) != 0) {
-            LastVamp();
-            return;
+    // The cue check: a tap inside a vamp-family section acts on it instead of conducting.
+    int32_t kind = -1, trigger = NoTick;
+    {
+        std::lock_guard lock(rolling_);
+        if (const Cue* cue = cues_.Pending(*model); cue != nullptr && Position() >= cue->restartAt) {
+            kind = cue->kind;
+            trigger = cues_.TriggerTick();
         }
-        if (cue->kind == CueAdvanceAndCut) {
-            Stop();
-            Locate(trigger);
-            Post(EngineMessage::MsgTransportChanged);
-            return;
-        }
-        if (cue->kind == CueAdvance) {
-            PlayFrom(trigger, true);
-            return;
-        }
+    }
+    if (kind == CueVamp && (options_ & 2) != 0) {
+        LastVamp();
+        return;
+    }
+    if (kind == CueAdvanceAndCut) {
+        Stop();
+        Locate(trigger);
+        Post(EngineMessage::MsgTransportChanged);
+        return;
+    }
+    if (kind == CueAdvance) {
+        PlayFrom(trigger, true);
+        return;
     }
     FollowTap();
     Post(EngineMessage::MsgTransportChanged);
@@ -652,6 +664,7 @@ void Sequencer::FreeStuckNotes()
 
 bool Sequencer::CanLastVamp() const
 {
+    std::lock_guard lock(rolling_);
     const PlaybackModel* model = model_.load(std::memory_order_acquire);
     return model != nullptr && State() != SequencerState::Stopped && cues_.CanLastVamp(*model, Position());
 }
