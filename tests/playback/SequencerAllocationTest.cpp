@@ -58,7 +58,15 @@ TEST(SequencerAllocation, PlayingWithChasesAndTempoChangesAllocatesNothing)
     }
     for (int32_t tick = 960; tick < 120 * 4 * 64; tick += 960)
         song->tempoMap.entries.push_back(TempoChange{tick, static_cast<uint32_t>(400000 + tick % 200000), 0.0});
+    // Vamps and skips all along, so the trigger, the vamp stack and the region bookkeeping run too.
+    for (int32_t bar = 4; bar < 60; bar += 4) {
+        const int kind = bar % 8 == 0 ? CueVamp : CueSkip;
+        song->cues.push_back(
+            std::make_unique<Cue>(Cue{"", kind, 3, bar * 480, bar * 480 - (kind == CueVamp ? 480 : -240)}));
+    }
     test::Finish(*song);
+    engine.context.profile.WriteInt("FollowTap", "Enabled", 1);
+    engine.sequencer->SetFollowTap(FollowTapSettings::Read(engine.context.profile));
     engine.Load(*song);
     engine.sequencer->PlayFrom(0, false);
     engine.RunFor(100'000);
@@ -70,6 +78,9 @@ TEST(SequencerAllocation, PlayingWithChasesAndTempoChangesAllocatesNothing)
         engine.sequencer->PlayFrom((round * 7919) % (120 * 4 * 60), true); // chased by the next tick
         engine.RunFor(250'000);
         engine.sequencer->VolumeDown();
+        engine.sequencer->PlayTap(); // the conductor's beat
+        if (round % 5 == 0)
+            engine.sequencer->RepeatMeasure();
     }
     counting = false;
     EXPECT_EQ(allocations.load(), 0);
@@ -84,6 +95,8 @@ TEST(SequencerThreads, TransportCallsRaceFreeAgainstThePlayThread)
     auto song = test::MakeSong(engine.context, 2);
     for (int32_t time = 0; time < 4800; time += 20)
         song->tracks[1]->events.push_back(SongEvent::Note(time, 0, static_cast<uint8_t>(60 + time % 12), 90, 40));
+    song->cues.push_back(std::make_unique<Cue>(Cue{"", CueVamp, 0, 960, 480}));
+    song->cues.push_back(std::make_unique<Cue>(Cue{"", CueFermata, 0, 1920, 2040}));
     test::Finish(*song);
     engine.Load(*song);
     std::atomic<bool> done{false};
@@ -97,6 +110,12 @@ TEST(SequencerThreads, TransportCallsRaceFreeAgainstThePlayThread)
         }
     });
     for (int i = 0; i < 300; ++i) {
+        if (i % 10 == 9) {
+            engine.sequencer->LastVamp();
+            engine.sequencer->GotoNextCue();
+            (void)engine.sequencer->Cues();
+            (void)engine.sequencer->SettleHalt();
+        }
         switch (i % 6) {
         case 0:
             engine.sequencer->PlayTap();
