@@ -306,6 +306,13 @@ TEST(Cues, NavigationFindsTheCueTargetInEachState)
     EXPECT_EQ(s.Position(), At(9));
     s.GotoPreviousCue();
     EXPECT_EQ(s.Position(), At(6));
+    // Holding: the song moves and keeps holding.
+    s.Pause();
+    s.GotoPreviousCue();
+    EXPECT_EQ(s.State(), SequencerState::Holding);
+    EXPECT_EQ(s.Position(), At(3));
+    s.Stop();
+    s.Locate(At(6));
     // Playing: a fermata pauses first, so the song holds there; a caesura stops first.
     s.PlayTap();
     engine.RunFor(100'000);

@@ -162,5 +162,32 @@ TEST(TapFollower, TapsAheadOfTheBeatSpeedTheSongUpAndTheReturnTimerBringsItBack)
     s.Stop();
 }
 
+TEST(TapFollower, ATapFromStoppedReassertsPatchesOnlyWhenAsked)
+{
+    for (const int options : {2, 3}) {
+        Engine engine;
+        engine.context.profile.WriteInt("Sequencer", "Options", options);
+        engine.sequencer->Start(engine.context.profile, 2);
+        auto song = MakeSong(engine.context, 1);
+        auto& events = song->tracks[1]->events;
+        events.push_back(SongEvent::Short(0, 0xC0, 12));
+        events.push_back(SongEvent::Note(0, 0, 60, 100, 100));
+        events.push_back(SongEvent::Note(960, 0, 62, 100, 100));
+        Finish(*song);
+        engine.Load(*song);
+        Sequencer& s = *engine.sequencer;
+        s.PlayTap();
+        engine.RunFor(1'000'000);
+        s.Stop();
+        const size_t before = engine.device->Count();
+        s.PlayTap(); // from the same position: the chase sends what the ports do not hold
+        engine.RunFor(10'000);
+        const auto sent = engine.device->Since(before);
+        const bool program = std::any_of(sent.begin(), sent.end(), [](const Sent& m) { return m.message == 0x0CC0u; });
+        EXPECT_EQ(program, options == 3) << "options " << options;
+        s.Stop();
+    }
+}
+
 } // namespace
 } // namespace cantivo::test
