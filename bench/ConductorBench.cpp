@@ -12,12 +12,12 @@
 #include "playback/Sequencer.h"
 #include "song/Profile.h"
 #include "song/Song.h"
+#include "support/TestContext.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
 #include <memory>
 #include <random>
 #include <string>
@@ -42,35 +42,6 @@ class BeatDevice final : public MidiOutDevice {
 
   private:
     const MicrosecondClock& clock_;
-};
-
-class Settings final : public Profile {
-  public:
-    int32_t GetInt(const std::string& section, const std::string& value, int32_t fallback) const override
-    {
-        const auto found = values_.find(section + "/" + value);
-        return found == values_.end() ? fallback : found->second;
-    }
-    std::string GetString(const std::string&, const std::string&, const std::string& fallback) const override
-    {
-        return fallback;
-    }
-    bool WriteInt(const std::string& section, const std::string& value, int32_t number) override
-    {
-        values_[section + "/" + value] = number;
-        return true;
-    }
-    bool WriteString(const std::string&, const std::string&, const std::string&) override { return true; }
-    std::optional<std::vector<uint8_t>> GetBinary(const std::string&, const std::string&) const override
-    {
-        return std::nullopt;
-    }
-    bool WriteBinary(const std::string&, const std::string&, const std::vector<uint8_t>&) override { return true; }
-    std::vector<std::string> EnumValues(const std::string&) const override { return {}; }
-    bool DeleteValue(const std::string&, const std::string&) override { return true; }
-
-  private:
-    std::map<std::string, int32_t> values_;
 };
 
 constexpr int32_t Timebase = 480;
@@ -125,7 +96,7 @@ Figures Perform(const Song& song, const std::vector<int64_t>& taps, bool follow,
     VirtualMicrosecondClock clock;
     const int64_t origin = 1'000'000;
     clock.Set(origin);
-    Settings settings;
+    test::MemoryProfile settings;
     if (follow) {
         // The options page's defaults, with following switched on.
         FollowTapSettings page = FollowTapSettings::PageDefaults();

@@ -1,5 +1,6 @@
 #include "cli/EngineRig.h"
 
+#include "app/PlaybackHalted.h"
 #include "cli/CliSession.h"
 #include "platform/CaptureLog.h"
 #include "platform/RtMidiBackend.h"
@@ -156,6 +157,15 @@ bool EngineRig::Open(Profile& profile, const RigOptions& options, std::string& e
 void EngineRig::Load(const Song& song, int32_t start)
 {
     sequencer_->Activate(BuildPlaybackModel(song, ports_, LogicalNames(*profile_), song.GridTicks(0)), start);
+}
+
+std::optional<HaltOutcome> EngineRig::HandleNotifications()
+{
+    std::optional<HaltOutcome> outcome;
+    while (auto notification = notifications_.Take())
+        if (notification->message == EngineMessage::MsgPlaybackHalted)
+            outcome = HandlePlaybackHalted(*sequencer_, nullptr);
+    return outcome;
 }
 
 bool EngineRig::Close(std::string& error)

@@ -43,6 +43,9 @@ class EngineRig {
                             std::vector<std::string>& notices);
     // Activates the song at `start`.
     void Load(const Song& song, int32_t start);
+    // The UI loop's turn at the engine's notifications: each halt is settled (a cue waits for the tap,
+    // the song's end stops). The outcome of the last halt, if there was one.
+    std::optional<HaltOutcome> HandleNotifications();
     // Stops and silences, then closes the capture log; false with the reason when the log is incomplete.
     [[nodiscard]] bool Close(std::string& error);
 

@@ -3,7 +3,6 @@
 #include "cli/EngineRig.h"
 
 #include "app/CommandTable.h"
-#include "app/PlaybackHalted.h"
 #include "app/TransportCommands.h"
 #include "cli/RawTerminal.h"
 #include "cli/TerminalKeys.h"
@@ -153,12 +152,9 @@ int RunPlay(CliSession& session, const PlayArguments& arguments)
             }
         }
         scheduler.RunDue();
-        while (auto notification = rig.Notifications().Take()) {
-            if (notification->message != EngineMessage::MsgPlaybackHalted)
-                continue;
-            const HaltOutcome outcome = HandlePlaybackHalted(engine, nullptr);
-            ended = outcome == HaltOutcome::EndOfSong;
-            if (outcome == HaltOutcome::Cue && !terminal)
+        if (const std::optional<HaltOutcome> outcome = rig.HandleNotifications()) {
+            ended = *outcome == HaltOutcome::EndOfSong;
+            if (*outcome == HaltOutcome::Cue && !keys.Active())
                 err << "Waiting at a cue at " << TransportPositionText(song, engine.Position())
                     << " for a tap (Enter on a terminal); Ctrl+C or SIGTERM stops.\n";
         }

@@ -3,7 +3,6 @@
 #include "cli/EngineRig.h"
 
 #include "app/CommandTable.h"
-#include "app/PlaybackHalted.h"
 #include "app/RenderScript.h"
 #include "app/TransportCommands.h"
 #include "platform/SynthRenderer.h"
@@ -117,12 +116,9 @@ int RunRender(CliSession& session, const RenderArguments& arguments)
             ++nextLine;
         }
         scheduler.RunDue();
-        while (auto notification = rig.Notifications().Take()) {
-            if (notification->message != EngineMessage::MsgPlaybackHalted)
-                continue;
-            const HaltOutcome outcome = HandlePlaybackHalted(engine, nullptr);
-            ended = outcome == HaltOutcome::EndOfSong;
-            waiting = outcome == HaltOutcome::Cue;
+        if (const std::optional<HaltOutcome> outcome = rig.HandleNotifications()) {
+            ended = *outcome == HaltOutcome::EndOfSong;
+            waiting = *outcome == HaltOutcome::Cue;
         }
         const SequencerState state = engine.State();
         const bool idle = state == SequencerState::Stopped || state == SequencerState::Holding;

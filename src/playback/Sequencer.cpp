@@ -732,27 +732,19 @@ int32_t Sequencer::CueTarget(const PlaybackModel& model, bool forward, bool& sto
 
 void Sequencer::GotoNextCue()
 {
-    const PlaybackModel* model = model_.load(std::memory_order_acquire);
-    bool stopFirst = false, pauseFirst = false;
-    const int32_t target = model ? CueTarget(*model, true, stopFirst, pauseFirst) : -1;
-    if (target < 0)
-        return;
-    if (stopFirst)
-        Stop();
-    else if (pauseFirst && State() != SequencerState::Stopped)
-        Pause();
-    const SequencerState state = State();
-    if (state == SequencerState::Stopped || state == SequencerState::Holding)
-        Locate(target);
-    else
-        PlayFrom(target, true);
+    GotoCue(true);
 }
 
 void Sequencer::GotoPreviousCue()
 {
+    GotoCue(false);
+}
+
+void Sequencer::GotoCue(bool forward)
+{
     const PlaybackModel* model = model_.load(std::memory_order_acquire);
     bool stopFirst = false, pauseFirst = false;
-    const int32_t target = model ? CueTarget(*model, false, stopFirst, pauseFirst) : -1;
+    const int32_t target = model ? CueTarget(*model, forward, stopFirst, pauseFirst) : -1;
     if (target < 0)
         return;
     if (stopFirst)

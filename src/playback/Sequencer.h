@@ -182,6 +182,7 @@ class Sequencer final : public Transport {
     void BeginPlaying(PlaybackModel& model, int64_t now);
     bool CueTriggered(PlaybackModel& model, int32_t tick, int64_t now);
     void FollowTap();
+    void GotoCue(bool forward);
     int32_t CueTarget(const PlaybackModel& model, bool forward, bool& stopFirst, bool& pauseFirst) const;
     void StartBeatTimer(int64_t now);
     void PlayTick(PlaybackModel& model, int64_t now);
