@@ -102,7 +102,6 @@ int RunRender(CliSession& session, const RenderArguments& arguments)
     const int64_t lastLine = script.lines.empty() ? 0 : script.lines.back().milliseconds * 1000;
     const int64_t guard = clock.NowMicroseconds() + lastLine + static_cast<int64_t>(song.songLength * 2) + RenderGuard;
     size_t nextLine = 0;
-    bool ended = false;   // the song played to its end
     bool waiting = false; // held or cut at a cue, waiting for a tap
     int lastPercent = -1;
     int64_t rendered = 0;
@@ -116,14 +115,14 @@ int RunRender(CliSession& session, const RenderArguments& arguments)
             ++nextLine;
         }
         scheduler.RunDue();
-        if (const std::optional<HaltOutcome> outcome = rig.HandleNotifications()) {
-            ended = *outcome == HaltOutcome::EndOfSong;
+        if (const std::optional<HaltOutcome> outcome = rig.HandleNotifications())
             waiting = *outcome == HaltOutcome::Cue;
-        }
         const SequencerState state = engine.State();
         const bool idle = state == SequencerState::Stopped || state == SequencerState::Holding;
-        if (ended || (idle && nextLine == script.lines.size())) {
-            if (idle && waiting && !ended && engine.Position() < engine.EndTick())
+        // At the song's end the engine has stopped; later script lines (a "Goto beginning", a "Play")
+        // still run, as they would on stage.
+        if (idle && nextLine == script.lines.size()) {
+            if (waiting)
                 endNote = "the song waits at a cue at " + TransportPositionText(song, engine.Position()) +
                           " and the script has no more taps: the render ends there";
             break;

@@ -304,9 +304,10 @@ TEST_F(EngineCliTest, ARenderWaitsAtCuesForTheScriptsTapsAndEndsWhereTheScriptRu
     Cue vamp{"Vamp", cantivo::CueVamp, 2, 5 * bar, 4 * bar};
     const fs::path song = BeatSong({fermata, vamp});
     const fs::path log = folder / "cues.log";
-    // The fermata halts at 4 s; the tap at 7 s plays on; the vamp plays measure 4 twice.
+    // The fermata halts at 4 s; the tap at 7 s plays on; the vamp plays measure 4 twice. After the end
+    // the script starts the song again, and it waits at the fermata once more.
     RunResult result = Run({"render", song.string(), (folder / "cues.wav").string(), "--capture", log.string(),
-                            "--script", Script("0 Play\n7000 Play\n").string()});
+                            "--script", Script("0 Play\n7000 Play\n30000 Goto beginning\n30000 Play\n").string()});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     auto entries = ReadLog(log);
     EXPECT_EQ(LeftSounding(entries), (std::pair<size_t, size_t>{0, 0}));
@@ -315,6 +316,8 @@ TEST_F(EngineCliTest, ARenderWaitsAtCuesForTheScriptsTapsAndEndsWhereTheScriptRu
     EXPECT_NEAR(static_cast<double>(second[0]), 7'000'000.0, 5'000) << "measure 2 starts at the tap";
     EXPECT_EQ(NoteOns(entries, 64).size(), 8u) << "the vamp's measure twice";
     EXPECT_EQ(NoteOns(entries, 67).size(), 4u) << "and the song goes on to its end";
+    EXPECT_EQ(NoteOns(entries, 60).size(), 8u) << "then starts again";
+    EXPECT_NE(result.err.find("waits at a cue"), std::string::npos) << result.err;
 
     // Without the second tap the render ends at the fermata, saying so, with nothing left sounding.
     result = Run({"render", song.string(), (folder / "held.wav").string(), "--capture", log.string(), "--script",
