@@ -21,5 +21,6 @@ CliCommand AddConvertCommand(CLI::App& tool, CliSession& session);
 CliCommand AddPortsCommand(CLI::App& tool, CliSession& session);
 CliCommand AddPlayCommand(CLI::App& tool, CliSession& session);
 CliCommand AddRenderCommand(CLI::App& tool, CliSession& session);
+CliCommand AddSetCommand(CLI::App& tool, CliSession& session);
 
 } // namespace cantivo

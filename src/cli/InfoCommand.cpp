@@ -24,15 +24,6 @@ constexpr const char* InitialNames[InitialSlotCount] = {
 constexpr const char* ParameterNames[ParameterSlotCount] = {"modulationRange", "fineTuning", "coarseTuning",
                                                             "bendRange"};
 
-// The kind names carry the doubled '&' of a menu text; a terminal shows one.
-std::string PlainKindName(int kind)
-{
-    std::string name = CueKindName(kind);
-    for (size_t at = name.find("&&"); at != std::string::npos; at = name.find("&&", at + 1))
-        name.erase(at, 1);
-    return name;
-}
-
 std::string MeasureLabel(const Measure& measure)
 {
     std::string label = measure.number != 0 ? std::to_string(measure.number) : std::string();

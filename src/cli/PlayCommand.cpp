@@ -5,6 +5,7 @@
 #include "app/CommandTable.h"
 #include "app/TransportCommands.h"
 #include "cli/RawTerminal.h"
+#include "cli/SongText.h"
 #include "cli/TerminalKeys.h"
 #include "platform/PlayThread.h"
 #include "platform/SynthDevice.h"
@@ -57,8 +58,7 @@ std::string CueText(const Song& song, const CueStatus& cue)
 {
     if (cue.kind < 0)
         return "";
-    std::string text =
-        std::string("  cue: ") + CueKindName(cue.kind) + " at " + TransportPositionText(song, cue.stopAt);
+    std::string text = "  cue: " + PlainKindName(cue.kind) + " at " + TransportPositionText(song, cue.stopAt);
     if (cue.vampPass > 0) {
         text += ", pass " + std::to_string(cue.vampPass);
         if (cue.count > 0)

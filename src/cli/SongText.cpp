@@ -1,5 +1,7 @@
 #include "cli/SongText.h"
 
+#include "song/Cue.h"
+
 #include "song/Song.h"
 #include "song/SongEvent.h"
 
@@ -110,6 +112,14 @@ std::string EventKindWord(const SongEvent& event)
         return text;
     }
     }
+}
+
+std::string PlainKindName(int kind)
+{
+    std::string name = CueKindName(kind);
+    for (size_t at = name.find("&&"); at != std::string::npos; at = name.find("&&", at + 1))
+        name.erase(at, 1);
+    return name;
 }
 
 } // namespace cantivo

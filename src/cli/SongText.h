@@ -19,6 +19,8 @@ std::string KeyName(int key, int mode);
 std::string HexText(const uint8_t* bytes, size_t size);
 // The name of a meta event type ("lyric", "marker", "meta 0x60").
 std::string MetaTypeName(uint8_t type);
+// A cue kind's name as a terminal shows it: the doubled '&' of a menu text becomes one ("Hold & Cut").
+std::string PlainKindName(int kind);
 // The kind of an event as a short word: "note", "controller", "RPN", "sysex", "lyric", ...
 std::string EventKindWord(const SongEvent& event);
 

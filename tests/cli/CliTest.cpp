@@ -370,5 +370,38 @@ TEST_F(CliTest, CorpusFileConvertsToTheSongItHolds)
     EXPECT_EQ(test::SongDifference(original, converted), "");
 }
 
+TEST_F(CliTest, SetCommandsEditThroughTheHistoryAndSaveEachChange)
+{
+    const std::string song = WriteClippingSong().string();
+    const std::string set = (folder / "songs" / "show.set").string();
+    ASSERT_EQ(Run({"set", "new", set}).exitCode, 0);
+    EXPECT_EQ(Run({"set", "new", set}).exitCode, 1) << "an existing file is never replaced";
+    ASSERT_EQ(Run({"set", "add", set, song}).exitCode, 0);
+    ASSERT_EQ(Run({"set", "add", set, song, "--at", "1"}).exitCode, 0);
+    RunResult listed = Run({"set", "list", set});
+    ASSERT_EQ(listed.exitCode, 0) << listed.err;
+    EXPECT_NE(listed.out.find("Songs   2"), std::string::npos) << listed.out;
+    EXPECT_NE(listed.out.find("  2  Clipped Title (in.mid)  0:00:00."), std::string::npos) << listed.out;
+    EXPECT_NE(listed.out.find("Total   0:00:0"), std::string::npos) << listed.out;
+
+    // Bad positions are usage errors and leave the file as it was.
+    const std::string before = ReadFile(set);
+    EXPECT_EQ(Run({"set", "remove", set, "3"}).exitCode, 2);
+    EXPECT_EQ(Run({"set", "move", set, "0", "1"}).exitCode, 2);
+    EXPECT_EQ(Run({"set", "add", set, (folder / "none.mid").string()}).exitCode, 1);
+    EXPECT_EQ(ReadFile(set), before);
+    ASSERT_EQ(Run({"set", "move", set, "1", "2"}).exitCode, 0);
+    ASSERT_EQ(Run({"set", "remove", set, "1"}).exitCode, 0);
+    listed = Run({"set", "list", set});
+    EXPECT_NE(listed.out.find("Songs   1"), std::string::npos) << listed.out;
+
+    // A damaged set file: the message, exit 1, the file untouched.
+    WriteFile(folder / "songs" / "bad.set", "xy");
+    const RunResult bad = Run({"set", "list", (folder / "songs" / "bad.set").string()});
+    EXPECT_EQ(bad.exitCode, 1);
+    EXPECT_NE(bad.err.find("Sorry, the set can not be opened--it may be damaged."), std::string::npos) << bad.err;
+    EXPECT_EQ(ReadFile(folder / "songs" / "bad.set"), "xy");
+}
+
 } // namespace
 } // namespace cantivo

@@ -1,0 +1,419 @@
+#include "set/CLiveDoc.h"
+
+#include "set/SetFile.h"
+#include "song/AtomicFile.h"
+#include "song/OpenSong.h"
+#include "song/Song.h"
+#include "song/SongFileNames.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+namespace cantivo {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Lower(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+bool EndsWith(const std::string& text, const std::string& end)
+{
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// The set folder of a set file: its folder with the trailing separator.
+std::string FolderOf(const std::string& path)
+{
+    const size_t cut = path.find_last_of('/');
+    return cut == std::string::npos ? std::string("./") : path.substr(0, cut + 1);
+}
+
+bool ReadWhole(const std::string& path, std::vector<uint8_t>& bytes, std::string& error)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        std::error_code code(errno, std::generic_category());
+        error = path + ": " + code.message();
+        return false;
+    }
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (in.bad()) {
+        error = path + ": the file could not be read to its end";
+        return false;
+    }
+    return true;
+}
+
+// Moves a file or folder into `folder` under its own name; false when something of that name is there.
+bool MoveInto(const fs::path& from, const fs::path& folder)
+{
+    std::error_code code;
+    const fs::path to = folder / from.filename();
+    if (fs::exists(to, code))
+        return false;
+    fs::rename(from, to, code);
+    return !code;
+}
+
+} // namespace
+
+CLiveDoc::CLiveDoc(const SongContext& context, SaveFiles& files) : context_(context), files_(files) {}
+
+CLiveDoc::~CLiveDoc()
+{
+    observer_ = nullptr;
+    ClearContents();
+}
+
+void CLiveDoc::Notify(void (SetObserver::*event)())
+{
+    if (observer_ != nullptr)
+        (observer_->*event)();
+}
+
+// ---- The set file
+
+bool CLiveDoc::OpenSet(const std::string& path, std::string& error, bool offerUnlisted)
+{
+    ClearContents();
+    pathName_ = path;
+    ClearCurrentSong();
+    closed_ = false;
+    setFolder_ = FolderOf(path);
+    Notify(&SetObserver::SetRebuilt);
+    std::vector<uint8_t> bytes;
+    SetFileContents contents;
+    if (!ReadWhole(path, bytes, error) || !ParseSetFile(bytes, contents, error)) {
+        closed_ = true;
+        Notify(&SetObserver::SetRebuilt);
+        return false;
+    }
+    largeSet_ = contents.count > LargeSetSongs;
+    for (const std::string& stored : contents.paths) {
+        if (stored.empty())
+            continue; // takes no position
+        if (observer_ != nullptr)
+            observer_->Status("Loading set...", StoredPathName(stored));
+        (void)AddSong(FindSongFile(stored), -1, false);
+    }
+    if (observer_ != nullptr)
+        observer_->Status("", "");
+    if (contents.truncated && context_.prompter != nullptr)
+        context_.prompter->Show("The set file " + path + " ends early: the songs it lists up to the cut are opened.",
+                                PromptIcon::Warning);
+    if (offerUnlisted)
+        OfferUnlistedSongs();
+    Notify(&SetObserver::TitleChanged);
+    return true;
+}
+
+// Beside the set file first, then in a folder named after the song beside it, then where it was.
+std::string CLiveDoc::FindSongFile(const std::string& stored) const
+{
+    const std::string name = StoredPathName(stored);
+    std::error_code code;
+    const std::string beside = setFolder_ + name;
+    if (fs::exists(beside, code))
+        return beside;
+    if (EndsWith(Lower(name), ".mid")) {
+        const std::string own = setFolder_ + name.substr(0, name.size() - 4) + "/" + name;
+        if (fs::exists(own, code))
+            return own;
+    }
+    return stored;
+}
+
+void CLiveDoc::OfferUnlistedSongs()
+{
+    std::vector<fs::path> found;
+    std::error_code code;
+    for (fs::recursive_directory_iterator it(setFolder_, fs::directory_options::skip_permission_denied, code), end;
+         !code && it != end; it.increment(code)) {
+        if (!it->is_regular_file(code))
+            continue;
+        const std::string lower = Lower(it->path().string());
+        if (!EndsWith(lower, ".mid") && !EndsWith(lower, ".kar"))
+            continue;
+        const bool listed = std::any_of(registry_.begin(), registry_.end(),
+                                        [&](const auto& entry) { return Lower(entry->song->pathName) == lower; });
+        if (!listed)
+            found.push_back(it->path());
+    }
+    std::sort(found.begin(), found.end());
+    if (context_.prompter == nullptr)
+        return;
+    for (auto file = found.rbegin(); file != found.rend(); ++file) {
+        const std::string title = StripKnownExtension(file->filename().string());
+        if (!context_.prompter->Ask(title + " was found in the set's folder--add it to the set?", PromptButtons::YesNo,
+                                    PromptIcon::Question))
+            continue;
+        fs::path song = *file;
+        const fs::path folder = fs::path(setFolder_);
+        if (fs::path(file->parent_path().string() + "/") != folder) {
+            // Into the set's folder, with its companion file and its audio.
+            const fs::path companion = fs::path(SongSettingsPath(file->string()));
+            const fs::path wave = file->parent_path() / "WaveData";
+            if (MoveInto(*file, folder))
+                song = folder / file->filename();
+            if (fs::exists(companion, code))
+                (void)MoveInto(companion, folder);
+            if (fs::is_directory(wave, code))
+                (void)MoveInto(wave, folder);
+        }
+        (void)AddSong(song.string(), 0, false);
+        SetModifiedFlag(true);
+    }
+}
+
+bool CLiveDoc::SaveSet(const std::string& path, std::string& error)
+{
+    if (!ReplaceFile(files_, path, SetFileBytes(Paths()), "", error))
+        return false;
+    if (path != pathName_) {
+        pathName_ = path;
+        setFolder_ = FolderOf(path);
+    }
+    history_.MarkSaved();
+    SetModifiedFlag(false);
+    Notify(&SetObserver::TitleChanged);
+    return true;
+}
+
+bool CLiveDoc::NewSet(const std::string& path, std::string& error)
+{
+    ClearContents();
+    ClearCurrentSong();
+    pathName_ = path;
+    setFolder_ = FolderOf(path);
+    closed_ = false;
+    if (!ReplaceFile(files_, path, SetFileBytes({}), "", error)) {
+        closed_ = true;
+        return false;
+    }
+    history_.MarkSaved();
+    Notify(&SetObserver::SetRebuilt);
+    Notify(&SetObserver::TitleChanged);
+    return true;
+}
+
+void CLiveDoc::ClearContents()
+{
+    ClearCurrentSong();
+    positions_.clear();
+    registry_.clear();
+    history_ = SetHistory();
+    largeSet_ = false;
+    closed_ = true;
+    modified_ = false;
+    Notify(&SetObserver::SetRebuilt);
+}
+
+std::vector<std::string> CLiveDoc::Paths() const
+{
+    std::vector<std::string> paths;
+    paths.reserve(positions_.size());
+    for (const Song* song : positions_)
+        paths.push_back(song->pathName);
+    return paths;
+}
+
+// ---- Songs
+
+CLiveDoc::Entry* CLiveDoc::Find(const std::string& path)
+{
+    for (const auto& entry : registry_)
+        if (entry->song->pathName == path)
+            return entry.get();
+    return nullptr;
+}
+
+CLiveDoc::Entry* CLiveDoc::EntryOf(const Song& song) const
+{
+    for (const auto& entry : registry_)
+        if (entry->song.get() == &song)
+            return entry.get();
+    return nullptr;
+}
+
+int CLiveDoc::UseCount(const Song& song) const
+{
+    const Entry* entry = EntryOf(song);
+    return entry ? entry->useCount : 0;
+}
+
+bool CLiveDoc::IsRead(const Song& song) const
+{
+    const Entry* entry = EntryOf(song);
+    return entry != nullptr && entry->read;
+}
+
+bool CLiveDoc::ReadSongFile(Entry& entry)
+{
+    Prompter& prompter = context_.prompter != nullptr ? *context_.prompter : *DefaultSongContext().prompter;
+    const std::string path = entry.song->pathName;
+    entry.read = OpenSong(*entry.song, path, prompter);
+    entry.song->SetPathName(path);
+    return entry.read;
+}
+
+Song* CLiveDoc::AddSong(const std::string& path, int position, bool select)
+{
+    Entry* entry = Find(path);
+    if (entry == nullptr) {
+        auto created = std::make_unique<Entry>();
+        created->song = std::make_unique<Song>(context_);
+        created->song->SetPathName(path);
+        if (largeSet_ || !ReadSongFile(*created))
+            select = false;
+        registry_.push_back(std::move(created));
+        entry = registry_.back().get();
+    } else if (!entry->read) {
+        select = false;
+    }
+    const int count = SongCount();
+    const int at = position < 0 || position > count ? count : position;
+    positions_.insert(positions_.begin() + at, entry->song.get());
+    ++entry->useCount;
+    if (select && observer_ != nullptr)
+        observer_->CueUp(*entry->song);
+    if (observer_ != nullptr)
+        observer_->SongInserted(at, select);
+    return entry->song.get();
+}
+
+bool CLiveDoc::EnsureRead(int position)
+{
+    if (position < 0 || position >= SongCount())
+        return false;
+    Entry* entry = EntryOf(SongAt(position));
+    return entry != nullptr && (entry->read || ReadSongFile(*entry));
+}
+
+void CLiveDoc::RemoveSongAt(int position)
+{
+    if (position < 0 || position >= SongCount())
+        return;
+    Song* song = positions_[static_cast<size_t>(position)];
+    positions_.erase(positions_.begin() + position);
+    if (observer_ != nullptr)
+        observer_->SongRemoved(position);
+    Entry* entry = EntryOf(*song);
+    if (song == current_ && std::find(positions_.begin(), positions_.end(), song) == positions_.end())
+        ClearCurrentSong();
+    if (entry != nullptr && --entry->useCount <= 0) {
+        if (song == current_)
+            ClearCurrentSong();
+        std::erase_if(registry_, [entry](const auto& held) { return held.get() == entry; });
+    }
+}
+
+void CLiveDoc::MoveSongPosition(int from, int to)
+{
+    const int count = SongCount();
+    if (from < 0 || from >= count || to < 0 || to >= count || from == to)
+        return;
+    Song* song = positions_[static_cast<size_t>(from)];
+    positions_.erase(positions_.begin() + from);
+    positions_.insert(positions_.begin() + to, song);
+    Notify(&SetObserver::SetRebuilt);
+    if (observer_ != nullptr && IsRead(*song))
+        observer_->CueUp(*song);
+}
+
+bool CLiveDoc::InsertSong(const std::string& path, int position)
+{
+    return AddSong(path, position, false) != nullptr;
+}
+
+bool CLiveDoc::Submit(std::unique_ptr<UndoStep> step)
+{
+    return history_.SubmitStep(*this, std::move(step));
+}
+
+void CLiveDoc::SetModifiedFlag(bool modified)
+{
+    if (modified_ == modified)
+        return;
+    modified_ = modified;
+    Notify(&SetObserver::TitleChanged);
+}
+
+void CLiveDoc::SetCurrentSong(Song* song)
+{
+    current_ = song;
+    Notify(&SetObserver::TitleChanged);
+}
+
+void CLiveDoc::ClearCurrentSong()
+{
+    if (current_ == nullptr)
+        return;
+    current_ = nullptr;
+    Notify(&SetObserver::CurrentSongCleared);
+    Notify(&SetObserver::TitleChanged);
+}
+
+// ---- Texts
+
+std::string CLiveDoc::Title() const
+{
+    if (closed_ || pathName_.empty())
+        return "";
+    return StripKnownExtension(StoredPathName(pathName_));
+}
+
+std::string CLiveDoc::WindowTitle(const std::string& application) const
+{
+    std::string text = application;
+    if (!closed_)
+        text += " - " + Title() + (modified_ ? "*" : "");
+    if (current_ != nullptr)
+        text += " - [" + StripKnownExtension(StoredPathName(current_->pathName)) + (current_->IsModified() ? "*" : "") +
+                "]";
+    return text;
+}
+
+std::string CLiveDoc::SafeName(std::string name)
+{
+    for (char& c : name) {
+        switch (c) {
+        case '"':
+            c = '\'';
+            break;
+        case '=':
+            c = '-';
+            break;
+        case '[':
+            c = '{';
+            break;
+        case ']':
+            c = '}';
+            break;
+        case '?':
+        case '*':
+        case '.':
+        case '/':
+        case '\\':
+        case ':':
+        case ';':
+        case ',':
+            c = '_';
+            break;
+        default:
+            break;
+        }
+    }
+    return name;
+}
+
+} // namespace cantivo

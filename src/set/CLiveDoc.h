@@ -1,0 +1,129 @@
+#pragma once
+
+#include "edit/SetHistory.h"
+#include "edit/SongListDocument.h"
+#include "song/SongContext.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace cantivo {
+
+class SaveFiles;
+class Song;
+
+// What the set view, the transport and the main window hear from the set document.
+class SetObserver {
+  public:
+    virtual ~SetObserver() = default;
+    // The whole list changed: rebuild the set view.
+    virtual void SetRebuilt() {}
+    virtual void SongInserted(int /*position*/, bool /*select*/) {}
+    virtual void SongRemoved(int /*position*/) {}
+    // Make the song current and ready to play from its own position.
+    virtual void CueUp(Song& /*song*/) {}
+    // The current song is gone (removed, or the set closed).
+    virtual void CurrentSongCleared() {}
+    virtual void TitleChanged() {}
+    // The status bar's two panes while a set is read; both empty afterwards.
+    virtual void Status(const std::string& /*first*/, const std::string& /*second*/) {}
+};
+
+// The program's one document: the set that is open (or none), its songs and their use counts, the
+// set file and the set's own history of song-list edits. A song opened on its own is held as the only
+// song of a set that stays closed.
+class CLiveDoc final : public SongListDocument {
+  public:
+    // Above this many songs a set is opened without reading them; each is read when first selected.
+    static constexpr int LargeSetSongs = 50;
+
+    CLiveDoc(const SongContext& context, SaveFiles& files);
+    ~CLiveDoc() override;
+    CLiveDoc(const CLiveDoc&) = delete;
+    CLiveDoc& operator=(const CLiveDoc&) = delete;
+
+    void Observe(SetObserver* observer) { observer_ = observer; }
+
+    // Opens the set file at `path`: the songs are found beside it first, then (with `offerUnlisted`)
+    // the folder is scanned for songs the set does not list, each offered with a question. False with
+    // the reason in `error`; the document is then closed.
+    [[nodiscard]] bool OpenSet(const std::string& path, std::string& error, bool offerUnlisted = true);
+    // Writes the set file atomically; on success the history takes its saved marker.
+    [[nodiscard]] bool SaveSet(const std::string& path, std::string& error);
+    // A new empty set at `path`, its file written at once. False (and closed) when it cannot be.
+    [[nodiscard]] bool NewSet(const std::string& path, std::string& error);
+    // Every song and every step goes; the document is closed.
+    void ClearContents();
+
+    // Inserts the song at `path` before `position` (-1 appends). A song the set already holds is used
+    // again; otherwise it is read, unless the set is large. A song that cannot be read stays unread.
+    Song* AddSong(const std::string& path, int position, bool select);
+    void RemoveSongAt(int position);
+    void MoveSongPosition(int from, int to);
+    // Reads a song of a large set when it is first selected; false when it cannot be read.
+    bool EnsureRead(int position);
+
+    // The set's history: inserts, deletes and moves go through it.
+    [[nodiscard]] bool Submit(std::unique_ptr<UndoStep> step);
+    SetHistory& History() { return history_; }
+
+    bool IsClosed() const { return closed_; }
+    bool IsLargeSet() const { return largeSet_; }
+    bool IsModified() const { return modified_; }
+    const std::string& PathName() const { return pathName_; }
+    // The set file's name without its extension ("Saturday"); empty when no set is open.
+    std::string Title() const;
+    const std::string& SetFolder() const { return setFolder_; }
+    Song& SongAt(int position) const { return *positions_[static_cast<size_t>(position)]; }
+    int UseCount(const Song& song) const;
+    bool IsRead(const Song& song) const;
+    // The paths as the set file would store them, one per position.
+    std::vector<std::string> Paths() const;
+
+    Song* CurrentSong() const { return current_; }
+    void SetCurrentSong(Song* song);
+    void ClearCurrentSong();
+
+    // "Cantivo - Saturday* - [Song*]".
+    std::string WindowTitle(const std::string& application) const;
+    // A typed or derived name made safe as a file name.
+    static std::string SafeName(std::string name);
+
+    // The set history's view of the document.
+    bool IsOpen() const override { return !closed_; }
+    int SongCount() const override { return static_cast<int>(positions_.size()); }
+    bool InsertSong(const std::string& path, int position) override;
+    void RemoveSong(int position) override { RemoveSongAt(position); }
+    void MoveSong(int from, int to) override { MoveSongPosition(from, to); }
+    void Beep() override {}
+    void SetModifiedFlag(bool modified) override;
+
+  private:
+    struct Entry {
+        std::unique_ptr<Song> song;
+        int useCount = 0;
+        bool read = false;
+    };
+    Entry* Find(const std::string& path);
+    Entry* EntryOf(const Song& song) const;
+    bool ReadSongFile(Entry& entry);
+    std::string FindSongFile(const std::string& stored) const;
+    void OfferUnlistedSongs();
+    void Notify(void (SetObserver::*event)());
+
+    SongContext context_;
+    SaveFiles& files_;
+    SetObserver* observer_ = nullptr;
+    bool closed_ = true;
+    bool largeSet_ = false;
+    bool modified_ = false;
+    std::string pathName_;
+    std::string setFolder_; // with its trailing separator
+    std::vector<Song*> positions_;
+    std::vector<std::unique_ptr<Entry>> registry_;
+    SetHistory history_;
+    Song* current_ = nullptr;
+};
+
+} // namespace cantivo
