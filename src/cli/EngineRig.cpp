@@ -159,12 +159,18 @@ void EngineRig::Load(const Song& song, int32_t start)
     sequencer_->Activate(BuildPlaybackModel(song, ports_, LogicalNames(*profile_), song.GridTicks(0)), start);
 }
 
-std::optional<HaltOutcome> EngineRig::HandleNotifications()
+void EngineRig::Activate(Song& song, int32_t start)
+{
+    sequencer_->Activate(BuildPlaybackModel(song, ports_, LogicalNames(*profile_), song.GridTicks(0)), start,
+                         song.currentPosition);
+}
+
+std::optional<HaltOutcome> EngineRig::HandleNotifications(EndOfSongHandler* endOfSong)
 {
     std::optional<HaltOutcome> outcome;
     while (auto notification = notifications_.Take())
         if (notification->message == EngineMessage::MsgPlaybackHalted)
-            outcome = HandlePlaybackHalted(*sequencer_, nullptr);
+            outcome = HandlePlaybackHalted(*sequencer_, endOfSong);
     return outcome;
 }
 
@@ -174,27 +180,6 @@ bool EngineRig::Close(std::string& error)
         sequencer_->Shutdown();
     if (capture_)
         return capture_->Close(error);
-    return true;
-}
-
-bool OpenSongAt(CliSession& session, const char* command, const std::string& path, const std::string& startText,
-                Song& song, int32_t& start, int& exitCode)
-{
-    start = 0;
-    if (!session.OpenSong(song, path)) {
-        exitCode = ExitFileUnusable;
-        return false;
-    }
-    if (startText.empty())
-        return true;
-    std::string error;
-    const auto parsed = ParsePosition(song, startText, error);
-    if (!parsed) {
-        session.Err() << "cantivo-cli " << command << ": --start: " << error << "\n";
-        exitCode = ExitUsage;
-        return false;
-    }
-    start = *parsed;
     return true;
 }
 

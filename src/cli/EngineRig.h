@@ -4,6 +4,7 @@
 #include "playback/NotificationQueue.h"
 #include "playback/PortTable.h"
 #include "playback/Sequencer.h"
+#include "set/SetViewModel.h"
 
 #include <memory>
 #include <optional>
@@ -30,10 +31,10 @@ struct RigOptions {
 
 // The engine of one `play` or `render`: the output devices, the port table and the sequencer, built
 // the way the settings and the options ask.
-class EngineRig {
+class EngineRig final : public SongActivator {
   public:
     explicit EngineRig(const MicrosecondClock& clock);
-    ~EngineRig();
+    ~EngineRig() override;
     EngineRig(const EngineRig&) = delete;
     EngineRig& operator=(const EngineRig&) = delete;
 
@@ -43,9 +44,11 @@ class EngineRig {
                             std::vector<std::string>& notices);
     // Activates the song at `start`.
     void Load(const Song& song, int32_t start);
+    // A song change of a set: at `start`, or at the song's own position for -1.
+    void Activate(Song& song, int32_t start) override;
     // The UI loop's turn at the engine's notifications: each halt is settled (a cue waits for the tap,
-    // the song's end stops). The outcome of the last halt, if there was one.
-    std::optional<HaltOutcome> HandleNotifications();
+    // the song's end stops and goes to `endOfSong`). The outcome of the last halt, if there was one.
+    std::optional<HaltOutcome> HandleNotifications(EndOfSongHandler* endOfSong = nullptr);
     // Stops and silences, then closes the capture log; false with the reason when the log is incomplete.
     [[nodiscard]] bool Close(std::string& error);
 
@@ -68,10 +71,5 @@ class EngineRig {
     SynthRenderer* renderer_ = nullptr;
     SynthDevice* synth_ = nullptr;
 };
-
-// Reads the song of `play` or `render` and the position its --start names (empty: the start). False
-// with the exit code in `exitCode` after telling the user why.
-[[nodiscard]] bool OpenSongAt(CliSession& session, const char* command, const std::string& path,
-                              const std::string& startText, Song& song, int32_t& start, int& exitCode);
 
 } // namespace cantivo

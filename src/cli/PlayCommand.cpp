@@ -5,6 +5,7 @@
 #include "app/CommandTable.h"
 #include "app/TransportCommands.h"
 #include "cli/RawTerminal.h"
+#include "cli/Show.h"
 #include "cli/SongText.h"
 #include "cli/TerminalKeys.h"
 #include "platform/PlayThread.h"
@@ -37,7 +38,43 @@ struct PlayArguments {
     std::string start;
     std::string capture;
     std::string port;
+    std::string advance;
 };
+
+// The set's own commands, which the show runs rather than the transport.
+bool RunSetCommand(Show& show, uint16_t command)
+{
+    SetViewModel* view = show.View();
+    if (view == nullptr)
+        return false;
+    switch (static_cast<CommandId>(command)) {
+    case CommandId::NextSong:
+        view->NextSong();
+        return true;
+    case CommandId::PreviousSong:
+        view->PreviousSong();
+        return true;
+    case CommandId::RevertToPreviousSong:
+        view->RevertToPreviousSong();
+        return true;
+    default:
+        return false;
+    }
+}
+
+std::string SetListText(const Show& show)
+{
+    std::string text;
+    for (const SetItem& item : show.View()->Items()) {
+        if (item.kind == SetItem::Kind::Cue)
+            continue;
+        const bool current = item.position == show.View()->Current();
+        text += (current ? "> " : "  ") +
+                (item.kind == SetItem::Kind::End ? item.text : std::to_string(item.position + 1) + "  " + item.text) +
+                (item.stateImage == 3 ? "  (not read)" : "") + "\n";
+    }
+    return text;
+}
 
 const char* StateWord(SequencerState state)
 {
@@ -69,26 +106,46 @@ std::string CueText(const Song& song, const CueStatus& cue)
     return text;
 }
 
-std::string StatusLine(const Song& song, const Sequencer& engine)
+std::string StatusLine(const Show& show, const Sequencer& engine)
 {
+    const Song* current = show.Current();
+    std::string place = show.PlaceText();
+    if (current == nullptr)
+        return std::string(StateWord(engine.State())) + "  " + place;
+    const Song& song = *current;
     const int32_t position = engine.Position();
     const double time = song.TicksToMicroseconds(position);
     const double left = std::max(song.TicksToMicroseconds(engine.EndTick()) - time, 0.0);
     const auto& tempo = song.tempoMap.entries[static_cast<size_t>(song.tempoMap.FindTempo(position))];
     char ratio[16];
     std::snprintf(ratio, sizeof ratio, "%.1f%%", engine.TempoRatio() / 1000.0);
-    return std::string(StateWord(engine.State())) + "  " + TransportPositionText(song, position) + "  " +
-           TransportTimeText(time, Milliseconds) + "  -" + TransportTimeText(left, Milliseconds) + "  " +
-           TransportTempoText(engine.TempoRatio(), tempo.microsecondsPerQuarter) + " (" + ratio + ")" +
+    std::string line = std::string(StateWord(engine.State())) + "  ";
+    if (!place.empty())
+        line += place + "  ";
+    line += TransportPositionText(song, position) + "  " + TransportTimeText(time, Milliseconds) + "  -" +
+            TransportTimeText(left, Milliseconds) + "  ";
+    if (show.View() != nullptr && show.View()->ViewSetTimes())
+        line += "set " + show.View()->SetTimesText(time / 1e6) + "  ";
+    return line + TransportTempoText(engine.TempoRatio(), tempo.microsecondsPerQuarter) + " (" + ratio + ")" +
            CueText(song, engine.Cues());
 }
 
 int RunPlay(CliSession& session, const PlayArguments& arguments)
 {
     std::ostream& err = session.Err();
-    Song song(session.Context());
-    int32_t start = 0;
-    if (int exitCode = 0; !OpenSongAt(session, "play", arguments.song, arguments.start, song, start, exitCode))
+    int advance = -1;
+    if (!arguments.advance.empty()) {
+        static constexpr const char* Modes[] = {"no", "wait", "play"};
+        for (int mode = 0; mode < 3; ++mode)
+            if (arguments.advance == Modes[mode])
+                advance = mode;
+        if (advance < 0) {
+            err << "cantivo-cli play: --advance: \"" << arguments.advance << "\" is none of no, wait, play\n";
+            return ExitUsage;
+        }
+    }
+    Show show(session);
+    if (int exitCode = 0; !show.Open("play", arguments.song, arguments.start, exitCode))
         return exitCode;
 
     SteadyMicrosecondClock clock;
@@ -120,15 +177,17 @@ int RunPlay(CliSession& session, const PlayArguments& arguments)
     thread.Start(notice);
     if (!notice.empty())
         err << notice << "\n";
-    song.currentPosition = start;
-    rig.Load(song, start);
-    engine.PlayTap();
-
     ClockScheduler scheduler(clock);
     engine.SetScheduler(&scheduler);
+    show.Begin(rig, scheduler);
+    if (show.View() != nullptr && advance >= 0)
+        show.View()->OverrideAutoAdvance(advance);
+    engine.PlayTap();
+
     TransportCommands commands(engine);
     // Keys from the terminal when there is one; without one, stdin is left alone.
     TerminalControl keys;
+    keys.UseSetKeys(show.IsSet());
     const bool terminal = isatty(STDERR_FILENO) != 0;
     if (keys.Active())
         err << "Keys: Enter taps, Space pauses, Esc stops, ? lists the keys, q quits.\n";
@@ -140,11 +199,17 @@ int RunPlay(CliSession& session, const PlayArguments& arguments)
         if (const std::optional<KeyAction> action = keys.Poll(static_cast<int>(wait / 1000))) {
             switch (action->kind) {
             case KeyActionKind::Command:
+                if (RunSetCommand(show, action->command))
+                    break;
                 if (commands.Run(action->command) == CommandOutcome::Disabled && terminal)
                     err << "\r\x1b[K\"" << FunctionName(action->command) << "\" is not available now.\n";
                 break;
             case KeyActionKind::ShowKeys:
-                err << "\r\x1b[K" << KeyHelpText();
+                err << "\r\x1b[K" << KeyHelpText(show.IsSet());
+                break;
+            case KeyActionKind::ShowSet:
+                if (show.IsSet())
+                    err << "\r\x1b[K" << SetListText(show);
                 break;
             case KeyActionKind::Quit:
                 quit = true;
@@ -152,14 +217,15 @@ int RunPlay(CliSession& session, const PlayArguments& arguments)
             }
         }
         scheduler.RunDue();
-        if (const std::optional<HaltOutcome> outcome = rig.HandleNotifications()) {
-            ended = *outcome == HaltOutcome::EndOfSong;
-            if (*outcome == HaltOutcome::Cue && !keys.Active())
-                err << "Waiting at a cue at " << TransportPositionText(song, engine.Position())
+        if (const std::optional<HaltOutcome> outcome = show.HandleNotifications()) {
+            ended = show.Finished();
+            if (*outcome == HaltOutcome::Cue && !keys.Active() && show.Current() != nullptr)
+                err << "Waiting at a cue at " << TransportPositionText(*show.Current(), engine.Position())
                     << " for a tap (Enter on a terminal); Ctrl+C or SIGTERM stops.\n";
         }
+        ended = ended || show.Finished();
         if (terminal) {
-            const std::string line = StatusLine(song, engine);
+            const std::string line = StatusLine(show, engine);
             // Padded over a longer line that came before, so no old text is left at the end.
             err << "\r" << line << std::string(shown > line.size() ? shown - line.size() : 0, ' ') << std::flush;
             shown = line.size();
@@ -188,9 +254,12 @@ CliCommand AddPlayCommand(CLI::App& tool, CliSession& session)
 {
     auto arguments = std::make_shared<PlayArguments>();
     CLI::App* app = tool.add_subcommand("play", "Plays a song in real time through the built-in synth or MIDI ports");
-    app->add_option("FILE", arguments->song, "The song")->required();
-    app->add_option("--start", arguments->start, "Where to start, as measure:beat:tick (default the start)");
+    app->add_option("FILE", arguments->song, "The song, or a set (.set) to perform song after song")->required();
+    app->add_option("--start", arguments->start,
+                    "Where to start (in a set: in its first song), as measure:beat:tick (default the start)");
     app->add_option("--capture", arguments->capture, "Also log every MIDI message sent, with its time");
+    app->add_option("--advance", arguments->advance,
+                    "At the end of a song of a set: no, wait or play (this run only; default the setting)");
     app->add_option("--port", arguments->port,
                     "Play through this output device alone (a name \"cantivo-cli ports\" lists, or Capture)");
     return {app, [&session, arguments] { return RunPlay(session, *arguments); }};

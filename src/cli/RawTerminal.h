@@ -42,6 +42,8 @@ class TerminalControl {
     explicit TerminalControl(int fd = STDIN_FILENO);
 
     bool Active() const { return terminal_.Active(); }
+    // Performing a set: the set's keys (PgDn next song, ...) come first.
+    void UseSetKeys(bool set) { set_ = set; }
 
     // Waits up to `timeoutMs` for a key that does something and returns its action; keys that do
     // nothing are skipped. Returns nothing at the timeout, early when a signal interrupts the wait (so
@@ -57,6 +59,7 @@ class TerminalControl {
 
     RawTerminal terminal_;
     KeyDecoder decoder_;
+    bool set_ = false;
     std::array<TerminalKey, 4> queued_{};
     uint8_t queuedCount_ = 0;
     Clock::time_point lastByte_{};

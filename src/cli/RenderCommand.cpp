@@ -1,6 +1,7 @@
 #include "cli/CliSession.h"
 #include "cli/Commands.h"
 #include "cli/EngineRig.h"
+#include "cli/Show.h"
 
 #include "app/CommandTable.h"
 #include "app/RenderScript.h"
@@ -70,9 +71,8 @@ int RunRender(CliSession& session, const RenderArguments& arguments)
         script.lines.push_back({0, ToNumber(CommandId::Play), 0});
     }
 
-    Song song(session.Context());
-    int32_t start = 0;
-    if (int exitCode = 0; !OpenSongAt(session, "render", arguments.song, arguments.start, song, start, exitCode))
+    Show show(session);
+    if (int exitCode = 0; !show.Open("render", arguments.song, arguments.start, exitCode))
         return exitCode;
 
     VirtualMicrosecondClock clock;
@@ -90,17 +90,20 @@ int RunRender(CliSession& session, const RenderArguments& arguments)
         err << "cantivo-cli render: " << error << "\n";
         return usageError ? ExitUsage : ExitFileUnusable;
     }
-    song.currentPosition = start;
-    rig.Load(song, start);
-
     Sequencer& engine = rig.Engine();
     ClockScheduler scheduler(clock);
     engine.SetScheduler(&scheduler);
+    show.Begin(rig, scheduler);
+    double showLength = 0; // microseconds at normal tempo
+    if (SetViewModel* view = show.View())
+        showLength = view->TotalSeconds() * 1e6;
+    else
+        showLength = show.Current()->songLength;
     TransportCommands commands(engine);
     SynthRenderer& synth = *rig.Renderer();
     const bool terminal = isatty(STDERR_FILENO) != 0;
     const int64_t lastLine = script.lines.empty() ? 0 : script.lines.back().milliseconds * 1000;
-    const int64_t guard = clock.NowMicroseconds() + lastLine + static_cast<int64_t>(song.songLength * 2) + RenderGuard;
+    const int64_t guard = clock.NowMicroseconds() + lastLine + static_cast<int64_t>(showLength * 2) + RenderGuard;
     size_t nextLine = 0;
     bool waiting = false; // held or cut at a cue, waiting for a tap
     int lastPercent = -1;
@@ -115,16 +118,20 @@ int RunRender(CliSession& session, const RenderArguments& arguments)
             ++nextLine;
         }
         scheduler.RunDue();
-        if (const std::optional<HaltOutcome> outcome = rig.HandleNotifications())
+        if (const std::optional<HaltOutcome> outcome = show.HandleNotifications())
             waiting = *outcome == HaltOutcome::Cue;
         const SequencerState state = engine.State();
         const bool idle = state == SequencerState::Stopped || state == SequencerState::Holding;
+        const bool advancing = show.View() != nullptr && show.View()->Advancing();
         // At the song's end the engine has stopped; later script lines (a "Goto beginning", a "Play")
         // still run, as they would on stage.
-        if (idle && nextLine == script.lines.size()) {
-            if (waiting)
-                endNote = "the song waits at a cue at " + TransportPositionText(song, engine.Position()) +
+        if (idle && !advancing && nextLine == script.lines.size()) {
+            if (waiting && show.Current() != nullptr)
+                endNote = "the song waits at a cue at " + TransportPositionText(*show.Current(), engine.Position()) +
                           " and the script has no more taps: the render ends there";
+            else if (show.IsSet() && !show.Finished())
+                endNote = "the set waits at song " + show.PlaceText() +
+                          " for a tap and the script has no more: the render ends there";
             break;
         }
         if (!idle)
@@ -190,7 +197,7 @@ CliCommand AddRenderCommand(CLI::App& tool, CliSession& session)
     auto arguments = std::make_shared<RenderArguments>();
     CLI::App* app = tool.add_subcommand(
         "render", "Plays a song through the whole engine in virtual time, faster than real time, into a WAV file");
-    app->add_option("FILE", arguments->song, "The song")->required();
+    app->add_option("FILE", arguments->song, "The song, or a set (.set), auto-advance included")->required();
     app->add_option("OUT", arguments->wav, "The WAV file to write (44100 Hz, stereo, 16-bit)")->required();
     app->add_option("--capture", arguments->capture, "Also log every MIDI message sent, with its time");
     app->add_option(

@@ -457,14 +457,26 @@ constexpr KeyBinding Bindings[] = {
     {Char('Q'), KeyAction{KeyActionKind::Quit, 0}, "Q"},
 };
 
+// Performing a set: these come first, so a pedal's PgDn goes to the next song.
+constexpr KeyBinding SetBindings[] = {
+    {Key(KeyCode::PageDown), Do(CommandId::NextSong), "PgDn"},
+    {Key(KeyCode::PageUp), Do(CommandId::PreviousSong), "PgUp"},
+    {Key(KeyCode::F6, KeyCtrl), Do(CommandId::RevertToPreviousSong), "Ctrl+F6"},
+    {Char('l'), KeyAction{KeyActionKind::ShowSet, 0}, "l"},
+};
+
 } // namespace
 
-std::optional<KeyAction> ActionForKey(const TerminalKey& key)
+std::optional<KeyAction> ActionForKey(const TerminalKey& key, bool set)
 {
     TerminalKey wanted = key;
     // A character already says whether Shift was down ("?" is Shift+/), so Shift itself is not matched.
     if (wanted.code == KeyCode::Character)
         wanted.modifiers &= static_cast<uint8_t>(~KeyShift);
+    if (set)
+        for (const KeyBinding& binding : SetBindings)
+            if (binding.key == wanted)
+                return binding.action;
     for (const KeyBinding& binding : Bindings)
         if (binding.key == wanted)
             return binding.action;
@@ -479,13 +491,12 @@ std::optional<uint16_t> CommandForKey(const TerminalKey& key)
     return action->command;
 }
 
-std::string KeyHelpText()
+std::string KeyHelpText(bool set)
 {
-    constexpr size_t LabelWidth = 16;
     std::string text;
-    for (const KeyBinding& binding : Bindings) {
+    auto add = [&text](const KeyBinding& binding) {
         std::string label = binding.label;
-        label.resize(std::max(label.size() + 1, LabelWidth), ' ');
+        label.resize(std::max(label.size() + 1, size_t{16}), ' ');
         std::string name;
         switch (binding.action.kind) {
         case KeyActionKind::Command:
@@ -494,11 +505,24 @@ std::string KeyHelpText()
         case KeyActionKind::ShowKeys:
             name = "Show these keys";
             break;
+        case KeyActionKind::ShowSet:
+            name = "List the set";
+            break;
         case KeyActionKind::Quit:
             name = "Quit";
             break;
         }
         text += "  " + label + name + "\n";
+    };
+    if (set)
+        for (const KeyBinding& binding : SetBindings)
+            add(binding);
+    for (const KeyBinding& binding : Bindings) {
+        // A set's own binding of the same key stands above; the shadowed one is not listed.
+        const bool shadowed = set && std::any_of(std::begin(SetBindings), std::end(SetBindings),
+                                                 [&](const KeyBinding& own) { return own.key == binding.key; });
+        if (!shadowed)
+            add(binding);
     }
     return text;
 }

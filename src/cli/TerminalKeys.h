@@ -120,6 +120,7 @@ class KeyDecoder {
 enum class KeyActionKind : uint8_t {
     Command,
     ShowKeys, // print KeyHelpText()
+    ShowSet,  // print the songs of the set
     Quit,
 };
 
@@ -134,10 +135,12 @@ struct KeyAction {
 // the key, plus the foot-pedal keys (plain PgUp/PgDn, Left/Right, Enter) and plain-character
 // alternatives for the Ctrl and Alt chords terminals swallow.
 std::optional<uint16_t> CommandForKey(const TerminalKey& key);
-// CommandForKey, plus "?" and F1 (show the keys) and "q" (quit).
-std::optional<KeyAction> ActionForKey(const TerminalKey& key);
+// CommandForKey, plus "?" and F1 (show the keys) and "q" (quit). Performing a set, plain PgDn and PgUp
+// move to the next and previous song (Ctrl+PgDn and Ctrl+PgUp still move by cues), Ctrl+F6 reverts
+// to the previous song and "l" lists the set.
+std::optional<KeyAction> ActionForKey(const TerminalKey& key, bool set = false);
 
 // One line per key: the key and the name of what it does.
-std::string KeyHelpText();
+std::string KeyHelpText(bool set = false);
 
 } // namespace cantivo

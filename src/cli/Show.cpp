@@ -1,0 +1,117 @@
+#include "cli/Show.h"
+
+#include "app/PlaybackHalted.h"
+#include "cli/CliSession.h"
+#include "cli/EngineRig.h"
+#include "set/SetFile.h"
+#include "song/PositionText.h"
+#include "song/SongFileNames.h"
+
+#include <filesystem>
+#include <ostream>
+
+namespace cantivo {
+
+bool IsSetPath(const std::string& path)
+{
+    return HasExtension(path, ".set");
+}
+
+Show::Show(CliSession& session) : session_(session) {}
+
+Show::~Show()
+{
+    view_.reset();
+    set_.reset();
+}
+
+bool Show::Open(const char* command, const std::string& path, const std::string& startText, int& exitCode)
+{
+    Song* first = nullptr;
+    if (IsSetPath(path)) {
+        set_ = std::make_unique<CLiveDoc>(session_.Context(), files_);
+        std::error_code code;
+        const std::filesystem::path absolute = std::filesystem::absolute(path, code);
+        std::string error;
+        if (!set_->OpenSet(code ? path : absolute.string(), error, false)) {
+            session_.Err() << "cantivo-cli " << command << ": " << error
+                           << "\nSorry, the set can not be opened--it may be damaged.\n";
+            exitCode = ExitFileUnusable;
+            return false;
+        }
+        for (int i = 0; i < set_->SongCount() && first == nullptr; ++i)
+            if (set_->EnsureRead(i))
+                first = &set_->SongAt(i);
+        if (first == nullptr) {
+            session_.Err() << "cantivo-cli " << command << ": the set " << path << " holds no song that can be read\n";
+            exitCode = ExitFileUnusable;
+            return false;
+        }
+    } else {
+        song_ = std::make_unique<Song>(session_.Context());
+        if (!session_.OpenSong(*song_, path)) {
+            exitCode = ExitFileUnusable;
+            return false;
+        }
+        first = song_.get();
+    }
+    if (startText.empty())
+        return true;
+    std::string error;
+    const auto parsed = ParsePosition(*first, startText, error);
+    if (!parsed) {
+        session_.Err() << "cantivo-cli " << command << ": --start: " << error << "\n";
+        exitCode = ExitUsage;
+        return false;
+    }
+    start_ = *parsed;
+    return true;
+}
+
+void Show::Begin(EngineRig& rig, Scheduler& scheduler)
+{
+    rig_ = &rig;
+    if (song_) {
+        song_->currentPosition = start_;
+        rig.Load(*song_, start_);
+        return;
+    }
+    view_ = std::make_unique<SetViewModel>(*set_, rig.Engine(), rig, scheduler, *session_.Context().profile);
+    for (int i = 0; i < set_->SongCount(); ++i)
+        if (view_->Select(i, start_) != nullptr)
+            return;
+}
+
+Song* Show::Current() const
+{
+    return song_ ? song_.get() : set_->CurrentSong();
+}
+
+std::optional<HaltOutcome> Show::HandleNotifications()
+{
+    std::optional<HaltOutcome> outcome = rig_->HandleNotifications(view_.get());
+    // A song's end is the show's end, unless the set goes on to the next song.
+    if (outcome == HaltOutcome::EndOfSong && (!view_ || view_->AutoAdvance() == 0))
+        ended_ = true;
+    if (view_ && outcome)
+        view_->UpdatePlayingMarker();
+    return outcome;
+}
+
+bool Show::Finished() const
+{
+    return ended_ || (view_ && view_->AtEnd() && !view_->Advancing());
+}
+
+std::string Show::PlaceText() const
+{
+    if (!view_)
+        return "";
+    if (view_->AtEnd())
+        return "end of set";
+    const Song& song = *Current();
+    const std::string name = song.title.empty() ? StripKnownExtension(StoredPathName(song.pathName)) : song.title;
+    return std::to_string(view_->Current() + 1) + "/" + std::to_string(set_->SongCount()) + " " + name;
+}
+
+} // namespace cantivo

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "playback/Sequencer.h"
+#include "set/CLiveDoc.h"
+#include "set/SetViewModel.h"
+#include "song/AtomicFile.h"
+#include "song/Song.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace cantivo {
+
+class CliSession;
+class EngineRig;
+class Scheduler;
+
+// What `play` and `render` perform: one song, or a set with its song changes and auto-advance.
+class Show {
+  public:
+    explicit Show(CliSession& session);
+    ~Show();
+    Show(const Show&) = delete;
+    Show& operator=(const Show&) = delete;
+
+    // Reads FILE (a set when it ends in ".set", else a song) and the --start position, which counts
+    // in the first song. False with the exit code after telling the user why.
+    [[nodiscard]] bool Open(const char* command, const std::string& path, const std::string& startText, int& exitCode);
+    // With the engine's devices open: the first song becomes current at the start position.
+    void Begin(EngineRig& rig, Scheduler& scheduler);
+
+    bool IsSet() const { return view_ != nullptr; }
+    // The song now current; null once a set has reached its end.
+    Song* Current() const;
+    SetViewModel* View() const { return view_.get(); }
+    // The UI loop's turn at the engine's notifications: halts are settled, the end of a song advances
+    // through the set. The outcome of the last halt, if there was one.
+    std::optional<HaltOutcome> HandleNotifications();
+    // True when nothing more will happen by itself: the song (or the set) is over, or waits for a tap.
+    bool Finished() const;
+    // "3/12 Title" for a set, "" for a song.
+    std::string PlaceText() const;
+
+  private:
+    CliSession& session_;
+    EngineRig* rig_ = nullptr;
+    DiskSaveFiles files_;
+    std::unique_ptr<Song> song_;
+    std::unique_ptr<CLiveDoc> set_;
+    std::unique_ptr<SetViewModel> view_;
+    int32_t start_ = 0;
+    bool ended_ = false;
+};
+
+// True for a path the set document opens (".set", in any case).
+bool IsSetPath(const std::string& path);
+
+} // namespace cantivo

@@ -1,0 +1,277 @@
+#include "set/SetViewModel.h"
+
+#include "playback/Scheduler.h"
+#include "playback/Sequencer.h"
+#include "set/SetFile.h"
+#include "song/Profile.h"
+#include "song/Song.h"
+#include "song/SongFileNames.h"
+#include "song/TimeCode.h"
+
+#include <algorithm>
+
+namespace cantivo {
+
+namespace {
+
+constexpr const char* Playback = "PlaybackOptions";
+
+// A marker is always listed; the other kinds only with a name.
+bool Listed(const Cue& cue)
+{
+    return cue.kind == CueMarker || !cue.label.empty();
+}
+
+} // namespace
+
+SetViewModel::SetViewModel(CLiveDoc& set, Sequencer& sequencer, SongActivator& activator, Scheduler& scheduler,
+                           Profile& profile)
+    : set_(set), sequencer_(sequencer), activator_(activator), scheduler_(scheduler), profile_(profile)
+{
+    set_.Observe(this);
+    current_ = set_.SongCount();
+    RecomputeTimes();
+}
+
+SetViewModel::~SetViewModel()
+{
+    scheduler_.KillTimer(AdvanceTimer);
+    set_.Observe(nullptr);
+}
+
+std::vector<SetItem> SetViewModel::Items() const
+{
+    std::vector<SetItem> items;
+    for (int position = 0; position < set_.SongCount(); ++position) {
+        const Song& song = set_.SongAt(position);
+        SetItem item;
+        item.kind = SetItem::Kind::Song;
+        item.position = position;
+        item.text = StripKnownExtension(StoredPathName(song.pathName)) + (song.IsModified() ? " *" : "");
+        item.image = 1;
+        const bool marker = position == current_ && markerCue_ < 0;
+        item.stateImage = !set_.IsRead(song) ? 3 : marker ? 2 : 1;
+        items.push_back(item);
+        for (size_t i = 0; i < song.cues.size(); ++i) {
+            const Cue& cue = *song.cues[i];
+            if (!Listed(cue))
+                continue;
+            SetItem row;
+            row.kind = SetItem::Kind::Cue;
+            row.position = position;
+            row.cue = static_cast<int>(i);
+            row.text = cue.DisplayLabel();
+            row.image = cue.kind + 2;
+            row.stateImage = position == current_ && markerCue_ == static_cast<int>(i) ? 2 : 1;
+            items.push_back(row);
+        }
+    }
+    SetItem end;
+    end.text = set_.IsClosed() ? "No open set." : "End of set.";
+    end.position = set_.SongCount();
+    end.stateImage = 2;
+    items.push_back(end);
+    return items;
+}
+
+Song* SetViewModel::Select(int position, int32_t start)
+{
+    position = std::clamp(position, 0, set_.SongCount());
+    if (position != current_) {
+        previous_ = current_;
+        current_ = position;
+    }
+    Song* result = nullptr;
+    if (!AtEnd()) {
+        if (set_.EnsureRead(position)) {
+            result = &set_.SongAt(position);
+            activator_.Activate(*result, start);
+            set_.SetCurrentSong(result);
+        }
+    } else {
+        set_.ClearCurrentSong();
+    }
+    UpdatePlayingMarker();
+    RecomputeTimes();
+    return result;
+}
+
+void SetViewModel::NextSong()
+{
+    if (set_.IsClosed())
+        return;
+    sequencer_.Stop();
+    for (int position = current_ + 1; position <= set_.SongCount(); ++position)
+        if (Select(position, 0) != nullptr || AtEnd())
+            return; // a song that cannot be read is passed over
+}
+
+void SetViewModel::PreviousSong()
+{
+    if (set_.IsClosed())
+        return;
+    sequencer_.Stop();
+    for (int position = current_ - 1; position >= 0; --position)
+        if (Select(position, 0) != nullptr)
+            return;
+}
+
+void SetViewModel::RevertToPreviousSong()
+{
+    if (CanRevert())
+        (void)Select(previous_, -1);
+}
+
+Song* SetViewModel::Go(int position, int cue)
+{
+    if (position < 0 || position >= set_.SongCount())
+        return nullptr;
+    int32_t start = AutoAdvance() == 0 ? -1 : 0;
+    if (cue >= 0 && set_.IsRead(set_.SongAt(position))) {
+        const Song& song = set_.SongAt(position);
+        if (static_cast<size_t>(cue) < song.cues.size())
+            start = song.cues[static_cast<size_t>(cue)]->AnchorTime();
+    }
+    return Select(position, start);
+}
+
+void SetViewModel::SongSelect(int number)
+{
+    (void)Select(std::min(number, set_.SongCount()), 0);
+}
+
+void SetViewModel::UpdatePlayingMarker()
+{
+    markerCue_ = -1;
+    if (AtEnd() || !set_.IsRead(set_.SongAt(current_)))
+        return;
+    const Song& song = set_.SongAt(current_);
+    const int32_t position = sequencer_.Position();
+    for (size_t i = 0; i < song.cues.size(); ++i) {
+        const Cue& cue = *song.cues[i];
+        if (!Listed(cue))
+            continue;
+        if (cue.AnchorTime() > position)
+            break;
+        markerCue_ = static_cast<int>(i);
+    }
+}
+
+int SetViewModel::AutoAdvance() const
+{
+    if (advanceOverride_ >= 0)
+        return advanceOverride_;
+    return std::clamp(profile_.GetInt(Playback, "AutoAdvance", 1), 0, 2);
+}
+
+void SetViewModel::SetAutoAdvance(int mode)
+{
+    profile_.WriteInt(Playback, "AutoAdvance", std::clamp(mode, 0, 2));
+}
+
+bool SetViewModel::ViewSetTimes() const
+{
+    return profile_.GetInt("DisplayOptions", "ViewSetTime", 0) == 1;
+}
+
+void SetViewModel::SetViewSetTimes(bool on)
+{
+    profile_.WriteInt("DisplayOptions", "ViewSetTime", on ? 1 : 0);
+}
+
+bool SetViewModel::Advancing() const
+{
+    return scheduler_.IsRunning(AdvanceTimer);
+}
+
+void SetViewModel::EndOfSong(Sequencer& /*sequencer*/)
+{
+    if (AutoAdvance() == 0 || set_.IsClosed())
+        return;
+    const int wait = std::max(profile_.GetInt(Playback, "AdvanceWait", 1000), 0);
+    if (wait == 0) {
+        Advance();
+        return;
+    }
+    // The wait passes on the loop's clock: real time on stage, virtual time in a render.
+    scheduler_.StartTimer(AdvanceTimer, int64_t{wait} * 1000, [this] {
+        scheduler_.KillTimer(AdvanceTimer);
+        Advance();
+    });
+}
+
+void SetViewModel::Advance()
+{
+    NextSong();
+    if (profile_.GetInt(Playback, "AdvanceResetTempo", 1) == 1)
+        sequencer_.TempoNormal();
+    if (AutoAdvance() == 2 && !AtEnd())
+        sequencer_.PlayTap();
+}
+
+void SetViewModel::RecomputeTimes()
+{
+    total_ = 0;
+    before_ = 0;
+    for (int position = 0; position < set_.SongCount(); ++position) {
+        if (position == current_)
+            before_ = total_;
+        total_ += set_.SongAt(position).songLength / 1e6;
+    }
+    if (AtEnd())
+        before_ = total_;
+}
+
+std::string SetViewModel::SetTimesText(double currentSongSeconds) const
+{
+    const int format = profile_.GetInt("SyncOptions", "SMPTE", Milliseconds);
+    const double elapsed = before_ + currentSongSeconds;
+    return TransportTimeText(elapsed * 1e6, format) + " / " +
+           TransportTimeText(std::max(total_ - elapsed, 0.0) * 1e6, format);
+}
+
+void SetViewModel::SetRebuilt()
+{
+    current_ = set_.SongCount();
+    previous_ = -1;
+    markerCue_ = -1;
+    RecomputeTimes();
+}
+
+void SetViewModel::SongInserted(int position, bool select)
+{
+    // The rows after it move down one.
+    if (current_ >= position)
+        ++current_;
+    if (previous_ >= position)
+        ++previous_;
+    if (select && set_.IsRead(set_.SongAt(position))) {
+        previous_ = current_;
+        current_ = position;
+        UpdatePlayingMarker();
+    }
+    RecomputeTimes();
+}
+
+void SetViewModel::SongRemoved(int position)
+{
+    if (previous_ == position)
+        previous_ = -1;
+    else if (previous_ > position)
+        --previous_;
+    if (current_ == position) {
+        current_ = set_.SongCount();
+        markerCue_ = -1;
+    } else if (current_ > position) {
+        --current_;
+    }
+    RecomputeTimes();
+}
+
+void SetViewModel::CurrentSongCleared()
+{
+    current_ = set_.SongCount();
+    markerCue_ = -1;
+}
+
+} // namespace cantivo

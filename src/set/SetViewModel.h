@@ -1,0 +1,111 @@
+#pragma once
+
+#include "playback/EndOfSongHandler.h"
+#include "set/CLiveDoc.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace cantivo {
+
+class Profile;
+class Scheduler;
+class Sequencer;
+class Song;
+
+// Makes a read song the engine's current song at `start` (-1: the song's own position): builds its
+// playback model and activates it, which stops playback and applies "AdvanceReset" first.
+class SongActivator {
+  public:
+    virtual ~SongActivator() = default;
+    virtual void Activate(Song& song, int32_t start) = 0;
+};
+
+// One row of the set view: a song, one of its cues, or the end-of-set item.
+struct SetItem {
+    enum class Kind : uint8_t { Song, Cue, End };
+    Kind kind = Kind::End;
+    int position = -1; // the set position (the song's, for a cue)
+    int cue = -1;      // the cue's index in its song
+    std::string text;
+    int image = 0;
+    int stateImage = 1; // 2 marks where playback stands, 3 a song not read
+};
+
+// The set view's logic without widgets: the rows, the current and previous song, the playing marker,
+// song changes and auto-advance, and the set times. The desktop's tree and cantivo-cli draw it.
+class SetViewModel final : public SetObserver, public EndOfSongHandler {
+  public:
+    static constexpr int AdvanceTimer = 200;
+
+    SetViewModel(CLiveDoc& set, Sequencer& sequencer, SongActivator& activator, Scheduler& scheduler, Profile& profile);
+    ~SetViewModel() override;
+    SetViewModel(const SetViewModel&) = delete;
+    SetViewModel& operator=(const SetViewModel&) = delete;
+
+    std::vector<SetItem> Items() const;
+    // The current position; SongCount() when the end-of-set item is current.
+    int Current() const { return current_; }
+    int Previous() const { return previous_; }
+    bool AtEnd() const { return current_ >= set_.SongCount(); }
+    // The cue the playing marker is on (-1: the song item itself).
+    int MarkerCue() const { return markerCue_; }
+
+    // Selects the song at `position` (SongCount(): the end of the set) and cues it up at `start`
+    // (-1: its own position). Null when it is the end or the song cannot be read.
+    Song* Select(int position, int32_t start);
+    void NextSong();
+    void PreviousSong();
+    void RevertToPreviousSong();
+    bool CanRevert() const { return !set_.IsClosed() && previous_ >= 0 && previous_ <= set_.SongCount(); }
+    // "Go" on a song row (cue -1) or a cue row.
+    Song* Go(int position, int cue);
+    // MIDI song select: song n of the set, from its start.
+    void SongSelect(int number);
+    // `MsgCueRegion` and after every selection.
+    void UpdatePlayingMarker();
+
+    // "Advance: no / wait / play" and "View meter/key / View set times", stored at once.
+    int AutoAdvance() const;
+    void SetAutoAdvance(int mode);
+    bool ViewSetTimes() const;
+    void SetViewSetTimes(bool on);
+    // An override for this run only (`cantivo-cli play --advance`), never stored; -1 clears it.
+    void OverrideAutoAdvance(int mode) { advanceOverride_ = mode; }
+    // True while an advance waits out "AdvanceWait".
+    bool Advancing() const;
+
+    // Seconds: the whole set, and the songs before the current one.
+    double TotalSeconds() const { return total_; }
+    double SecondsBefore() const { return before_; }
+    // "elapsed / remaining" in the time display's format ("SyncOptions"/"SMPTE").
+    std::string SetTimesText(double currentSongSeconds) const;
+
+    // The end of a song was reached and the engine stopped: auto-advance.
+    void EndOfSong(Sequencer& sequencer) override;
+
+    // The document's events.
+    void SetRebuilt() override;
+    void SongInserted(int position, bool select) override;
+    void SongRemoved(int position) override;
+    void CurrentSongCleared() override;
+
+  private:
+    void Advance();
+    void RecomputeTimes();
+
+    CLiveDoc& set_;
+    Sequencer& sequencer_;
+    SongActivator& activator_;
+    Scheduler& scheduler_;
+    Profile& profile_;
+    int current_ = 0;
+    int previous_ = -1;
+    int markerCue_ = -1;
+    int advanceOverride_ = -1;
+    double total_ = 0;
+    double before_ = 0;
+};
+
+} // namespace cantivo
