@@ -145,7 +145,7 @@ class EngineCliTest : public ::testing::Test {
 
     // Eight 4/4 measures at 120 bpm (a measure lasts 2 s), a note on every beat keyed 60 + measure,
     // with the cues given; written by the project's own writer.
-    fs::path BeatSong(const std::vector<cantivo::Cue>& cues) const
+    fs::path BeatSong(const std::vector<cantivo::Cue>& cues, const std::string& name = "cues.mid") const
     {
         using namespace cantivo;
         test::TestContext context;
@@ -161,7 +161,7 @@ class EngineCliTest : public ::testing::Test {
         for (const Cue& cue : cues)
             song.cues.push_back(std::make_unique<Cue>(cue));
         const std::vector<uint8_t> bytes = WriteSongToBytes(song);
-        const fs::path path = folder / "cues.mid";
+        const fs::path path = folder / name;
         std::ofstream(path, std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         return path;
@@ -355,4 +355,31 @@ TEST_F(EngineCliTest, TapsAheadOfTheBeatSpeedTheSongUpAndTapsBehindSlowItDown)
     EXPECT_EQ(beat[0], 1'500'000);
     EXPECT_LT(beat[470], 1'500'000 - 15'000) << "taps ahead sped the song up";
     EXPECT_GT(beat[530], 1'500'000 + 15'000) << "taps behind slowed it down";
+}
+
+TEST_F(EngineCliTest, ARenderOfASetAdvancesFromSongToSongAsTheSettingsSay)
+{
+    const fs::path first = BeatSong({}, "first.mid");
+    const fs::path second = BeatSong({}, "second.mid");
+    ASSERT_EQ(Run({"set", "new", (folder / "show.set").string()}).exitCode, 0);
+    ASSERT_EQ(Run({"set", "add", (folder / "show.set").string(), first.string()}).exitCode, 0);
+    ASSERT_EQ(Run({"set", "add", (folder / "show.set").string(), second.string()}).exitCode, 0);
+    std::ofstream(folder / "settings.ini") << "[PlaybackOptions]\nAutoAdvance=2\nAdvanceWait=2000\n";
+    const fs::path log = folder / "show.log";
+    RunResult result =
+        Run({"render", (folder / "show.set").string(), (folder / "show.wav").string(), "--capture", log.string()});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    // Each song is 16 s; the second begins two seconds after the first ends, and the show ends after it.
+    const auto starts = NoteOns(ReadLog(log), 60);
+    ASSERT_EQ(starts.size(), 8u);
+    EXPECT_NEAR(static_cast<double>(starts[4] - starts[0]), 18'000'000.0, 10'000);
+    EXPECT_EQ(LeftSounding(ReadLog(log)), (std::pair<size_t, size_t>{0, 0}));
+    EXPECT_EQ(result.err.find("waits"), std::string::npos) << result.err;
+
+    // "Advance: wait": the next song is cued up and the render ends there, saying so.
+    std::ofstream(folder / "settings.ini") << "[PlaybackOptions]\nAutoAdvance=1\nAdvanceWait=0\n";
+    result = Run({"render", (folder / "show.set").string(), (folder / "show.wav").string(), "--capture", log.string()});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(NoteOns(ReadLog(log), 60).size(), 4u);
+    EXPECT_NE(result.err.find("the set waits at song 2/2"), std::string::npos) << result.err;
 }
