@@ -21,6 +21,7 @@ Show::Show(CliSession& session) : session_(session) {}
 
 Show::~Show()
 {
+    autosave_.reset();
     view_.reset();
     set_.reset();
 }
@@ -71,6 +72,11 @@ bool Show::Open(const char* command, const std::string& path, const std::string&
 void Show::Begin(EngineRig& rig, Scheduler& scheduler)
 {
     rig_ = &rig;
+    if (!set_)
+        set_ = std::make_unique<CLiveDoc>(session_.Context(), files_); // closed: the song stands alone
+    autosave_ = std::make_unique<Autosave>(*set_, rig.Engine(), scheduler, *session_.Context().profile, files_);
+    autosave_->SetStandAloneSong(song_.get());
+    autosave_->Start();
     if (song_) {
         song_->currentPosition = start_;
         rig.Load(*song_, start_);
@@ -84,7 +90,7 @@ void Show::Begin(EngineRig& rig, Scheduler& scheduler)
 
 Song* Show::Current() const
 {
-    return song_ ? song_.get() : set_->CurrentSong();
+    return song_ ? song_.get() : set_ ? set_->CurrentSong() : nullptr;
 }
 
 std::optional<HaltOutcome> Show::HandleNotifications()

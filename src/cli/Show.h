@@ -1,6 +1,7 @@
 #pragma once
 
 #include "playback/Sequencer.h"
+#include "set/Autosave.h"
 #include "set/CLiveDoc.h"
 #include "set/SetViewModel.h"
 #include "song/AtomicFile.h"
@@ -27,7 +28,8 @@ class Show {
     // Reads FILE (a set when it ends in ".set", else a song) and the --start position, which counts
     // in the first song. False with the exit code after telling the user why.
     [[nodiscard]] bool Open(const char* command, const std::string& path, const std::string& startText, int& exitCode);
-    // With the engine's devices open: the first song becomes current at the start position.
+    // With the engine's devices open: the first song becomes current at the start position, and the
+    // autosave timer starts as the settings say.
     void Begin(EngineRig& rig, Scheduler& scheduler);
 
     bool IsSet() const { return view_ != nullptr; }
@@ -49,6 +51,7 @@ class Show {
     std::unique_ptr<Song> song_;
     std::unique_ptr<CLiveDoc> set_;
     std::unique_ptr<SetViewModel> view_;
+    std::unique_ptr<Autosave> autosave_;
     int32_t start_ = 0;
     bool ended_ = false;
 };
