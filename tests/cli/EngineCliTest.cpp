@@ -383,3 +383,20 @@ TEST_F(EngineCliTest, ARenderOfASetAdvancesFromSongToSongAsTheSettingsSay)
     EXPECT_EQ(NoteOns(ReadLog(log), 60).size(), 4u);
     EXPECT_NE(result.err.find("the set waits at song 2/2"), std::string::npos) << result.err;
 }
+
+TEST_F(EngineCliTest, TheDemoSetRendersThroughEveryHoldWithItsScript)
+{
+    const fs::path set = fs::path(CANTIVO_SOURCE_DIR) / "data" / "sets" / "demo" / "Demo.set";
+    const fs::path script = set.parent_path() / "demo-script.txt";
+    const fs::path log = folder / "demo.log";
+    const RunResult result = Run({"render", set.string(), (folder / "demo.wav").string(), "--capture", log.string(),
+                                  "--script", script.string()});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.err.find("waits"), std::string::npos) << "every hold was released: " << result.err;
+    const auto entries = ReadLog(log);
+    EXPECT_EQ(LeftSounding(entries), (std::pair<size_t, size_t>{0, 0}));
+    // The last song's last chord (G major, key 67) sounds after the caesura's release.
+    const auto last = NoteOns(entries, 67);
+    ASSERT_FALSE(last.empty());
+    EXPECT_GT(last.back(), 44'000'000);
+}
