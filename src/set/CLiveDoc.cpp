@@ -1,7 +1,11 @@
 #include "set/CLiveDoc.h"
 
+#include "set/RecentList.h"
 #include "set/SetFile.h"
+#include "set/Trash.h"
 #include "song/AtomicFile.h"
+#include "song/MidiFileReader.h"
+#include "song/MidiFileWriter.h"
 #include "song/OpenSong.h"
 #include "song/Song.h"
 #include "song/SongFileNames.h"
@@ -361,6 +365,178 @@ void CLiveDoc::ClearCurrentSong()
     current_ = nullptr;
     Notify(&SetObserver::CurrentSongCleared);
     Notify(&SetObserver::TitleChanged);
+}
+
+// ---- Importing, deleting, the clipboard
+
+int CLiveDoc::ImportSongs(const std::vector<std::string>& chosen, int position)
+{
+    if (closed_)
+        return 0;
+    Prompter& prompter = *context_.prompter;
+    int imported = 0;
+    for (const std::string& file : chosen) {
+        const fs::path source(file);
+        const std::string base = SafeName(StripKnownExtension(source.filename().string()));
+        const std::string destination = setFolder_ + base + ".mid";
+        std::error_code code;
+        if (Lower(fs::absolute(source, code).lexically_normal().string()) !=
+            Lower(fs::path(destination).lexically_normal().string())) {
+            if (fs::exists(destination, code)) {
+                prompter.Show("Sorry, '" + base + "' already exists in this set--rename or delete and try again.",
+                              PromptIcon::Error);
+                continue;
+            }
+            if (files_.CopyNoReplace(file, destination)) {
+                prompter.Show("Sorry, the file copy operation failed.  Do you have enough disk space?",
+                              PromptIcon::Error);
+                break;
+            }
+            const std::string companion = SongSettingsPath(file);
+            if (fs::exists(companion, code))
+                (void)files_.CopyNoReplace(companion, SongSettingsPath(destination));
+            // The song lies directly in the set's folder, so its clips are looked up in the set's own
+            // "WaveData": the source's clips join it there (files of the same name are kept as they are).
+            const fs::path wave = source.parent_path() / "WaveData";
+            if (fs::is_directory(wave, code) && fs::path(setFolder_) / "WaveData" != wave)
+                fs::copy(wave, fs::path(setFolder_) / "WaveData",
+                         fs::copy_options::recursive | fs::copy_options::skip_existing, code);
+        }
+        const int at = position < 0 || position > SongCount() ? SongCount() : position;
+        if (Submit(SetHistory::InsertSongStep("Import song into set", destination, at))) {
+            ++imported;
+            if (position >= 0)
+                ++position;
+        }
+    }
+    return imported;
+}
+
+bool CLiveDoc::DeleteSong(int position, DeleteChoice choice)
+{
+    if (position < 0 || position >= SongCount())
+        return false;
+    Song& song = SongAt(position);
+    const std::string path = song.pathName;
+    if (choice == DeleteChoice::RemoveAndTrash && UseCount(song) == 1 && IsRead(song)) {
+        song.SetModifiedFlag(false);
+        const std::string name = StripKnownExtension(StoredPathName(path));
+        const std::string own = setFolder_ + name + "/" + name + ".mid";
+        std::string error;
+        bool trashed = true;
+        if (path == own) {
+            trashed = MoveToTrash(setFolder_ + name, error); // the song's own folder, whole
+        } else {
+            trashed = MoveToTrash(path, error);
+            std::string ignored;
+            std::error_code code;
+            for (const std::string& other : {SongSettingsPath(path), BackupPath(path)})
+                if (fs::exists(other, code))
+                    (void)MoveToTrash(other, ignored);
+        }
+        if (!trashed && context_.prompter != nullptr)
+            context_.prompter->Show(error, PromptIcon::Error);
+        if (clipboard_.songPath == path)
+            clipboard_ = {};
+    }
+    return Submit(SetHistory::DeleteSongStep(path, position));
+}
+
+void CLiveDoc::CopySong(int position)
+{
+    if (position >= 0 && position < SongCount())
+        clipboard_.songPath = SongAt(position).pathName;
+}
+
+bool CLiveDoc::CutSong(int position)
+{
+    CopySong(position);
+    return DeleteSong(position, DeleteChoice::RemoveFromSet);
+}
+
+bool CLiveDoc::PasteSong(int position)
+{
+    if (clipboard_.Empty() || closed_)
+        return false;
+    const int at = position < 0 || position > SongCount() ? SongCount() : position;
+    return Submit(SetHistory::InsertSongStep("Paste Song", clipboard_.songPath, at));
+}
+
+// ---- Opening and closing
+
+OpenOutcome CLiveDoc::OpenFile(const std::string& path)
+{
+    Profile& profile = *context_.profile;
+    Prompter& prompter = *context_.prompter;
+    const std::string lower = Lower(path);
+    const std::string last = lower.size() >= 4 ? lower.substr(lower.size() - 4) : lower;
+    if (last == ".mid" || last == "midi" || last == ".kar" || last == ".smf" || last == ".rss") {
+        CloseAll();
+        Song* song = AddSong(path, 0, true);
+        if (song == nullptr || !IsRead(*song)) {
+            if (song != nullptr)
+                RemoveSongAt(0);
+            prompter.Show(DamagedSongMessage, PromptIcon::Error);
+            return OpenOutcome::Failed;
+        }
+        SetCurrentSong(song);
+        profile.WriteString("StartupOptions", "AutoOpenPath", path);
+        RecentSongs(profile).Add(path);
+        return OpenOutcome::Song;
+    }
+    if (last != ".set") {
+        prompter.Show("Cantivo does not recognize that file type.", PromptIcon::Error);
+        return OpenOutcome::Failed;
+    }
+    std::string error;
+    if (!OpenSet(path, error)) {
+        prompter.Show(error + "\nSorry, the set can not be opened--it may be damaged.", PromptIcon::Error);
+        return OpenOutcome::Failed;
+    }
+    profile.WriteString("StartupOptions", "AutoOpenPath", path);
+    RecentSets(profile).Add(path);
+    return OpenOutcome::Set;
+}
+
+OpenOutcome CLiveDoc::OpenRecent(const std::string& path, bool set)
+{
+    std::error_code code;
+    if (fs::exists(path, code))
+        return OpenFile(path);
+    context_.prompter->Show(std::string("Sorry, the ") + (set ? "set" : "song") +
+                                " has been moved or deleted--please use the File/Open command to browse your system.",
+                            PromptIcon::Error);
+    if (set)
+        RecentSets(*context_.profile).Remove(path);
+    else
+        RecentSongs(*context_.profile).Remove(path);
+    return OpenOutcome::Failed;
+}
+
+void CLiveDoc::CloseAll()
+{
+    ClearCurrentSong();
+    ClearContents();
+    pathName_ = "Closed";
+    setFolder_.clear();
+    SetModifiedFlag(false);
+    context_.profile->WriteString("StartupOptions", "AutoOpenPath", "");
+    ClearCurrentSong();
+}
+
+bool CLiveDoc::SaveAll(std::string& error)
+{
+    for (const auto& entry : registry_) {
+        if (!entry->read || !entry->song->IsModified())
+            continue;
+        if (!WriteSong(*entry->song, entry->song->pathName)) {
+            error = entry->song->pathName + ": the song could not be saved";
+            return false;
+        }
+    }
+    if (!closed_ && modified_)
+        return SaveSet(pathName_, error);
+    return true;
 }
 
 // ---- Texts

@@ -13,6 +13,18 @@ namespace cantivo {
 class SaveFiles;
 class Song;
 
+// The set's own clipboard, apart from the system's: empty, or the path of a copied song.
+struct SetClipboard {
+    std::string songPath;
+    bool Empty() const { return songPath.empty(); }
+};
+
+// The two answers of "Delete song...".
+enum class DeleteChoice { RemoveFromSet = 0, RemoveAndTrash = 1 };
+
+// What the program's one open entry made of a file.
+enum class OpenOutcome { Set, Song, Cancelled, Failed };
+
 // What the set view, the transport and the main window hear from the set document.
 class SetObserver {
   public:
@@ -63,6 +75,32 @@ class CLiveDoc final : public SongListDocument {
     void MoveSongPosition(int from, int to);
     // Reads a song of a large set when it is first selected; false when it cannot be read.
     bool EnsureRead(int position);
+
+    // "Import songs...": copies each file into the set's folder under a safe name (with its ".cv"
+    // companion and the "WaveData" beside it) and inserts it at `position` (-1: the end). A name the
+    // set's folder already holds is skipped with its message; a failed copy stops the import. The
+    // number of songs imported.
+    int ImportSongs(const std::vector<std::string>& files, int position);
+    // "Delete" on a song: removes the position (through the history); with RemoveAndTrash, and when
+    // the song stands only once, its files go to the trash first.
+    [[nodiscard]] bool DeleteSong(int position, DeleteChoice choice);
+    // Copy, cut and paste of songs: paste inserts another reference to the copied song ("Paste Song").
+    void CopySong(int position);
+    [[nodiscard]] bool CutSong(int position);
+    [[nodiscard]] bool PasteSong(int position);
+    const SetClipboard& Clipboard() const { return clipboard_; }
+
+    // The one entry for the command line, "Open..." and the recent lists: a song (".mid", ".midi",
+    // ".kar", ".smf", ".rss") stands alone after "Close all"; a ".set" opens as the set. Stores
+    // "AutoOpenPath" and the recent lists; tells the user what went wrong.
+    OpenOutcome OpenFile(const std::string& path);
+    // An entry of the recent sets or songs: opened when it exists, otherwise taken off its list with
+    // "Sorry, the set has been moved or deleted--..." (or the song's message).
+    OpenOutcome OpenRecent(const std::string& path, bool set);
+    // "Close all": the document returns to its closed state and "AutoOpenPath" is emptied.
+    void CloseAll();
+    // "Save ALL": every modified song of the set (each its own save), then the set when modified.
+    [[nodiscard]] bool SaveAll(std::string& error);
 
     // The set's history: inserts, deletes and moves go through it.
     [[nodiscard]] bool Submit(std::unique_ptr<UndoStep> step);
@@ -124,6 +162,7 @@ class CLiveDoc final : public SongListDocument {
     std::vector<std::unique_ptr<Entry>> registry_;
     SetHistory history_;
     Song* current_ = nullptr;
+    SetClipboard clipboard_;
 };
 
 } // namespace cantivo

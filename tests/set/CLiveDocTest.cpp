@@ -1,6 +1,7 @@
 // The set document over real files: songs found when the set folder moved, one song at several
 // positions, large sets read lazily, songs offered from the folder, the history and the texts.
 #include "set/CLiveDoc.h"
+#include "set/RecentList.h"
 #include "set/SetFile.h"
 #include "song/AtomicFile.h"
 #include "song/Song.h"
@@ -9,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -176,6 +178,95 @@ TEST_F(CLiveDocTest, AnUnreadableSetLeavesTheDocumentClosedAndTheFileAsItWas)
     // With no set open a song-list edit changes nothing.
     EXPECT_FALSE(doc.Submit(SetHistory::InsertSongStep("Add song", "/x.mid", 0)));
     EXPECT_EQ(doc.SongCount(), 0);
+}
+
+TEST_F(CLiveDocTest, ImportCopiesSongsInUnderSafeNamesWithTheirFiles)
+{
+    const fs::path elsewhere = folder / "elsewhere";
+    const std::string plain = WriteSong(elsewhere / "plain.mid").string();
+    const std::string unsafe = WriteSong(elsewhere / "My: Song?.mid").string();
+    std::ofstream(elsewhere / "plain.cv") << "settings";
+    fs::create_directories(elsewhere / "WaveData");
+    std::ofstream(elsewhere / "WaveData" / "take1.wav") << "audio";
+    fs::create_directories(folder / "show");
+    CLiveDoc doc(context.Context(), files);
+    std::string error;
+    ASSERT_TRUE(doc.NewSet((folder / "show" / "show.set").string(), error)) << error;
+    EXPECT_EQ(doc.ImportSongs({plain, unsafe}, -1), 2);
+    ASSERT_EQ(doc.SongCount(), 2);
+    EXPECT_EQ(doc.SongAt(1).pathName, (folder / "show" / "My_ Song_.mid").string());
+    EXPECT_TRUE(fs::exists(folder / "show" / "plain.cv"));
+    EXPECT_TRUE(fs::exists(folder / "show" / "WaveData" / "take1.wav"));
+    EXPECT_EQ(doc.History().UndoMenuText().find("&Undo Import song into set"), 0u) << doc.History().UndoMenuText();
+    // The same name again is refused with its message, and the set is unchanged.
+    EXPECT_EQ(doc.ImportSongs({plain}, 0), 0);
+    ASSERT_FALSE(context.prompter.messages.empty());
+    EXPECT_EQ(context.prompter.messages.back(),
+              "Sorry, 'plain' already exists in this set--rename or delete and try again.");
+    EXPECT_EQ(doc.SongCount(), 2);
+}
+
+TEST_F(CLiveDocTest, DeletingASongCanSendItsFilesToTheTrash)
+{
+    const std::string trash = (folder / "data").string();
+    ::setenv("XDG_DATA_HOME", trash.c_str(), 1);
+    const std::string kept = WriteSong(folder / "kept.mid").string();
+    const std::string gone = WriteSong(folder / "gone.mid").string();
+    std::ofstream(folder / "gone.cv") << "settings";
+    CLiveDoc doc(context.Context(), files);
+    std::string error;
+    ASSERT_TRUE(doc.NewSet((folder / "show.set").string(), error)) << error;
+    ASSERT_TRUE(doc.Submit(SetHistory::InsertSongStep("Add song", kept, 0)));
+    ASSERT_TRUE(doc.Submit(SetHistory::InsertSongStep("Add song", gone, 1)));
+    doc.CopySong(1);
+    ASSERT_TRUE(doc.PasteSong(2)); // now twice: its files stay while a position still needs them
+    ASSERT_TRUE(doc.DeleteSong(2, DeleteChoice::RemoveAndTrash));
+    EXPECT_TRUE(fs::exists(gone));
+    EXPECT_EQ(doc.Clipboard().songPath, gone);
+    ASSERT_TRUE(doc.DeleteSong(1, DeleteChoice::RemoveAndTrash));
+    EXPECT_FALSE(fs::exists(gone));
+    EXPECT_TRUE(fs::exists(folder / "data" / "Trash" / "files" / "gone.mid"));
+    EXPECT_TRUE(fs::exists(folder / "data" / "Trash" / "files" / "gone.cv"));
+    std::ifstream info(folder / "data" / "Trash" / "info" / "gone.mid.trashinfo");
+    std::string text((std::istreambuf_iterator<char>(info)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("[Trash Info]\nPath=" + gone + "\nDeletionDate="), std::string::npos) << text;
+    EXPECT_TRUE(doc.Clipboard().Empty());
+    ASSERT_TRUE(doc.DeleteSong(0, DeleteChoice::RemoveFromSet));
+    EXPECT_TRUE(fs::exists(kept)) << "only removed from the set";
+    EXPECT_EQ(doc.SongCount(), 0);
+    ::unsetenv("XDG_DATA_HOME");
+}
+
+TEST_F(CLiveDocTest, TheOpenEntryTakesSongsAndSetsAndKeepsTheRecentLists)
+{
+    const std::string song = WriteSong(folder / "song.mid").string();
+    const std::string set = WriteSet(folder / "show.set", {song}).string();
+    CLiveDoc doc(context.Context(), files);
+    EXPECT_EQ(doc.OpenFile(song), OpenOutcome::Song);
+    EXPECT_TRUE(doc.IsClosed()) << "a song opened on its own is no set";
+    ASSERT_NE(doc.CurrentSong(), nullptr);
+    EXPECT_EQ(context.profile.GetString("StartupOptions", "AutoOpenPath", ""), song);
+    EXPECT_EQ(RecentSongs(context.profile).Entries(), std::vector<std::string>{song});
+    EXPECT_EQ(doc.OpenFile(set), OpenOutcome::Set);
+    EXPECT_FALSE(doc.IsClosed());
+    EXPECT_EQ(RecentSets(context.profile).Entries(), std::vector<std::string>{set});
+    EXPECT_EQ(doc.OpenFile((folder / "notes.txt").string()), OpenOutcome::Failed);
+    EXPECT_EQ(context.prompter.messages.back(), "Cantivo does not recognize that file type.");
+    doc.CloseAll();
+    EXPECT_TRUE(doc.IsClosed());
+    EXPECT_EQ(context.profile.GetString("StartupOptions", "AutoOpenPath", "x"), "");
+    // A recent entry that moved away is taken off the list with its message.
+    fs::rename(set, folder / "moved.set");
+    EXPECT_EQ(doc.OpenRecent(set, true), OpenOutcome::Failed);
+    EXPECT_EQ(context.prompter.messages.back(),
+              "Sorry, the set has been moved or deleted--please use the File/Open command to browse your system.");
+    EXPECT_TRUE(RecentSets(context.profile).Entries().empty());
+    // The lists keep four entries, the most recent first.
+    RecentList recent = RecentSongs(context.profile);
+    for (const char* path : {"/a.mid", "/b.mid", "/c.mid", "/d.mid", "/e.mid", "/c.mid"})
+        recent.Add(path);
+    EXPECT_EQ(RecentSongs(context.profile).Entries(),
+              (std::vector<std::string>{"/c.mid", "/e.mid", "/d.mid", "/b.mid"}));
 }
 
 TEST(CLiveDoc, SafeNames)
