@@ -2,7 +2,9 @@
 // writer, the set file that lists them, and a render script that taps through the holds, so a new user
 // hears every kind of cue the show relies on (a vamp, a skip, a fermata, a caesura) and the lyrics.
 //
-// Usage: cantivo-make-demo-set [FOLDER]   (default data/sets/demo)
+// It also writes the templates "New..." offers: songs with their tracks set up and no notes yet.
+//
+// Usage: cantivo-make-demo-set [FOLDER [TEMPLATES]]   (default data/sets/demo and data/templates)
 #include "set/SetFile.h"
 #include "song/Cue.h"
 #include "song/Song.h"
@@ -42,7 +44,7 @@ void AddTrack(Song& song, const std::string& name, const Part& part, std::vector
     song.tracks.insert(song.tracks.end() - 1, std::move(track));
 }
 
-std::unique_ptr<Song> MakeSong(const std::string& title, int numerator, int bpm, int bars)
+std::unique_ptr<Song> MakeSong(const std::string& title, int numerator, int bpm, int bars, int denominator = 4)
 {
     auto made = std::make_unique<Song>(DefaultSongContext());
     Song& song = *made;
@@ -50,7 +52,10 @@ std::unique_ptr<Song> MakeSong(const std::string& title, int numerator, int bpm,
     song.title = title;
     song.copyright = "Written for Cantivo; free to use, copy and change";
     song.measures[0].numerator = static_cast<uint8_t>(numerator);
-    song.measures[0].length = Measure::LengthFor(Quarter, 4, numerator);
+    song.measures[0].denominator = static_cast<uint8_t>(denominator);
+    // Compound meters click on the dotted quarter.
+    song.measures[0].clocksPerClick = static_cast<uint8_t>(denominator == 8 ? 36 : 24);
+    song.measures[0].length = Measure::LengthFor(Quarter, denominator, numerator);
     song.tempoMap.entries[0].microsecondsPerQuarter = static_cast<uint32_t>(60'000'000 / bpm);
     song.songEnd = bars * song.measures[0].length;
     return made;
@@ -106,6 +111,19 @@ bool WriteBytes(const std::filesystem::path& path, const std::vector<uint8_t>& b
 double Seconds(const Song& song, int32_t tick)
 {
     return song.TicksToMicroseconds(tick) / 1e6;
+}
+
+// A template: the tracks of a band with names, channels, sounds and levels, a marker to start from.
+bool WriteTemplate(const std::filesystem::path& path, const std::string& title, int numerator, int denominator, int bpm,
+                   const std::vector<std::pair<std::string, Part>>& parts)
+{
+    auto made = MakeSong(title, numerator, bpm, 8, denominator);
+    Song& song = *made;
+    song.copyright.clear();
+    for (const auto& [name, part] : parts)
+        AddTrack(song, name, part, {});
+    AddCue(song, "Start", CueMarker, 0, 0);
+    return WriteBytes(path, Finish(song));
 }
 
 } // namespace
@@ -173,6 +191,21 @@ int main(int argc, char** argv)
            << "0 Play\n";
     for (double t : {balladStart, held, finaleStart, cut})
         script << static_cast<long>(t * 1000) << " Play\n";
-    std::printf("Wrote the demo set in %s\n", folder.c_str());
-    return script ? 0 : 1;
+    if (!script)
+        return 1;
+
+    const fs::path templates = argc > 2 ? fs::path(argv[2]) : fs::path("data/templates");
+    fs::create_directories(templates, code);
+    const bool written =
+        WriteTemplate(
+            templates / "Band 4-4.mid", "Band", 4, 4, 120,
+            {{"Keys", {0, 0, 90}}, {"Bass", {1, 33, 100}}, {"Guitar", {2, 25, 90}}, {"Drums", {9, 0, 100}}}) &&
+        WriteTemplate(templates / "Waltz 3-4.mid", "Waltz", 3, 4, 132,
+                      {{"Accordion", {0, 21, 90}}, {"Bass", {1, 32, 100}}, {"Brushes", {9, 40, 90}}}) &&
+        WriteTemplate(templates / "Strings 6-8.mid", "Strings", 6, 8, 66,
+                      {{"Violins", {0, 48, 90}}, {"Cellos", {1, 42, 90}}, {"Harp", {2, 46, 80}}});
+    if (!written)
+        return 1;
+    std::printf("Wrote the demo set in %s and the templates in %s\n", folder.c_str(), templates.c_str());
+    return 0;
 }

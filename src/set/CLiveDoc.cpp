@@ -524,6 +524,82 @@ void CLiveDoc::CloseAll()
     ClearCurrentSong();
 }
 
+std::vector<std::string> CLiveDoc::NewChoices(const std::string& templates) const
+{
+    std::vector<std::string> choices = {"Empty Set", "Empty Song"};
+    if (!clipboard_.Empty())
+        choices.emplace_back("Copy of clipboard");
+    std::vector<std::string> titles;
+    std::error_code code;
+    for (fs::directory_iterator it(templates, code), end; !code && it != end; it.increment(code))
+        if (EndsWith(Lower(it->path().filename().string()), ".mid"))
+            titles.push_back(StripKnownExtension(it->path().filename().string()));
+    std::sort(titles.begin(), titles.end());
+    choices.insert(choices.end(), titles.begin(), titles.end());
+    return choices;
+}
+
+bool CLiveDoc::NewSongOrSet(const NewRequest& request, const std::string& templates, std::string& error)
+{
+    const std::string name = SafeName(request.name);
+    std::string location = request.location;
+    while (location.size() > 1 && location.back() == '/')
+        location.pop_back();
+    std::error_code code;
+    if (name.empty() || location.empty() || !fs::is_directory(location, code)) {
+        error = "The specified location is invalid or does not exist.";
+        return false;
+    }
+    const bool newSet = request.choice == "Empty Set";
+    if (newSet) {
+        location += "/" + name;
+        if (!fs::is_directory(location, code) && !fs::create_directory(location, code)) {
+            error = "Sorry, unable to create a new folder at that location.";
+            return false;
+        }
+    }
+    const std::string target = location + "/" + name + (newSet ? ".set" : ".mid");
+    if (fs::exists(target, code)) {
+        error = "A file with that name already exists at that location!\nPlease choose another name or location.\n";
+        return false;
+    }
+    if (newSet)
+        return NewSet(target, error);
+
+    // The song: empty, or read from its template or the copied song.
+    Song song(context_);
+    if (request.choice == "Empty Song") {
+        song.NewSongDefaults();
+    } else {
+        const std::string source =
+            request.choice == "Copy of clipboard" ? clipboard_.songPath : templates + "/" + request.choice + ".mid";
+        Prompter& prompter = *context_.prompter;
+        if (source.empty() || !OpenSong(song, source, prompter)) {
+            error = DamagedSongMessage;
+            return false;
+        }
+    }
+    song.SetPathName(target);
+    WriteOptions options;
+    options.exactPath = true;
+    options.files = &files_;
+    if (!WriteSong(song, target, options)) {
+        error = target + ": the new song could not be written";
+        return false;
+    }
+    if (!closed_ && request.addToSet)
+        return Submit(
+            SetHistory::InsertSongStep("Add new song", target, request.position < 0 ? SongCount() : request.position));
+    CloseAll();
+    Song* added = AddSong(target, 0, true);
+    if (added == nullptr || !IsRead(*added))
+        return false;
+    SetCurrentSong(added);
+    context_.profile->WriteString("StartupOptions", "AutoOpenPath", target);
+    RecentSongs(*context_.profile).Add(target);
+    return true;
+}
+
 bool CLiveDoc::SaveAll(std::string& error)
 {
     for (const auto& entry : registry_) {

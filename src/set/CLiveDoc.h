@@ -22,6 +22,15 @@ struct SetClipboard {
 // The two answers of "Delete song...".
 enum class DeleteChoice { RemoveFromSet = 0, RemoveAndTrash = 1 };
 
+// What "New..." was asked for: the choice of its list, the name and the location typed.
+struct NewRequest {
+    std::string choice; // "Empty Set", "Empty Song", "Copy of clipboard" or a template's title
+    std::string name;
+    std::string location;
+    bool addToSet = true; // "Add new song to current set"
+    int position = -1;    // where a new song goes in the set (-1: the end)
+};
+
 // What the program's one open entry made of a file.
 enum class OpenOutcome { Set, Song, Cancelled, Failed };
 
@@ -99,6 +108,11 @@ class CLiveDoc final : public SongListDocument {
     OpenOutcome OpenRecent(const std::string& path, bool set);
     // "Close all": the document returns to its closed state and "AutoOpenPath" is emptied.
     void CloseAll();
+    // "New...": the list "Choose one of:" (the templates are the songs in `templates`).
+    std::vector<std::string> NewChoices(const std::string& templates) const;
+    // Makes the new set (its folder named after it, its file written at once) or the new song (written,
+    // then added to the set or standing alone). False with the dialog's message in `error`, nothing made.
+    [[nodiscard]] bool NewSongOrSet(const NewRequest& request, const std::string& templates, std::string& error);
     // "Save ALL": every modified song of the set (each its own save), then the set when modified.
     [[nodiscard]] bool SaveAll(std::string& error);
 

@@ -1,6 +1,7 @@
 // The set document over real files: songs found when the set folder moved, one song at several
 // positions, large sets read lazily, songs offered from the folder, the history and the texts.
 #include "set/CLiveDoc.h"
+#include "set/DataFolder.h"
 #include "set/RecentList.h"
 #include "set/SetFile.h"
 #include "song/AtomicFile.h"
@@ -267,6 +268,51 @@ TEST_F(CLiveDocTest, TheOpenEntryTakesSongsAndSetsAndKeepsTheRecentLists)
         recent.Add(path);
     EXPECT_EQ(RecentSongs(context.profile).Entries(),
               (std::vector<std::string>{"/c.mid", "/e.mid", "/d.mid", "/b.mid"}));
+}
+
+TEST_F(CLiveDocTest, NewMakesSetsAndSongsFromTheShippedTemplates)
+{
+    const std::string templates = std::string(CANTIVO_SOURCE_DIR) + "/data/templates";
+    CLiveDoc doc(context.Context(), files);
+    const std::vector<std::string> choices = doc.NewChoices(templates);
+    ASSERT_GE(choices.size(), 5u);
+    EXPECT_EQ(choices[0], "Empty Set");
+    EXPECT_EQ(choices[1], "Empty Song");
+    EXPECT_NE(std::find(choices.begin(), choices.end(), "Band 4-4"), choices.end());
+
+    std::string error;
+    ASSERT_TRUE(doc.NewSongOrSet({"Empty Set", "Friday: late", folder.string()}, templates, error)) << error;
+    EXPECT_EQ(doc.PathName(), (folder / "Friday_ late" / "Friday_ late.set").string());
+    EXPECT_TRUE(fs::exists(doc.PathName()));
+    EXPECT_FALSE(doc.NewSongOrSet({"Empty Set", "Friday: late", folder.string()}, templates, error));
+    EXPECT_EQ(error,
+              "A file with that name already exists at that location!\nPlease choose another name or location.\n");
+    EXPECT_FALSE(doc.NewSongOrSet({"Empty Song", "x", (folder / "nowhere").string()}, templates, error));
+    EXPECT_EQ(error, "The specified location is invalid or does not exist.");
+
+    // A song from a template joins the open set; without a set a new song stands alone.
+    ASSERT_TRUE(doc.NewSongOrSet({"Band 4-4", "Opener", doc.SetFolder()}, templates, error)) << error;
+    ASSERT_EQ(doc.SongCount(), 1);
+    EXPECT_EQ(doc.SongAt(0).UserTrackCount(), 4);
+    doc.CloseAll();
+    ASSERT_TRUE(doc.NewSongOrSet({"Empty Song", "Sketch", folder.string()}, templates, error)) << error;
+    EXPECT_TRUE(doc.IsClosed());
+    ASSERT_NE(doc.CurrentSong(), nullptr);
+    EXPECT_EQ(context.profile.GetString("StartupOptions", "AutoOpenPath", ""), (folder / "Sketch.mid").string());
+}
+
+TEST_F(CLiveDocTest, TheDataFolderIsFoundWhereverTheProgramRuns)
+{
+    fs::create_directories(folder / "prefix" / "bin");
+    fs::create_directories(folder / "prefix" / "share" / "cantivo");
+    EXPECT_EQ(FindDataFolder((folder / "prefix" / "bin" / "cantivo-cli").string()),
+              (folder / "prefix" / "share" / "cantivo").string());
+    // From a build tree: the sources' data folder.
+    EXPECT_EQ(fs::path(FindDataFolder((folder / "build" / "cantivo-cli").string())),
+              fs::path(CANTIVO_SOURCE_DIR) / "data");
+    ::setenv("CANTIVO_DATA_DIR", folder.c_str(), 1);
+    EXPECT_EQ(FindDataFolder("/usr/bin/cantivo-cli"), folder.string());
+    ::unsetenv("CANTIVO_DATA_DIR");
 }
 
 TEST(CLiveDoc, SafeNames)
