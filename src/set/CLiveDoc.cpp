@@ -1,5 +1,7 @@
 #include "set/CLiveDoc.h"
 
+#include "edit/UndoHistory.h"
+#include "edit/UndoStep.h"
 #include "set/RecentList.h"
 #include "set/SetFile.h"
 #include "set/Trash.h"
@@ -444,8 +446,10 @@ bool CLiveDoc::DeleteSong(int position, DeleteChoice choice)
 
 void CLiveDoc::CopySong(int position)
 {
-    if (position >= 0 && position < SongCount())
+    if (position >= 0 && position < SongCount()) {
+        clipboard_.cue.reset();
         clipboard_.songPath = SongAt(position).pathName;
+    }
 }
 
 bool CLiveDoc::CutSong(int position)
@@ -456,10 +460,48 @@ bool CLiveDoc::CutSong(int position)
 
 bool CLiveDoc::PasteSong(int position)
 {
-    if (clipboard_.Empty() || closed_)
+    if (clipboard_.songPath.empty() || closed_)
         return false;
     const int at = position < 0 || position > SongCount() ? SongCount() : position;
     return Submit(SetHistory::InsertSongStep("Paste Song", clipboard_.songPath, at));
+}
+
+void CLiveDoc::CopyCue(int position, int cue)
+{
+    if (position < 0 || position >= SongCount())
+        return;
+    const Song& song = SongAt(position);
+    if (cue >= 0 && static_cast<size_t>(cue) < song.cues.size()) {
+        clipboard_.songPath.clear();
+        clipboard_.cue = *song.cues[static_cast<size_t>(cue)];
+    }
+}
+
+bool CLiveDoc::DeleteCue(int position, int cue)
+{
+    if (position < 0 || position >= SongCount())
+        return false;
+    Song& song = SongAt(position);
+    if (cue < 0 || static_cast<size_t>(cue) >= song.cues.size())
+        return false;
+    auto step = std::make_unique<UndoStep>(StepCues, "Delete Cue");
+    step->cues.Remove(static_cast<uint32_t>(cue));
+    return SubmitStep(song, std::move(step));
+}
+
+bool CLiveDoc::CutCue(int position, int cue)
+{
+    CopyCue(position, cue);
+    return DeleteCue(position, cue);
+}
+
+bool CLiveDoc::PasteCue(int position)
+{
+    if (!clipboard_.cue || position < 0 || position >= SongCount() || !IsRead(SongAt(position)))
+        return false;
+    auto step = std::make_unique<UndoStep>(StepCues, "Paste Cue");
+    step->cues.InsertByTime(*clipboard_.cue);
+    return SubmitStep(SongAt(position), std::move(step));
 }
 
 // ---- Opening and closing

@@ -2,9 +2,11 @@
 
 #include "edit/SetHistory.h"
 #include "edit/SongListDocument.h"
+#include "song/Cue.h"
 #include "song/SongContext.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,10 +15,11 @@ namespace cantivo {
 class SaveFiles;
 class Song;
 
-// The set's own clipboard, apart from the system's: empty, or the path of a copied song.
+// The set's own clipboard, apart from the system's: empty, the path of a copied song, or a copied cue.
 struct SetClipboard {
     std::string songPath;
-    bool Empty() const { return songPath.empty(); }
+    std::optional<Cue> cue;
+    bool Empty() const { return songPath.empty() && !cue; }
 };
 
 // The two answers of "Delete song...".
@@ -98,6 +101,12 @@ class CLiveDoc final : public SongListDocument {
     [[nodiscard]] bool CutSong(int position);
     [[nodiscard]] bool PasteSong(int position);
     const SetClipboard& Clipboard() const { return clipboard_; }
+    // The same for a cue of a song: each change goes through the song's own history ("Delete Cue",
+    // "Paste Cue"), the cue placed by its time.
+    void CopyCue(int position, int cue);
+    [[nodiscard]] bool DeleteCue(int position, int cue);
+    [[nodiscard]] bool CutCue(int position, int cue);
+    [[nodiscard]] bool PasteCue(int position);
 
     // The one entry for the command line, "Open..." and the recent lists: a song (".mid", ".midi",
     // ".kar", ".smf", ".rss") stands alone after "Close all"; a ".set" opens as the set. Stores

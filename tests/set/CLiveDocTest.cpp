@@ -232,6 +232,17 @@ TEST_F(CLiveDocTest, DeletingASongCanSendItsFilesToTheTrash)
     std::string text((std::istreambuf_iterator<char>(info)), std::istreambuf_iterator<char>());
     EXPECT_NE(text.find("[Trash Info]\nPath=" + gone + "\nDeletionDate="), std::string::npos) << text;
     EXPECT_TRUE(doc.Clipboard().Empty());
+    // Cues go through their song's own history.
+    Song& song = doc.SongAt(0);
+    song.cues.push_back(std::make_unique<Cue>(Cue{"Verse", CueMarker, 0, 240, 240}));
+    doc.CopyCue(0, 0);
+    ASSERT_TRUE(doc.CutCue(0, 0));
+    EXPECT_TRUE(song.cues.empty());
+    ASSERT_TRUE(doc.PasteCue(0));
+    ASSERT_TRUE(doc.PasteCue(0));
+    ASSERT_EQ(song.cues.size(), 2u);
+    EXPECT_EQ(song.cues[1]->label, "Verse");
+    EXPECT_TRUE(song.IsModified());
     ASSERT_TRUE(doc.DeleteSong(0, DeleteChoice::RemoveFromSet));
     EXPECT_TRUE(fs::exists(kept)) << "only removed from the set";
     EXPECT_EQ(doc.SongCount(), 0);
