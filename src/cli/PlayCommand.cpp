@@ -177,9 +177,7 @@ int RunPlay(CliSession& session, const PlayArguments& arguments)
     thread.Start(notice);
     if (!notice.empty())
         err << notice << "\n";
-    ClockScheduler scheduler(clock);
-    engine.SetScheduler(&scheduler);
-    show.Begin(rig, scheduler);
+    ClockScheduler& scheduler = show.Begin(rig, clock);
     if (show.View() != nullptr && advance >= 0)
         show.View()->OverrideAutoAdvance(advance);
     engine.PlayTap();

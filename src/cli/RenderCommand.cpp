@@ -91,9 +91,7 @@ int RunRender(CliSession& session, const RenderArguments& arguments)
         return usageError ? ExitUsage : ExitFileUnusable;
     }
     Sequencer& engine = rig.Engine();
-    ClockScheduler scheduler(clock);
-    engine.SetScheduler(&scheduler);
-    show.Begin(rig, scheduler);
+    ClockScheduler& scheduler = show.Begin(rig, clock);
     double showLength = 0; // microseconds at normal tempo
     if (SetViewModel* view = show.View())
         showLength = view->TotalSeconds() * 1e6;

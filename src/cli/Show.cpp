@@ -69,9 +69,12 @@ bool Show::Open(const char* command, const std::string& path, const std::string&
     return true;
 }
 
-void Show::Begin(EngineRig& rig, Scheduler& scheduler)
+ClockScheduler& Show::Begin(EngineRig& rig, const MicrosecondClock& clock)
 {
     rig_ = &rig;
+    scheduler_ = std::make_unique<ClockScheduler>(clock);
+    ClockScheduler& scheduler = *scheduler_;
+    rig.Engine().SetScheduler(&scheduler);
     if (!set_)
         set_ = std::make_unique<CLiveDoc>(session_.Context(), files_); // closed: the song stands alone
     autosave_ = std::make_unique<Autosave>(*set_, rig.Engine(), scheduler, *session_.Context().profile, files_);
@@ -80,12 +83,13 @@ void Show::Begin(EngineRig& rig, Scheduler& scheduler)
     if (song_) {
         song_->currentPosition = start_;
         rig.Load(*song_, start_);
-        return;
+        return scheduler;
     }
     view_ = std::make_unique<SetViewModel>(*set_, rig.Engine(), rig, scheduler, *session_.Context().profile);
     for (int i = 0; i < set_->SongCount(); ++i)
         if (view_->Select(i, start_) != nullptr)
-            return;
+            break;
+    return scheduler;
 }
 
 Song* Show::Current() const

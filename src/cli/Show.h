@@ -1,5 +1,6 @@
 #pragma once
 
+#include "playback/Scheduler.h"
 #include "playback/Sequencer.h"
 #include "set/Autosave.h"
 #include "set/CLiveDoc.h"
@@ -15,7 +16,6 @@ namespace cantivo {
 
 class CliSession;
 class EngineRig;
-class Scheduler;
 
 // What `play` and `render` perform: one song, or a set with its song changes and auto-advance.
 class Show {
@@ -28,9 +28,10 @@ class Show {
     // Reads FILE (a set when it ends in ".set", else a song) and the --start position, which counts
     // in the first song. False with the exit code after telling the user why.
     [[nodiscard]] bool Open(const char* command, const std::string& path, const std::string& startText, int& exitCode);
-    // With the engine's devices open: the first song becomes current at the start position, and the
+    // With the engine's devices open: the UI loop's timers on `clock` are made (the show owns them, so
+    // they outlive what uses them), the first song becomes current at the start position, and the
     // autosave timer starts as the settings say.
-    void Begin(EngineRig& rig, Scheduler& scheduler);
+    ClockScheduler& Begin(EngineRig& rig, const MicrosecondClock& clock);
 
     bool IsSet() const { return view_ != nullptr; }
     // The song now current; null once a set has reached its end.
@@ -48,6 +49,7 @@ class Show {
     CliSession& session_;
     EngineRig* rig_ = nullptr;
     DiskSaveFiles files_;
+    std::unique_ptr<ClockScheduler> scheduler_;
     std::unique_ptr<Song> song_;
     std::unique_ptr<CLiveDoc> set_;
     std::unique_ptr<SetViewModel> view_;

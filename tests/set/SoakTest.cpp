@@ -50,6 +50,20 @@ void operator delete(void* p, size_t) noexcept
     operator delete(p);
 }
 
+// The library's temporary buffers come from the nothrow form; it must pair with the same free.
+void* operator new(size_t size, const std::nothrow_t&) noexcept
+{
+    void* p = std::malloc(size == 0 ? 1 : size);
+    if (p != nullptr)
+        liveBytes.fetch_add(static_cast<int64_t>(malloc_usable_size(p)), std::memory_order_relaxed);
+    return p;
+}
+
+void operator delete(void* p, const std::nothrow_t&) noexcept
+{
+    operator delete(p);
+}
+
 namespace cantivo::test {
 namespace {
 
