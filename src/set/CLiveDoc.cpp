@@ -679,35 +679,7 @@ std::string CLiveDoc::WindowTitle(const std::string& application) const
 
 std::string CLiveDoc::SafeName(std::string name)
 {
-    for (char& c : name) {
-        switch (c) {
-        case '"':
-            c = '\'';
-            break;
-        case '=':
-            c = '-';
-            break;
-        case '[':
-            c = '{';
-            break;
-        case ']':
-            c = '}';
-            break;
-        case '?':
-        case '*':
-        case '.':
-        case '/':
-        case '\\':
-        case ':':
-        case ';':
-        case ',':
-            c = '_';
-            break;
-        default:
-            break;
-        }
-    }
-    return name;
+    return TitleFileName(name); // the same rule as a song renamed after its title
 }
 
 } // namespace cantivo

@@ -1,6 +1,7 @@
 // A show in virtual time: song changes, auto-advance with its wait and resets, the set view's rows and
 // the set times.
 #include "set/SetViewModel.h"
+#include "ShowFixture.h"
 #include "playback/EngineFixture.h"
 #include "playback/Scheduler.h"
 #include "set/CLiveDoc.h"
@@ -17,16 +18,6 @@ namespace cantivo::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Activates songs on the test engine, as the programs' rigs do.
-struct Activator final : SongActivator {
-    explicit Activator(Engine& engine) : engine(engine) {}
-    void Activate(Song& song, int32_t start) override
-    {
-        engine.sequencer->Activate(BuildPlaybackModel(song, engine.ports, {}, 30), start, song.currentPosition);
-    }
-    Engine& engine;
-};
 
 class ShowTest : public ::testing::Test {
   protected:
@@ -103,7 +94,7 @@ class ShowTest : public ::testing::Test {
     Engine engine;
     DiskSaveFiles files;
     CLiveDoc set{engine.context.Context(), files};
-    Activator activator{engine};
+    EngineActivator activator{engine};
     ClockScheduler scheduler{engine.clock};
     std::unique_ptr<SetViewModel> view;
 };

@@ -1,6 +1,7 @@
 // Three hours of show in virtual time: a 30-song set with auto-advance, random taps, cue and navigation
 // commands from a seeded generator. Nothing may crash, every song must be reached, nothing may be left
 // sounding at any stop, and the memory in use must stay flat from song to song.
+#include "ShowFixture.h"
 #include "playback/EngineFixture.h"
 #include "playback/Scheduler.h"
 #include "set/CLiveDoc.h"
@@ -69,15 +70,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Activator final : SongActivator {
-    explicit Activator(Engine& engine) : engine(engine) {}
-    void Activate(Song& song, int32_t start) override
-    {
-        engine.sequencer->Activate(BuildPlaybackModel(song, engine.ports, {}, 30), start, song.currentPosition);
-    }
-    Engine& engine;
-};
-
 // A song of `bars` 4/4 bars with a chord and a held bass on every bar, and one cue of the kind given.
 std::vector<uint8_t> SoakSong(TestContext& context, int index)
 {
@@ -132,7 +124,7 @@ TEST(Soak, ThreeHoursOfShowStayQuietFlatAndReachEverySong)
         }
         ClockScheduler scheduler(engine.clock);
         engine.sequencer->SetScheduler(&scheduler);
-        Activator activator(engine);
+        EngineActivator activator(engine);
         SetViewModel view(set, *engine.sequencer, activator, scheduler, engine.context.profile);
         ASSERT_NE(view.Select(0, 0), nullptr);
         engine.sequencer->PlayTap();
