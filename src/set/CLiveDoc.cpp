@@ -25,11 +25,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Lower(std::string text)
+std::string Lower(const std::string& text)
 {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
+    return AsciiLower(text);
 }
 
 bool EndsWith(const std::string& text, const std::string& end)

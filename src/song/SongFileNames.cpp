@@ -7,13 +7,18 @@ namespace cantivo {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-std::string Lower(std::string text)
+std::string AsciiLower(std::string text)
 {
     std::transform(text.begin(), text.end(), text.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return text;
+}
+
+namespace {
+
+std::string Lower(const std::string& text)
+{
+    return AsciiLower(text);
 }
 
 // The position of the file name's last dot, or npos when the name has none. A '\' counts as a

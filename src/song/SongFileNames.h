@@ -10,6 +10,9 @@ namespace cantivo {
 
 // Removes ".mid", ".midi", ".kar", ".set", ".smf" or ".rss" (any case) from the end of a name.
 std::string StripKnownExtension(const std::string& name);
+// The text with its ASCII letters in lower case, for comparing names as the file systems of other
+// systems do.
+std::string AsciiLower(std::string text);
 // The legacy settings file: the path up to the last '.' of the file name, then ".cv".
 std::string SongSettingsPath(const std::string& songPath);
 // The autosave and recovery file: the song's name without its known extension, then ".sav".
