@@ -159,10 +159,13 @@ void EngineRig::Load(const Song& song, int32_t start)
     sequencer_->Activate(BuildPlaybackModel(song, ports_, LogicalNames(*profile_), song.GridTicks(0)), start);
 }
 
-void EngineRig::Activate(Song& song, int32_t start)
+void EngineRig::Activate(Song& song, int32_t start, std::unique_ptr<PlaybackModel> prepared)
 {
-    sequencer_->Activate(BuildPlaybackModel(song, ports_, LogicalNames(*profile_), song.GridTicks(0)), start,
-                         song.currentPosition);
+    if (prepared)
+        AttachPorts(*prepared, ports_, LogicalNames(*profile_));
+    else
+        prepared = BuildPlaybackModel(song, ports_, LogicalNames(*profile_), song.GridTicks(0));
+    sequencer_->Activate(std::move(prepared), start, song.currentPosition);
 }
 
 std::optional<HaltOutcome> EngineRig::HandleNotifications(EndOfSongHandler* endOfSong)

@@ -45,7 +45,7 @@ class EngineRig final : public SongActivator {
     // Activates the song at `start`.
     void Load(const Song& song, int32_t start);
     // A song change of a set: at `start`, or at the song's own position for -1.
-    void Activate(Song& song, int32_t start) override;
+    void Activate(Song& song, int32_t start, std::unique_ptr<PlaybackModel> prepared) override;
     // The UI loop's turn at the engine's notifications: each halt is settled (a cue waits for the tap,
     // the song's end stops and goes to `endOfSong`). The outcome of the last halt, if there was one.
     std::optional<HaltOutcome> HandleNotifications(EndOfSongHandler* endOfSong = nullptr);

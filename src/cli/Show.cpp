@@ -23,6 +23,7 @@ Show::~Show()
 {
     autosave_.reset();
     view_.reset();
+    readAhead_.reset();
     set_.reset();
 }
 
@@ -86,6 +87,10 @@ ClockScheduler& Show::Begin(EngineRig& rig, const MicrosecondClock& clock)
         return scheduler;
     }
     view_ = std::make_unique<SetViewModel>(*set_, rig.Engine(), rig, scheduler, *session_.Context().profile);
+    if (set_->IsLargeSet()) { // a small set is read whole at open: nothing is left to read ahead
+        readAhead_ = std::make_unique<SongReadAhead>(session_.Context());
+        view_->UseReadAhead(readAhead_.get());
+    }
     for (int i = 0; i < set_->SongCount(); ++i)
         if (view_->Select(i, start_) != nullptr)
             break;

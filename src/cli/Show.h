@@ -5,6 +5,7 @@
 #include "set/Autosave.h"
 #include "set/CLiveDoc.h"
 #include "set/SetViewModel.h"
+#include "set/SongReadAhead.h"
 #include "song/AtomicFile.h"
 #include "song/Song.h"
 
@@ -53,6 +54,7 @@ class Show {
     std::unique_ptr<Song> song_;
     std::unique_ptr<CLiveDoc> set_;
     std::unique_ptr<SetViewModel> view_;
+    std::unique_ptr<SongReadAhead> readAhead_;
     std::unique_ptr<Autosave> autosave_;
     int32_t start_ = 0;
     bool ended_ = false;

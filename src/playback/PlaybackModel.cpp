@@ -19,6 +19,22 @@ int PlaybackModel::FindMeasure(int32_t tick) const
 std::unique_ptr<PlaybackModel> BuildPlaybackModel(const Song& song, PortTable& ports,
                                                   const std::vector<std::string>& names, int32_t gridTicks)
 {
+    auto model = BuildUnattachedModel(song, gridTicks);
+    AttachPorts(*model, ports, names);
+    return model;
+}
+
+void AttachPorts(PlaybackModel& model, PortTable& ports, const std::vector<std::string>& names)
+{
+    for (PlaybackTrack& track : model.tracks) {
+        const auto logical = static_cast<size_t>(track.logicalPort);
+        track.portName = track.midi && track.logicalPort >= 0 && logical < names.size() ? names[logical] : "";
+        track.port = track.midi ? ports.OutputForLogical(track.logicalPort) : nullptr;
+    }
+}
+
+std::unique_ptr<PlaybackModel> BuildUnattachedModel(const Song& song, int32_t gridTicks)
+{
     auto model = std::make_unique<PlaybackModel>();
     model->song = &song;
     model->timebase = song.timebase == 0 ? 120 : song.timebase;
@@ -38,9 +54,6 @@ std::unique_ptr<PlaybackModel> BuildPlaybackModel(const Song& song, PortTable& p
         out.trackNumber = static_cast<int>(i);
         out.midi = !track.IsAudio();
         out.logicalPort = track.outputPort;
-        if (out.midi && track.outputPort >= 0 && static_cast<size_t>(track.outputPort) < names.size())
-            out.portName = names[static_cast<size_t>(track.outputPort)];
-        out.port = out.midi ? ports.OutputForLogical(track.outputPort) : nullptr;
         out.channel = static_cast<uint8_t>(track.outputChannel & 0x0F);
         out.patchTag = static_cast<uint8_t>(PatchTag(track.initial[InitPatch]));
         out.image = track.image;

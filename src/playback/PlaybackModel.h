@@ -58,5 +58,9 @@ struct PlaybackModel {
 // each logical output port ("MIDIOUT%d"), empty where none is. `gridTicks` is the views' grid.
 std::unique_ptr<PlaybackModel> BuildPlaybackModel(const Song& song, PortTable& ports,
                                                   const std::vector<std::string>& names, int32_t gridTicks);
+// The same in two steps: the model without its ports touches nothing but the song, so a worker thread
+// may build it from a song it read itself; the ports are attached on the UI thread, which owns them.
+std::unique_ptr<PlaybackModel> BuildUnattachedModel(const Song& song, int32_t gridTicks);
+void AttachPorts(PlaybackModel& model, PortTable& ports, const std::vector<std::string>& names);
 
 } // namespace cantivo

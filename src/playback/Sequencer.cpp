@@ -925,6 +925,7 @@ void Sequencer::PlayTick(PlaybackModel& model, int64_t now)
         StartBeatTimer(now);
         state_.store(SequencerState::Holding, std::memory_order_release);
         viewsRefresh_.store(true, std::memory_order_release);
+        haltedAt_.store(now, std::memory_order_release);
         Post(EngineMessage::MsgPlaybackHalted);
         WakeDisplay();
         return;

@@ -137,6 +137,9 @@ class Sequencer final : public Transport {
     // The UI's handling of `MsgPlaybackHalted`: settles a hold or a cut at a cue; at the song's end it
     // stops and leaves the rest to the caller.
     HaltOutcome SettleHalt();
+    // Microseconds since the play thread last halted: the UI hears of a halt a loop turn late, and a
+    // wait that follows it (auto-advance) counts from the halt itself.
+    int64_t SinceHalt() const { return clock_.NowMicroseconds() - haltedAt_.load(std::memory_order_acquire); }
     CueStatus Cues() const;
     // The conductor's return step (the UI loop's 100 ms timer).
     void ReturnStep();
@@ -215,6 +218,7 @@ class Sequencer final : public Transport {
 
     std::atomic<SequencerState> state_{SequencerState::Stopped};
     std::atomic<int32_t> position_{0};
+    std::atomic<int64_t> haltedAt_{0};
     std::atomic<int32_t> tempoRatio_{NormalTempo};
     std::atomic<int32_t> volumeControl_{FullVolume}; // the control the commands move
     std::atomic<double> beatPhase_{0.0};

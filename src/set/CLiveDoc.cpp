@@ -303,6 +303,23 @@ bool CLiveDoc::EnsureRead(int position)
     return entry != nullptr && (entry->read || ReadSongFile(*entry));
 }
 
+bool CLiveDoc::AdoptRead(int position, std::unique_ptr<Song>& song, const std::vector<ReadNotice>& notices)
+{
+    if (position < 0 || position >= SongCount() || !song)
+        return false;
+    Entry* entry = EntryOf(SongAt(position));
+    if (entry == nullptr || entry->read || entry->song->pathName != song->pathName)
+        return false;
+    std::replace(positions_.begin(), positions_.end(), entry->song.get(), song.get());
+    entry->song.swap(song);
+    entry->read = true;
+    song.reset();
+    Prompter& prompter = context_.prompter != nullptr ? *context_.prompter : *DefaultSongContext().prompter;
+    for (const ReadNotice& notice : notices)
+        prompter.Show(notice.text, notice.icon);
+    return true;
+}
+
 void CLiveDoc::RemoveSongAt(int position)
 {
     if (position < 0 || position >= SongCount())

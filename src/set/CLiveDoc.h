@@ -3,6 +3,7 @@
 #include "edit/SetHistory.h"
 #include "edit/SongListDocument.h"
 #include "song/Cue.h"
+#include "song/MidiFileReader.h"
 #include "song/SongContext.h"
 
 #include <memory>
@@ -87,6 +88,9 @@ class CLiveDoc final : public SongListDocument {
     void MoveSongPosition(int from, int to);
     // Reads a song of a large set when it is first selected; false when it cannot be read.
     bool EnsureRead(int position);
+    // Takes `song`, read ahead from the same file, as the unread song at `position` (at every position
+    // it stands) and shows what its reader noted. False, and `song` untouched, when that song is read.
+    bool AdoptRead(int position, std::unique_ptr<Song>& song, const std::vector<ReadNotice>& notices);
 
     // "Import songs...": copies each file into the set's folder under a safe name (with its ".cv"
     // companion and the "WaveData" beside it) and inserts it at `position` (-1: the end). A name the

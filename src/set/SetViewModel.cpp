@@ -3,6 +3,7 @@
 #include "playback/Scheduler.h"
 #include "playback/Sequencer.h"
 #include "set/SetFile.h"
+#include "set/SongReadAhead.h"
 #include "song/Profile.h"
 #include "song/Song.h"
 #include "song/SongFileNames.h"
@@ -83,9 +84,15 @@ Song* SetViewModel::Select(int position, int32_t start)
     }
     Song* result = nullptr;
     if (!AtEnd()) {
+        std::unique_ptr<PlaybackModel> prepared;
+        if (readAhead_ != nullptr && !set_.IsRead(set_.SongAt(position))) {
+            if (std::optional<ReadAheadSong> ahead = readAhead_->Take(set_.SongAt(position).pathName))
+                if (set_.AdoptRead(position, ahead->song, ahead->notices))
+                    prepared = std::move(ahead->model);
+        }
         if (set_.EnsureRead(position)) {
             result = &set_.SongAt(position);
-            activator_.Activate(*result, start);
+            activator_.Activate(*result, start, std::move(prepared));
             set_.SetCurrentSong(result);
         }
     } else {
@@ -93,7 +100,22 @@ Song* SetViewModel::Select(int position, int32_t start)
     }
     UpdatePlayingMarker();
     RecomputeTimes();
+    ReadNextAhead();
     return result;
+}
+
+void SetViewModel::UseReadAhead(SongReadAhead* readAhead)
+{
+    readAhead_ = readAhead;
+    ReadNextAhead();
+}
+
+void SetViewModel::ReadNextAhead()
+{
+    // The song auto-advance and "Next song" go to; a read song costs nothing to change to.
+    const int next = current_ + 1;
+    if (readAhead_ != nullptr && !set_.IsClosed() && next < set_.SongCount() && !set_.IsRead(set_.SongAt(next)))
+        readAhead_->Request(set_.SongAt(next).pathName);
 }
 
 void SetViewModel::NextSong()
@@ -184,17 +206,19 @@ bool SetViewModel::Advancing() const
     return scheduler_.IsRunning(AdvanceTimer);
 }
 
-void SetViewModel::EndOfSong(Sequencer& /*sequencer*/)
+void SetViewModel::EndOfSong(Sequencer& sequencer)
 {
     if (AutoAdvance() == 0 || set_.IsClosed())
         return;
-    const int wait = std::max(profile_.GetInt(Playback, "AdvanceWait", 1000), 0);
-    if (wait == 0) {
+    // The wait passes on the loop's clock (real time on stage, virtual time in a render) and counts
+    // from the song's end, not from when the loop heard of it.
+    const int64_t wait = int64_t{std::max(profile_.GetInt(Playback, "AdvanceWait", 1000), 0)} * 1000 -
+                         std::max<int64_t>(sequencer.SinceHalt(), 0);
+    if (wait <= 0) {
         Advance();
         return;
     }
-    // The wait passes on the loop's clock: real time on stage, virtual time in a render.
-    scheduler_.StartTimer(AdvanceTimer, int64_t{wait} * 1000, [this] {
+    scheduler_.StartTimer(AdvanceTimer, wait, [this] {
         scheduler_.KillTimer(AdvanceTimer);
         Advance();
     });

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "playback/EndOfSongHandler.h"
+#include "playback/PlaybackModel.h"
 #include "set/CLiveDoc.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,13 +15,15 @@ class Profile;
 class Scheduler;
 class Sequencer;
 class Song;
+class SongReadAhead;
 
 // Makes a read song the engine's current song at `start` (-1: the song's own position): builds its
-// playback model and activates it, which stops playback and applies "AdvanceReset" first.
+// playback model (or attaches the ports to `prepared`, built ahead from the same song) and activates
+// it, which stops playback and applies "AdvanceReset" first.
 class SongActivator {
   public:
     virtual ~SongActivator() = default;
-    virtual void Activate(Song& song, int32_t start) = 0;
+    virtual void Activate(Song& song, int32_t start, std::unique_ptr<PlaybackModel> prepared) = 0;
 };
 
 // One row of the set view: a song, one of its cues, or the end-of-set item.
@@ -66,6 +70,10 @@ class SetViewModel final : public SetObserver, public EndOfSongHandler {
     // `MsgCueRegion` and after every selection.
     void UpdatePlayingMarker();
 
+    // While a song is current, the next unread song of the set is read ahead through `readAhead`
+    // (null: none), so that moving on reads no file.
+    void UseReadAhead(SongReadAhead* readAhead);
+
     // "Advance: no / wait / play" and "View meter/key / View set times", stored at once.
     int AutoAdvance() const;
     void SetAutoAdvance(int mode);
@@ -94,6 +102,7 @@ class SetViewModel final : public SetObserver, public EndOfSongHandler {
   private:
     void Advance();
     void RecomputeTimes();
+    void ReadNextAhead();
 
     CLiveDoc& set_;
     Sequencer& sequencer_;
@@ -104,6 +113,7 @@ class SetViewModel final : public SetObserver, public EndOfSongHandler {
     int previous_ = -1;
     int markerCue_ = -1;
     int advanceOverride_ = -1;
+    SongReadAhead* readAhead_ = nullptr;
     double total_ = 0;
     double before_ = 0;
 };

@@ -5,14 +5,18 @@
 #include "playback/EngineFixture.h"
 #include "playback/Scheduler.h"
 #include "set/CLiveDoc.h"
+#include "set/SetFile.h"
+#include "set/SongReadAhead.h"
 #include "song/AtomicFile.h"
 #include "song/SongFileBytes.h"
 #include "song/TimeCode.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 namespace cantivo::test {
 namespace {
@@ -193,6 +197,65 @@ TEST_F(ShowTest, SetTimesCountARepeatedSongTwice)
     engine.context.profile.WriteInt("SyncOptions", "SMPTE", Frames25);
     EXPECT_EQ(view->SetTimesText(1.5), TransportTimeText(elapsed * 1e6, Frames25) + " / " +
                                            TransportTimeText((4 * song - elapsed) * 1e6, Frames25));
+}
+
+} // namespace
+} // namespace cantivo::test
+
+namespace cantivo::test {
+namespace {
+
+// Waits (a bounded while) for the worker to finish `reads` reads.
+bool ReadsDone(const SongReadAhead& ahead, int reads)
+{
+    for (int i = 0; i < 1000 && ahead.ReadsDone() < reads; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return ahead.ReadsDone() >= reads;
+}
+
+TEST_F(ShowTest, TheNextSongOfALargeSetIsReadAheadAndAFileChangedSinceIsReadAgain)
+{
+    // 51 songs (copies of the three), so the set opens without reading them.
+    std::vector<std::string> paths;
+    for (int i = 0; i < 51; ++i) {
+        paths.push_back((folder / ("big" + std::to_string(i) + ".mid")).string());
+        fs::copy_file(folder / ("song" + std::to_string(i % 3) + ".mid"), paths.back());
+    }
+    const std::vector<uint8_t> bytes = SetFileBytes(paths);
+    std::ofstream((folder / "big.set").string(), std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    std::string error;
+    ASSERT_TRUE(set.OpenSet((folder / "big.set").string(), error, false)) << error;
+    ASSERT_TRUE(set.IsLargeSet());
+    SongReadAhead ahead(engine.context.Context());
+    view->UseReadAhead(&ahead);
+
+    ASSERT_NE(view->Select(0, 0), nullptr);
+    EXPECT_EQ(activator.preparedActivations, 0) << "the first song is read when it is selected";
+    ASSERT_TRUE(ReadsDone(ahead, 1));
+    EXPECT_FALSE(set.IsRead(set.SongAt(1))) << "read ahead, not yet taken";
+    view->NextSong();
+    EXPECT_EQ(activator.preparedActivations, 1);
+    EXPECT_TRUE(set.IsRead(set.SongAt(1)));
+    EXPECT_EQ(set.CurrentSong(), &set.SongAt(1));
+    engine.device->Clear();
+    engine.sequencer->PlayTap();
+    Run(500);
+    EXPECT_EQ(FirstNotes().count(62), 1u) << "the song read ahead is the one that plays";
+
+    // Song 2 is read ahead, then saved by someone else: the change reads the new file instead.
+    ASSERT_TRUE(ReadsDone(ahead, 2));
+    fs::copy_file(folder / "song0.mid", paths[2], fs::copy_options::overwrite_existing);
+    fs::last_write_time(paths[2], fs::last_write_time(paths[2]) + std::chrono::seconds(5));
+    view->NextSong();
+    EXPECT_EQ(activator.preparedActivations, 1);
+    ASSERT_EQ(set.CurrentSong(), &set.SongAt(2));
+    engine.device->Clear();
+    engine.sequencer->PlayTap();
+    Run(500);
+    EXPECT_EQ(FirstNotes().count(60), 1u);
+    EXPECT_EQ(FirstNotes().count(64), 0u);
+    view.reset(); // before the read-ahead it uses goes
 }
 
 } // namespace
