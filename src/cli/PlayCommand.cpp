@@ -145,8 +145,20 @@ int RunPlay(CliSession& session, const PlayArguments& arguments)
         }
     }
     Show show(session);
-    if (int exitCode = 0; !show.Open("play", arguments.song, arguments.start, exitCode))
-        return exitCode;
+    if (arguments.song.empty()) {
+        if (!arguments.start.empty()) {
+            err << "cantivo-cli play: --start needs a FILE to count in\n";
+            return ExitUsage;
+        }
+        std::string error;
+        if (!show.OpenLast(error)) {
+            err << "cantivo-cli play: " << error << "\n";
+            return ExitUsage;
+        }
+    } else {
+        if (int exitCode = 0; !show.Open("play", arguments.song, arguments.start, exitCode))
+            return exitCode;
+    }
 
     SteadyMicrosecondClock clock;
     EngineRig rig(clock);
@@ -164,6 +176,9 @@ int RunPlay(CliSession& session, const PlayArguments& arguments)
     }
     for (const std::string& notice : notices)
         err << notice << "\n";
+    // Played, so it is the one to open again at the next start.
+    if (!arguments.song.empty())
+        show.Remember();
 
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
@@ -252,7 +267,9 @@ CliCommand AddPlayCommand(CLI::App& tool, CliSession& session)
 {
     auto arguments = std::make_shared<PlayArguments>();
     CLI::App* app = tool.add_subcommand("play", "Plays a song in real time through the built-in synth or MIDI ports");
-    app->add_option("FILE", arguments->song, "The song, or a set (.set) to perform song after song")->required();
+    app->add_option("FILE", arguments->song,
+                    "The song, or a set (.set) to perform song after song (default: the one played last, "
+                    "1.5 s after start, when \"AutoOpen\" is 1)");
     app->add_option("--start", arguments->start,
                     "Where to start (in a set: in its first song), as measure:beat:tick (default the start)");
     app->add_option("--capture", arguments->capture, "Also log every MIDI message sent, with its time");

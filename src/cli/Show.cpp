@@ -3,12 +3,14 @@
 #include "app/PlaybackHalted.h"
 #include "cli/CliSession.h"
 #include "cli/EngineRig.h"
+#include "set/RecentList.h"
 #include "set/SetFile.h"
 #include "song/PositionText.h"
 #include "song/SongFileNames.h"
 
 #include <filesystem>
 #include <ostream>
+#include <utility>
 
 namespace cantivo {
 
@@ -30,12 +32,13 @@ Show::~Show()
 bool Show::Open(const char* command, const std::string& path, const std::string& startText, int& exitCode)
 {
     Song* first = nullptr;
+    std::error_code code;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, code);
+    path_ = code ? path : absolute.lexically_normal().string();
     if (IsSetPath(path)) {
         set_ = std::make_unique<CLiveDoc>(session_.Context(), files_);
-        std::error_code code;
-        const std::filesystem::path absolute = std::filesystem::absolute(path, code);
         std::string error;
-        if (!set_->OpenSet(code ? path : absolute.string(), error, false)) {
+        if (!set_->OpenSet(path_, error, false)) {
             session_.Err() << "cantivo-cli " << command << ": " << error
                            << "\nSorry, the set can not be opened--it may be damaged.\n";
             exitCode = ExitFileUnusable;
@@ -79,14 +82,59 @@ ClockScheduler& Show::Begin(EngineRig& rig, const MicrosecondClock& clock)
     if (!set_)
         set_ = std::make_unique<CLiveDoc>(session_.Context(), files_); // closed: the song stands alone
     autosave_ = std::make_unique<Autosave>(*set_, rig.Engine(), scheduler, *session_.Context().profile, files_);
-    autosave_->SetStandAloneSong(song_.get());
     autosave_->Start();
+    if (!openLast_.empty())
+        scheduler.StartTimer(DelayedStartupTimer, DelayedStartupMicroseconds, [this] { DelayedStartup(); });
+    else
+        ActivateFirst();
+    return scheduler;
+}
+
+bool Show::OpenLast(std::string& error)
+{
+    Profile& profile = *session_.Context().profile;
+    const std::string last = profile.GetString("StartupOptions", "AutoOpenPath", "");
+    if (profile.GetInt("StartupOptions", "AutoOpen", 1) != 1)
+        error = "no FILE was given, and opening the last set or song at start-up is off (\"AutoOpen\" is 0)";
+    else if (last.empty())
+        error = "no FILE was given, and no set or song was opened before to open again";
+    else
+        openLast_ = last;
+    return !openLast_.empty();
+}
+
+void Show::Remember() const
+{
+    Profile& profile = *session_.Context().profile;
+    profile.WriteString("StartupOptions", "AutoOpenPath", path_);
+    (IsSetPath(path_) ? RecentSets(profile) : RecentSongs(profile)).Add(path_);
+}
+
+void Show::DelayedStartup()
+{
+    scheduler_->KillTimer(DelayedStartupTimer);
+    const std::string path = std::exchange(openLast_, "");
+    session_.Err() << "Opening the last set or song: " << path << "\n";
+    // A file that has gone or cannot be read is reported as any open reports it; the player then has
+    // nothing to play and ends.
+    int exitCode = 0;
+    if (!Open("play", path, "", exitCode)) {
+        ended_ = true;
+        return;
+    }
+    ActivateFirst();
+    rig_->Engine().PlayTap();
+}
+
+void Show::ActivateFirst()
+{
+    autosave_->SetStandAloneSong(song_.get());
     if (song_) {
         song_->currentPosition = start_;
-        rig.Load(*song_, start_);
-        return scheduler;
+        rig_->Load(*song_, start_);
+        return;
     }
-    view_ = std::make_unique<SetViewModel>(*set_, rig.Engine(), rig, scheduler, *session_.Context().profile);
+    view_ = std::make_unique<SetViewModel>(*set_, rig_->Engine(), *rig_, *scheduler_, *session_.Context().profile);
     if (set_->IsLargeSet()) { // a small set is read whole at open: nothing is left to read ahead
         readAhead_ = std::make_unique<SongReadAhead>(session_.Context());
         view_->UseReadAhead(readAhead_.get());
@@ -94,7 +142,6 @@ ClockScheduler& Show::Begin(EngineRig& rig, const MicrosecondClock& clock)
     for (int i = 0; i < set_->SongCount(); ++i)
         if (view_->Select(i, start_) != nullptr)
             break;
-    return scheduler;
 }
 
 Song* Show::Current() const
@@ -115,6 +162,8 @@ std::optional<HaltOutcome> Show::HandleNotifications()
 
 bool Show::Finished() const
 {
+    if (!openLast_.empty())
+        return false; // the delayed start-up has yet to open it
     return ended_ || (view_ && view_->AtEnd() && !view_->Advancing());
 }
 

@@ -29,10 +29,18 @@ class Show {
     // Reads FILE (a set when it ends in ".set", else a song) and the --start position, which counts
     // in the first song. False with the exit code after telling the user why.
     [[nodiscard]] bool Open(const char* command, const std::string& path, const std::string& startText, int& exitCode);
+    // Instead of a file named on the command line: the player's delayed start-up opens the set or song
+    // opened last ("AutoOpenPath") 1.5 s after the engine started, when "AutoOpen" is 1, and plays it.
+    // False, with the reason in `error`, when there is nothing to open again.
+    [[nodiscard]] bool OpenLast(std::string& error);
+    // Stores FILE as the one to open again at the next start and puts it on its recent list.
+    void Remember() const;
     // With the engine's devices open: the UI loop's timers on `clock` are made (the show owns them, so
     // they outlive what uses them), the first song becomes current at the start position, and the
     // autosave timer starts as the settings say.
     ClockScheduler& Begin(EngineRig& rig, const MicrosecondClock& clock);
+    static constexpr int DelayedStartupTimer = 150;
+    static constexpr int64_t DelayedStartupMicroseconds = 1'500'000;
 
     bool IsSet() const { return view_ != nullptr; }
     // The song now current; null once a set has reached its end.
@@ -47,7 +55,12 @@ class Show {
     std::string PlaceText() const;
 
   private:
+    void ActivateFirst();
+    void DelayedStartup();
+
     CliSession& session_;
+    std::string path_;     // FILE, absolute
+    std::string openLast_; // what the delayed start-up opens
     EngineRig* rig_ = nullptr;
     DiskSaveFiles files_;
     std::unique_ptr<ClockScheduler> scheduler_;

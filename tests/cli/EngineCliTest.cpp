@@ -265,6 +265,7 @@ TEST_F(EngineCliTest, BadInputIsAClearMessageANonZeroExitAndNoFileWritten)
         {"bad start", {"render", demo.string(), wav, "--start", "99:1:000"}, 2, "no measure 99"},
         {"unknown port", {"play", demo.string(), "--port", "Nowhere", "--capture", log}, 2, "\"Nowhere\""},
         {"capture port without a log", {"play", demo.string(), "--port", "Capture"}, 2, "--capture"},
+        {"nothing to open again", {"play", "--port", "Capture", "--capture", log}, 2, "no set or song was opened"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -292,6 +293,25 @@ TEST_F(EngineCliTest, PlayRunsInRealTimeIntoTheLogAndATerminateSignalLeavesNothi
     EXPECT_EQ(LeftSounding(entries), (std::pair<size_t, size_t>{0, 0}));
     for (const Logged& e : entries)
         EXPECT_EQ(e.port, 0) << "every logical port plays through Capture alone";
+}
+
+TEST_F(EngineCliTest, PlayWithoutAFileOpensTheOnePlayedLastAfterTheDelayedStartUp)
+{
+    const fs::path log = folder / "play.log";
+    ASSERT_EQ(Run({"play", demo.string(), "--port", "Capture", "--capture", log.string()},
+                  "timeout --preserve-status -s TERM 0.3 ")
+                  .exitCode,
+              0);
+    const RunResult again =
+        Run({"play", "--port", "Capture", "--capture", log.string()}, "timeout --preserve-status -s TERM 2.2 ");
+    EXPECT_EQ(again.exitCode, 0) << again.err;
+    EXPECT_NE(again.err.find("Opening the last set or song: " + fs::absolute(demo).lexically_normal().string()),
+              std::string::npos)
+        << again.err;
+    const auto entries = ReadLog(log);
+    ASSERT_FALSE(entries.empty());
+    EXPECT_GE(entries.front().time, 1'500'000) << "nothing plays before the delayed start-up";
+    EXPECT_EQ(LeftSounding(entries), (std::pair<size_t, size_t>{0, 0}));
 }
 
 } // namespace
