@@ -429,10 +429,37 @@ int CLiveDoc::ImportSongs(const std::vector<std::string>& chosen, int position)
     return imported;
 }
 
-bool CLiveDoc::DeleteSong(int position, DeleteChoice choice)
+DeleteChoice CLiveDoc::StoredDeleteChoice() const
+{
+    return context_.profile->GetInt("MiscOptions", "RecycleSong", 0) == 1 ? DeleteChoice::RemoveAndTrash
+                                                                          : DeleteChoice::RemoveFromSet;
+}
+
+bool CLiveDoc::DeleteSong(int position, DeleteChoice choice, const SaveQuestion& ask)
 {
     if (position < 0 || position >= SongCount())
         return false;
+    Song& song = SongAt(position);
+    const std::string path = song.pathName;
+    if (UseCount(song) == 1 && IsRead(song)) {
+        if (!OfferSave(song, ask))
+            return false;
+        // The dialog was shown: its choice is the one it offers next time.
+        context_.profile->WriteInt("MiscOptions", "RecycleSong", static_cast<int>(choice));
+    }
+    return RemovePosition(position, choice);
+}
+
+bool CLiveDoc::OfferSave(Song& song, const SaveQuestion& ask)
+{
+    if (!song.IsModified() || !ask)
+        return true;
+    const SaveAnswer answer = ask(StripKnownExtension(StoredPathName(song.pathName)));
+    return answer == SaveAnswer::Discard || (answer == SaveAnswer::Save && WriteSong(song, song.pathName));
+}
+
+bool CLiveDoc::RemovePosition(int position, DeleteChoice choice)
+{
     Song& song = SongAt(position);
     const std::string path = song.pathName;
     if (choice == DeleteChoice::RemoveAndTrash && UseCount(song) == 1 && IsRead(song)) {
@@ -467,10 +494,16 @@ void CLiveDoc::CopySong(int position)
     }
 }
 
-bool CLiveDoc::CutSong(int position)
+bool CLiveDoc::CutSong(int position, const SaveQuestion& ask)
 {
+    if (position < 0 || position >= SongCount())
+        return false;
+    // The last position of a song lets go of it: its changes are offered first, as a delete does.
+    Song& song = SongAt(position);
+    if (UseCount(song) == 1 && IsRead(song) && !OfferSave(song, ask))
+        return false;
     CopySong(position);
-    return DeleteSong(position, DeleteChoice::RemoveFromSet);
+    return RemovePosition(position, DeleteChoice::RemoveFromSet);
 }
 
 bool CLiveDoc::PasteSong(int position)
@@ -670,6 +703,56 @@ bool CLiveDoc::SaveAll(std::string& error)
     if (!closed_ && modified_)
         return SaveSet(pathName_, error);
     return true;
+}
+
+bool CLiveDoc::SaveModified(const SaveQuestion& ask, std::string& error)
+{
+    if (!ask)
+        return false; // nobody to ask: nothing may be let go
+    std::vector<Song*> asked;
+    for (Song* song : positions_) {
+        if (!song->IsModified() || !IsRead(*song) || std::find(asked.begin(), asked.end(), song) != asked.end())
+            continue;
+        asked.push_back(song); // a song at two positions is asked about once
+        if (!OfferSave(*song, ask))
+            return false; // cancelled, or the song's save failed and its writer said why
+    }
+    if (closed_ || !modified_)
+        return true;
+    const SaveAnswer answer = ask(Title());
+    if (answer == SaveAnswer::Cancel)
+        return false;
+    return answer == SaveAnswer::Discard || SaveSet(pathName_, error);
+}
+
+bool CLiveDoc::ExportSong(const std::string& path, std::string& error)
+{
+    if (current_ == nullptr) {
+        error = "There is no current song to export.";
+        return false;
+    }
+    Song& song = *current_;
+    const std::string own = song.pathName;
+    const bool modified = song.IsModified();
+    const bool autosaved = song.autosaveFlag;
+    // The history keeps its own saved state: the export is not a save of the song.
+    std::unique_ptr<SongHistory> history = std::move(song.history);
+    WriteOptions options;
+    options.exactPath = true;
+    const bool written = WriteSong(song, path, options);
+    song.history = std::move(history);
+    song.SetPathName(own);
+    song.autosaveFlag = autosaved;
+    song.SetModifiedFlag(modified);
+    if (!written)
+        error = path + ": the song could not be exported";
+    return written;
+}
+
+std::string CLiveDoc::ExportPath(const std::string& templates) const
+{
+    const std::string name = current_ != nullptr ? StoredPathName(current_->pathName) : "Untitled.mid";
+    return (fs::path(templates) / name).string();
 }
 
 // ---- Texts

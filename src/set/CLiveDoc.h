@@ -6,6 +6,7 @@
 #include "song/MidiFileReader.h"
 #include "song/SongContext.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -25,6 +26,11 @@ struct SetClipboard {
 
 // The two answers of "Delete song...".
 enum class DeleteChoice { RemoveFromSet = 0, RemoveAndTrash = 1 };
+
+// The three answers of the question asked before a modified song or set is closed or replaced.
+enum class SaveAnswer { Save, Discard, Cancel };
+// Asks whether to save the song or set titled `title` (its file name, without the extension).
+using SaveQuestion = std::function<SaveAnswer(const std::string& title)>;
 
 // What "New..." was asked for: the choice of its list, the name and the location typed.
 struct NewRequest {
@@ -98,11 +104,15 @@ class CLiveDoc final : public SongListDocument {
     // number of songs imported.
     int ImportSongs(const std::vector<std::string>& files, int position);
     // "Delete" on a song: removes the position (through the history); with RemoveAndTrash, and when
-    // the song stands only once, its files go to the trash first.
-    [[nodiscard]] bool DeleteSong(int position, DeleteChoice choice);
+    // the song stands only once, its files go to the trash first. A modified song that stands once is
+    // first offered to `ask` (none: its changes go); Cancel, or a save that fails, deletes nothing.
+    // The choice is stored as the next one to offer.
+    [[nodiscard]] bool DeleteSong(int position, DeleteChoice choice, const SaveQuestion& ask = {});
+    // The choice "Delete song..." starts at ("MiscOptions"/"RecycleSong").
+    DeleteChoice StoredDeleteChoice() const;
     // Copy, cut and paste of songs: paste inserts another reference to the copied song ("Paste Song").
     void CopySong(int position);
-    [[nodiscard]] bool CutSong(int position);
+    [[nodiscard]] bool CutSong(int position, const SaveQuestion& ask = {});
     [[nodiscard]] bool PasteSong(int position);
     const SetClipboard& Clipboard() const { return clipboard_; }
     // The same for a cue of a song: each change goes through the song's own history ("Delete Cue",
@@ -128,6 +138,15 @@ class CLiveDoc final : public SongListDocument {
     [[nodiscard]] bool NewSongOrSet(const NewRequest& request, const std::string& templates, std::string& error);
     // "Save ALL": every modified song of the set (each its own save), then the set when modified.
     [[nodiscard]] bool SaveAll(std::string& error);
+    // Before the set is closed or replaced ("Close all", opening another): every modified song is
+    // offered to `ask` in set order, then the set. False when an answer was Cancel or a save failed
+    // (the set's own failure in `error`; a song's writer tells its own); this closes nothing.
+    [[nodiscard]] bool SaveModified(const SaveQuestion& ask, std::string& error);
+    // "Export song": writes the current song to `path` (a template when it is in the templates folder)
+    // and leaves the song as it was: its own path, its modified flag, its history's saved state.
+    [[nodiscard]] bool ExportSong(const std::string& path, std::string& error);
+    // Where the export's dialog opens: the templates folder and the song's file name.
+    std::string ExportPath(const std::string& templates) const;
 
     // The set's history: inserts, deletes and moves go through it.
     [[nodiscard]] bool Submit(std::unique_ptr<UndoStep> step);
@@ -174,6 +193,9 @@ class CLiveDoc final : public SongListDocument {
     Entry* EntryOf(const Song& song) const;
     bool ReadSongFile(Entry& entry);
     std::string FindSongFile(const std::string& stored) const;
+    // True to go on: the song is not modified, its changes were saved, or let go.
+    bool OfferSave(Song& song, const SaveQuestion& ask);
+    bool RemovePosition(int position, DeleteChoice choice);
     void OfferUnlistedSongs();
     void Notify(void (SetObserver::*event)());
 

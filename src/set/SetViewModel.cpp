@@ -31,6 +31,7 @@ SetViewModel::SetViewModel(CLiveDoc& set, Sequencer& sequencer, SongActivator& a
 {
     set_.Observe(this);
     current_ = set_.SongCount();
+    expanded_.assign(static_cast<size_t>(set_.SongCount()), 0);
     RecomputeTimes();
 }
 
@@ -52,6 +53,7 @@ std::vector<SetItem> SetViewModel::Items() const
         item.image = 1;
         const bool marker = position == current_ && markerCue_ < 0;
         item.stateImage = !set_.IsRead(song) ? 3 : marker ? 2 : 1;
+        item.expanded = IsExpanded(position);
         items.push_back(item);
         for (size_t i = 0; i < song.cues.size(); ++i) {
             const Cue& cue = *song.cues[i];
@@ -78,10 +80,8 @@ std::vector<SetItem> SetViewModel::Items() const
 Song* SetViewModel::Select(int position, int32_t start)
 {
     position = std::clamp(position, 0, set_.SongCount());
-    if (position != current_) {
-        previous_ = current_;
-        current_ = position;
-    }
+    if (position != current_)
+        MakeCurrent(position);
     Song* result = nullptr;
     if (!AtEnd()) {
         std::unique_ptr<PlaybackModel> prepared;
@@ -163,6 +163,14 @@ void SetViewModel::SongSelect(int number)
 }
 
 void SetViewModel::UpdatePlayingMarker()
+{
+    const int before = markerCue_;
+    UpdateMarkerCue();
+    if (markerCue_ != before)
+        SetExpanded(current_, true); // the marker is made visible
+}
+
+void SetViewModel::UpdateMarkerCue()
 {
     markerCue_ = -1;
     if (AtEnd() || !set_.IsRead(set_.SongAt(current_)))
@@ -259,7 +267,27 @@ void SetViewModel::SetRebuilt()
     current_ = set_.SongCount();
     previous_ = -1;
     markerCue_ = -1;
+    expanded_.assign(static_cast<size_t>(set_.SongCount()), 0);
     RecomputeTimes();
+}
+
+void SetViewModel::MakeCurrent(int position)
+{
+    SetExpanded(current_, false);
+    previous_ = current_;
+    current_ = position;
+    SetExpanded(current_, true);
+}
+
+bool SetViewModel::IsExpanded(int position) const
+{
+    return position >= 0 && position < static_cast<int>(expanded_.size()) && expanded_[static_cast<size_t>(position)];
+}
+
+void SetViewModel::SetExpanded(int position, bool expanded)
+{
+    if (position >= 0 && position < static_cast<int>(expanded_.size()))
+        expanded_[static_cast<size_t>(position)] = expanded ? 1 : 0;
 }
 
 void SetViewModel::SongInserted(int position, bool select)
@@ -269,9 +297,9 @@ void SetViewModel::SongInserted(int position, bool select)
         ++current_;
     if (previous_ >= position)
         ++previous_;
+    expanded_.insert(expanded_.begin() + std::clamp<int>(position, 0, static_cast<int>(expanded_.size())), 0);
     if (select && set_.IsRead(set_.SongAt(position))) {
-        previous_ = current_;
-        current_ = position;
+        MakeCurrent(position);
         UpdatePlayingMarker();
     }
     RecomputeTimes();
@@ -279,6 +307,8 @@ void SetViewModel::SongInserted(int position, bool select)
 
 void SetViewModel::SongRemoved(int position)
 {
+    if (position >= 0 && position < static_cast<int>(expanded_.size()))
+        expanded_.erase(expanded_.begin() + position);
     if (previous_ == position)
         previous_ = -1;
     else if (previous_ > position)

@@ -34,7 +34,8 @@ struct SetItem {
     int cue = -1;      // the cue's index in its song
     std::string text;
     int image = 0;
-    int stateImage = 1; // 2 marks where playback stands, 3 a song not read
+    int stateImage = 1;    // 2 marks where playback stands, 3 a song not read
+    bool expanded = false; // a song row whose cue rows show
 };
 
 // The set view's logic without widgets: the rows, the current and previous song, the playing marker,
@@ -69,6 +70,10 @@ class SetViewModel final : public SetObserver, public EndOfSongHandler {
     void SongSelect(int number);
     // `MsgCueRegion` and after every selection.
     void UpdatePlayingMarker();
+    // Whether a song row shows its cues: the current song opens and the one left closes; the user may
+    // open or close any row.
+    bool IsExpanded(int position) const;
+    void SetExpanded(int position, bool expanded);
 
     // While a song is current, the next unread song of the set is read ahead through `readAhead`
     // (null: none), so that moving on reads no file.
@@ -103,6 +108,8 @@ class SetViewModel final : public SetObserver, public EndOfSongHandler {
     void Advance();
     void RecomputeTimes();
     void ReadNextAhead();
+    void MakeCurrent(int position);
+    void UpdateMarkerCue();
 
     CLiveDoc& set_;
     Sequencer& sequencer_;
@@ -112,6 +119,7 @@ class SetViewModel final : public SetObserver, public EndOfSongHandler {
     int current_ = 0;
     int previous_ = -1;
     int markerCue_ = -1;
+    std::vector<char> expanded_; // one per position
     int advanceOverride_ = -1;
     SongReadAhead* readAhead_ = nullptr;
     double total_ = 0;

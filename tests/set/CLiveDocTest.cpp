@@ -249,6 +249,64 @@ TEST_F(CLiveDocTest, DeletingASongCanSendItsFilesToTheTrash)
     ::unsetenv("XDG_DATA_HOME");
 }
 
+TEST_F(CLiveDocTest, ModifiedSongsAreOfferedBeforeTheyGoAndAnExportLeavesTheSongAsItWas)
+{
+    const std::string a = WriteSong(folder / "a.mid").string();
+    const std::string b = WriteSong(folder / "b.mid").string();
+    CLiveDoc doc(context.Context(), files);
+    std::string error;
+    ASSERT_TRUE(doc.NewSet((folder / "show.set").string(), error)) << error;
+    for (const std::string& path : {a, b, a})
+        ASSERT_TRUE(doc.Submit(SetHistory::InsertSongStep("Add song", path, doc.SongCount())));
+    for (int position : {0, 1}) {
+        doc.SongAt(position).cues.push_back(std::make_unique<Cue>(Cue{"Verse", CueMarker, 0, 240, 240}));
+        doc.SongAt(position).SetModifiedFlag(true);
+    }
+    const auto size = [](const std::string& path) { return fs::file_size(path); };
+    const uintmax_t before = size(a);
+    std::vector<std::string> asked;
+    const auto answering = [&asked](std::vector<SaveAnswer> answers) {
+        return [&asked, answers, next = size_t{0}](const std::string& title) mutable {
+            asked.push_back(title);
+            return answers[std::min(next++, answers.size() - 1)];
+        };
+    };
+
+    EXPECT_FALSE(doc.SaveModified(answering({SaveAnswer::Cancel}), error));
+    EXPECT_EQ(asked, (std::vector<std::string>{"a"})) << "a cancel stops the questions";
+    EXPECT_EQ(size(a), before);
+    asked.clear();
+    ASSERT_TRUE(doc.SaveModified(answering({SaveAnswer::Save, SaveAnswer::Discard, SaveAnswer::Save}), error));
+    EXPECT_EQ(asked, (std::vector<std::string>{"a", "b", "show"})) << "a song at two positions is asked once";
+    EXPECT_NE(size(a), before);
+    EXPECT_TRUE(doc.SongAt(1).IsModified()) << "discarded, not yet let go";
+    EXPECT_FALSE(doc.IsModified());
+    EXPECT_FALSE(doc.SaveModified({}, error)) << "with nobody to ask nothing is let go";
+
+    // Delete asks first; its choice is the next one offered.
+    EXPECT_FALSE(doc.DeleteSong(1, DeleteChoice::RemoveFromSet, answering({SaveAnswer::Cancel})));
+    EXPECT_EQ(doc.SongCount(), 3);
+    EXPECT_FALSE(doc.CutSong(1, answering({SaveAnswer::Cancel})));
+    EXPECT_EQ(doc.StoredDeleteChoice(), DeleteChoice::RemoveFromSet);
+    ::setenv("XDG_DATA_HOME", (folder / "data").c_str(), 1);
+    ASSERT_TRUE(doc.DeleteSong(1, DeleteChoice::RemoveAndTrash, answering({SaveAnswer::Discard})));
+    ::unsetenv("XDG_DATA_HOME");
+    EXPECT_EQ(doc.StoredDeleteChoice(), DeleteChoice::RemoveAndTrash);
+
+    // The export writes the current song elsewhere and leaves it modified, at its own path.
+    doc.SetCurrentSong(&doc.SongAt(0));
+    doc.SongAt(0).SetModifiedFlag(true);
+    const std::string templates = (folder / "templates").string();
+    fs::create_directories(templates);
+    EXPECT_EQ(doc.ExportPath(templates), (fs::path(templates) / "a.mid").string());
+    ASSERT_TRUE(doc.ExportSong(doc.ExportPath(templates), error)) << error;
+    EXPECT_TRUE(fs::exists(fs::path(templates) / "a.mid"));
+    EXPECT_EQ(doc.SongAt(0).pathName, a);
+    EXPECT_TRUE(doc.SongAt(0).IsModified());
+    EXPECT_FALSE(doc.ExportSong((folder / "no" / "such" / "x.mid").string(), error));
+    EXPECT_EQ(doc.SongAt(0).pathName, a);
+}
+
 TEST_F(CLiveDocTest, TheOpenEntryTakesSongsAndSetsAndKeepsTheRecentLists)
 {
     const std::string song = WriteSong(folder / "song.mid").string();

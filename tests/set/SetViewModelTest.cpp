@@ -172,6 +172,10 @@ TEST_F(ShowTest, NextPreviousRevertAndGoMoveThroughTheSet)
     EXPECT_EQ(engine.sequencer->Position(), 480);
     view->UpdatePlayingMarker();
     EXPECT_EQ(view->MarkerCue(), 0);
+    EXPECT_TRUE(view->IsExpanded(1));
+    EXPECT_FALSE(view->IsExpanded(2)) << "the song left closes";
+    view->SetExpanded(1, false);
+    EXPECT_FALSE(view->Items()[1].expanded);
     // MIDI song select beyond the last song is the end of the set.
     view->SongSelect(7);
     EXPECT_TRUE(view->AtEnd());
