@@ -12,6 +12,7 @@
 
 #include <filesystem>
 #include <ostream>
+#include <vector>
 
 namespace cantivo {
 
@@ -28,6 +29,8 @@ struct SetArguments {
     int position = 0;
     int from = 0;
     int to = 0;
+    std::vector<std::string> files;
+    std::string out;
 };
 
 std::string Absolute(const std::string& path)
@@ -162,6 +165,72 @@ int ChangeSet(CliSession& session, const SetArguments& arguments, const std::str
     return ExitSuccess;
 }
 
+// Copies songs into the set's folder and adds them, then saves the set.
+int ImportIntoSet(CliSession& session, const SetArguments& arguments)
+{
+    DiskSaveFiles files;
+    CLiveDoc set(session.Context(), files);
+    if (!OpenSetFile(session, set, arguments.set))
+        return ExitFileUnusable;
+    if (arguments.at < 0 || arguments.at > set.SongCount() + 1) {
+        session.Err() << "cantivo-cli set: there is no position " << arguments.at << " in a set of " << set.SongCount()
+                      << " songs\n";
+        return ExitUsage;
+    }
+    std::vector<std::string> songs;
+    for (const std::string& file : arguments.files) {
+        std::error_code code;
+        if (!fs::is_regular_file(file, code)) {
+            session.Err() << "cantivo-cli set: " << file << ": no such song file; nothing was imported\n";
+            return ExitFileUnusable;
+        }
+        songs.push_back(Absolute(file));
+    }
+    const int imported = set.ImportSongs(songs, arguments.at == 0 ? -1 : arguments.at - 1);
+    std::string error;
+    if (imported > 0 && !set.SaveSet(set.PathName(), error)) {
+        session.Err() << "cantivo-cli set: " << error << "\n";
+        return ExitFileUnusable;
+    }
+    session.Out() << "Imported " << imported << " of " << songs.size() << " songs into " << set.PathName() << " ("
+                  << set.SongCount() << " songs)\n";
+    return imported == static_cast<int>(songs.size()) ? ExitSuccess : ExitFileUnusable;
+}
+
+// Writes song N to another file (a template, say); the song in the set stays as it is.
+int ExportFromSet(CliSession& session, const SetArguments& arguments)
+{
+    DiskSaveFiles files;
+    CLiveDoc set(session.Context(), files);
+    if (!OpenSetFile(session, set, arguments.set))
+        return ExitFileUnusable;
+    const int at = arguments.position - 1;
+    if (at < 0 || at >= set.SongCount()) {
+        session.Err() << "cantivo-cli set: there is no position " << arguments.position << " in a set of "
+                      << set.SongCount() << " songs\n";
+        return ExitUsage;
+    }
+    if (!set.EnsureRead(at)) {
+        session.Err() << "cantivo-cli set: song " << arguments.position << " could not be read\n";
+        return ExitFileUnusable;
+    }
+    const std::string out = Absolute(arguments.out);
+    std::error_code code;
+    if (fs::exists(out, code) && !session.Context().prompter->Ask(out + " already exists.\nDo you want to replace it?",
+                                                                  PromptButtons::YesNo, PromptIcon::Warning)) {
+        session.Err() << "cantivo-cli set: " << out << " is left as it was\n";
+        return ExitFileUnusable;
+    }
+    set.SetCurrentSong(&set.SongAt(at));
+    std::string error;
+    if (!set.ExportSong(out, error)) {
+        session.Err() << "cantivo-cli set: " << error << "\n";
+        return ExitFileUnusable;
+    }
+    session.Out() << "Exported " << set.SongAt(at).pathName << " to " << out << "\n";
+    return ExitSuccess;
+}
+
 } // namespace
 
 CliCommand AddSetCommand(CLI::App& tool, CliSession& session)
@@ -184,7 +253,20 @@ CliCommand AddSetCommand(CLI::App& tool, CliSession& session)
     move->add_option("SET", arguments->set, "The set file")->required();
     move->add_option("FROM", arguments->from, "The song's position")->required();
     move->add_option("TO", arguments->to, "The position it takes")->required();
-    return {app, [&session, arguments, list, create, add, remove] {
+    CLI::App* import = app->add_subcommand(
+        "import", "Copies songs into the set's folder (with their .cv and WaveData), adds them and saves the set");
+    import->add_option("SET", arguments->set, "The set file")->required();
+    import->add_option("FILE", arguments->files, "The song files")->required();
+    import->add_option("--at", arguments->at, "The position the first takes (default: the end)");
+    CLI::App* exporting = app->add_subcommand("export", "Writes song N to another file, a template for instance");
+    exporting->add_option("SET", arguments->set, "The set file")->required();
+    exporting->add_option("N", arguments->position, "The song's position")->required();
+    exporting->add_option("FILE", arguments->out, "The file to write (.mid)")->required();
+    return {app, [&session, arguments, list, create, add, remove, import, exporting] {
+                if (import->parsed())
+                    return ImportIntoSet(session, *arguments);
+                if (exporting->parsed())
+                    return ExportFromSet(session, *arguments);
                 if (list->parsed())
                     return ListSet(session, *arguments);
                 if (create->parsed())

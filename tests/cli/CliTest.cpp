@@ -395,6 +395,21 @@ TEST_F(CliTest, SetCommandsEditThroughTheHistoryAndSaveEachChange)
     listed = Run({"set", "list", set});
     EXPECT_NE(listed.out.find("Songs   1"), std::string::npos) << listed.out;
 
+    // Import copies into the set's folder; export writes a copy and leaves the set's song alone.
+    fs::create_directories(folder / "elsewhere");
+    fs::copy_file(song, folder / "elsewhere" / "encore.mid");
+    EXPECT_EQ(Run({"set", "import", set, (folder / "none.mid").string()}).exitCode, 1);
+    const RunResult imported = Run({"set", "import", set, (folder / "elsewhere" / "encore.mid").string(), "--at", "1"});
+    ASSERT_EQ(imported.exitCode, 0) << imported.err;
+    EXPECT_TRUE(fs::exists(folder / "songs" / "encore.mid"));
+    listed = Run({"set", "list", set});
+    EXPECT_NE(listed.out.find("  1  Clipped Title (encore.mid)"), std::string::npos) << listed.out;
+    const std::string copy = (folder / "template.mid").string();
+    ASSERT_EQ(Run({"set", "export", set, "1", copy, "--yes"}).exitCode, 0); // its offset question
+    EXPECT_EQ(ReadFile(copy).substr(0, 4), "MThd");
+    EXPECT_EQ(Run({"set", "export", set, "1", copy, "--no"}).exitCode, 1) << "an existing file is kept on No";
+    EXPECT_EQ(Run({"set", "export", set, "5", copy}).exitCode, 2);
+
     // A damaged set file: the message, exit 1, the file untouched.
     WriteFile(folder / "songs" / "bad.set", "xy");
     const RunResult bad = Run({"set", "list", (folder / "songs" / "bad.set").string()});
