@@ -255,7 +255,7 @@ SynthImport ParseSynthText(const std::string& name, std::string_view text)
         if (end == std::string::npos)
             end = utf8.size();
         std::string line = utf8.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r')
+        while (!line.empty() && line.back() == '\r')
             line.pop_back();
         reader.ReadLine(number, ClipText(line, MaxLineLength));
         start = end + 1;
