@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <map>
 #include <set>
+#include <stdexcept>
 
 namespace cantivo {
 
@@ -224,6 +225,8 @@ struct SynthDatabase::Statements {
           ccOf(db, "SELECT \"CCNumber\", \"CCName\" FROM \"CC\" WHERE \"SynthNumber\" = ? ORDER BY \"CCNumber\""),
           nrpnOf(db, "SELECT \"NRPNNumber\", \"NRPNName\" FROM \"NRPN\" WHERE \"SynthNumber\" = ? ORDER BY "
                      "\"NRPNNumber\""),
+          categories(db, "SELECT DISTINCT \"Category\" FROM \"patches\" WHERE \"Category\" <> '' ORDER BY "
+                         "\"Category\""),
           maxSynth(db, "SELECT COALESCE(MAX(\"SynthNumber\"), 0) FROM \"synths\""),
           putSynth(db, "INSERT OR REPLACE INTO \"synths\" (\"SynthNumber\", \"SynthName\", \"Technology\", "
                        "\"ResetSysex\") VALUES (?, ?, ?, ?)"),
@@ -253,7 +256,7 @@ struct SynthDatabase::Statements {
     }
     SqliteStatement begin, commit, rollback;
     SqliteStatement port, ports, synth, synths, patchName, drumName, ccName, nrpnName;
-    SqliteStatement patchesOf, drumsOf, ccOf, nrpnOf, maxSynth;
+    SqliteStatement patchesOf, drumsOf, ccOf, nrpnOf, categories, maxSynth;
     SqliteStatement putSynth, putPatch, putDrum, putCc, putNrpn;
     SqliteStatement deleteCc, deleteNrpn, deletePatches, deleteDrums, deleteSynth;
     SqliteStatement putPort, deletePort;
@@ -332,7 +335,14 @@ std::unique_ptr<SynthDatabase> SynthDatabase::Open(const SynthDbOptions& options
             return Fallback(options, cause, warning);
         }
     }
-    std::unique_ptr<SynthDatabase> database(new SynthDatabase(db, options.path, writable));
+    std::unique_ptr<SynthDatabase> database;
+    try {
+        database.reset(new SynthDatabase(db, options.path, writable));
+    } catch (const std::logic_error& error) {
+        // A table of the file has a shape the statements cannot work with.
+        sqlite3_close(db);
+        return Fallback(options, std::string("cannot be used (") + error.what() + ")", warning);
+    }
     if (!existed && !database->FillFromShipped(options.dataFolder, warning)) {
         const std::string cause = Cause(sqlite3_errcode(db), db);
         database.reset();
@@ -491,6 +501,16 @@ std::optional<std::string> SynthDatabase::QueryControllerName(int32_t synth, int
 std::optional<std::string> SynthDatabase::QueryNrpnName(int32_t synth, int32_t nrpn)
 {
     return OneText(statements_->nrpnName.Start().Bind(synth).Bind(nrpn));
+}
+
+std::vector<std::string> SynthDatabase::Categories()
+{
+    std::vector<std::string> categories;
+    SqliteStatement& all = statements_->categories;
+    all.Start();
+    while (all.Step() == SQLITE_ROW)
+        categories.push_back(all.Text(0));
+    return categories;
 }
 
 std::optional<Synthesizer> SynthDatabase::LoadSynth(int32_t synthNumber)

@@ -90,6 +90,8 @@ class SynthDatabase {
     std::optional<std::string> QueryDrumName(int32_t synth, int32_t bank, int32_t program, int32_t note);
     std::optional<std::string> QueryControllerName(int32_t synth, int32_t controller);
     std::optional<std::string> QueryNrpnName(int32_t synth, int32_t nrpn);
+    // The patch categories in use, for the "Category:" list.
+    std::vector<std::string> Categories();
     // The whole synthesizer in key order.
     std::optional<Synthesizer> LoadSynth(int32_t synthNumber);
 

@@ -459,6 +459,17 @@ bool SynthEditorModel::Remove(const SynthItem& item, Prompter& prompter)
     const std::string question = RemovalQuestion(item);
     if (question.empty() || !prompter.Ask(question, PromptButtons::YesNo, PromptIcon::Question))
         return false;
+    Erase(item);
+    return true;
+}
+
+void SynthEditorModel::CancelInsert(const SynthItem& item)
+{
+    Erase(item);
+}
+
+void SynthEditorModel::Erase(const SynthItem& item)
+{
     Synthesizer& synth = synths_.at(item.synth);
     auto erase = [](auto& entries, int index) { entries.erase(entries.begin() + index); };
     switch (item.kind) {
@@ -467,7 +478,7 @@ bool SynthEditorModel::Remove(const SynthItem& item, Prompter& prompter)
             removed_.push_back(synth.number);
         synths_.erase(synths_.begin() + item.synth);
         changed_.erase(changed_.begin() + item.synth);
-        return true;
+        return;
     case SynthItemKind::Bank:
         erase(synth.banks, item.group);
         break;
@@ -487,10 +498,9 @@ bool SynthEditorModel::Remove(const SynthItem& item, Prompter& prompter)
         erase(synth.nrpns, item.entry);
         break;
     default:
-        return false;
+        return;
     }
     changed_[item.synth] = true;
-    return true;
 }
 
 std::vector<std::string> SynthEditorModel::Import(const std::vector<std::string>& paths)

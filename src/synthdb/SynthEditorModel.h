@@ -106,6 +106,9 @@ class SynthEditorModel {
     // "Edit synth..." OK: refuses a reset text with a byte it may not send.
     SynthEditResult EditSynth(int synth, const SynthSettings& settings);
 
+    // The edit dialog of a just inserted item was cancelled: the item goes without a question.
+    void CancelInsert(const SynthItem& item);
+
     std::string RemovalQuestion(const SynthItem& item) const;
     // Asks the removal question; removes the item (with everything below it) on Yes.
     bool Remove(const SynthItem& item, Prompter& prompter);
@@ -118,6 +121,7 @@ class SynthEditorModel {
     bool Changed() const;
 
   private:
+    void Erase(const SynthItem& item);
     SynthEditResult Refuse(const SynthItem& item, const std::string& message) const;
     SynthEditResult CheckNumber(const SynthItem& item, int32_t shown) const;
 

@@ -213,7 +213,8 @@ TEST_F(SynthDatabaseTest, DamagedOrReadOnlyFileIsReportedAndLeftUntouched)
         EXPECT_FALSE(db->Writable());
         // The program goes on: the damaged file gives the shipped synths, the read-only one its own.
         EXPECT_NE(db->FindSynth(entry.damaged ? "General MIDI" : "Box"), std::nullopt);
-        Synthesizer another{0, "Another"};
+        Synthesizer another;
+        another.name = "Another";
         const SynthDbResult write = db->WriteSynth(another);
         EXPECT_FALSE(write);
         EXPECT_NE(write.message.find("not saved"), std::string::npos);

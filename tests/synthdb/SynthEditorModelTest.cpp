@@ -26,7 +26,8 @@ class SynthEditorModelTest : public ::testing::Test {
         db = SynthDatabase::Open({":memory:", ""}, warning);
         Synthesizer box = ParseSynthText("Box", BoxText).synth;
         ASSERT_TRUE(db->WriteSynth(box));
-        Synthesizer other{0, "Other"};
+        Synthesizer other;
+        other.name = "Other";
         ASSERT_TRUE(db->WriteSynth(other));
         model.Load(*db);
         ASSERT_EQ(model.Synths().size(), 2u);
@@ -57,7 +58,10 @@ TEST_F(SynthEditorModelTest, NewItemsStartWithTheirTexts)
 {
     EXPECT_EQ(model.ItemText(model.InsertBank(0)), "Bank ?: New bank");
     EXPECT_EQ(model.ItemText(model.InsertPatch(0, 0)), "3: New Patch"); // after patches 1 and 2
-    EXPECT_EQ(model.ItemText(model.InsertDrumSet(0)), "?,?: New drumset");
+    const SynthItem set = model.InsertDrumSet(0);
+    EXPECT_EQ(model.ItemText(set), "?,?: New drumset");
+    model.CancelInsert(set);
+    EXPECT_EQ(model.Children({SynthItemKind::DrumsetsGroup, 0}).size(), 1u);
     EXPECT_EQ(model.ItemText(model.InsertNote(0, 0)), "37: New note");
     EXPECT_EQ(model.ItemText(model.InsertController(0)), "8: New CC");
     EXPECT_EQ(model.ItemText(model.InsertNrpn(0)), "301: New NRPN");
@@ -161,6 +165,8 @@ TEST_F(SynthEditorModelTest, OkWritesTheTreeAndDeletesRemovedSynthsEverywhere)
     prompter.answers = {true};
     ASSERT_TRUE(model.Remove({SynthItemKind::Synth, 0}, prompter));
     ASSERT_TRUE(model.EditController(model.InsertController(0), 1, "Mod"));
+    ASSERT_TRUE(model.EditBank(model.InsertBank(0), 1, "Keys"));
+    ASSERT_TRUE(model.EditPatch(model.InsertPatch(0, 0), 1, "Rhodes", "Piano"));
 
     std::string pattern = (fs::temp_directory_path() / "cantivo-editor-XXXXXX").string();
     ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
@@ -184,6 +190,7 @@ TEST_F(SynthEditorModelTest, OkWritesTheTreeAndDeletesRemovedSynthsEverywhere)
     const std::optional<SynthInfo> other = db->FindSynth("Other");
     ASSERT_TRUE(other);
     EXPECT_EQ(db->QueryControllerName(other->number, 1), "Mod");
+    EXPECT_EQ(db->Categories(), (std::vector<std::string>{"Piano"}));
     const std::optional<SynthInfo> imported = db->FindSynth("Imported");
     ASSERT_TRUE(imported);
     EXPECT_EQ(db->QueryPatchName(imported->number, 2, 4), "Five");
