@@ -224,6 +224,24 @@ TEST_F(SynthDatabaseTest, DamagedOrReadOnlyFileIsReportedAndLeftUntouched)
     }
 }
 
+TEST_F(SynthDatabaseTest, FileLockedByAnotherProgramAtOpenIsReportedAndLeftAlone)
+{
+    AddBox(*OpenClean());
+    const std::string before = test::ReadFile(path);
+    sqlite3* other = RawOpen(path);
+    RawExec(other, "BEGIN EXCLUSIVE");
+    std::string warning;
+    auto db = Open(warning, 100);
+    RawExec(other, "ROLLBACK");
+    sqlite3_close(other);
+    EXPECT_NE(warning.find(path + " is locked by another program"), std::string::npos) << warning;
+    EXPECT_FALSE(db->Writable());
+    EXPECT_TRUE(db->FindSynth("General MIDI"));
+    EXPECT_FALSE(db->FindSynth("Box"));
+    db.reset();
+    EXPECT_EQ(test::ReadFile(path), before);
+}
+
 TEST_F(SynthDatabaseTest, WriteWaitsForAnotherWriterThenReportsAndKeepsNothingHalfDone)
 {
     auto db = OpenClean();
