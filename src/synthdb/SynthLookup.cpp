@@ -67,24 +67,24 @@ const SynthLookup::Cached* SynthLookup::Load(int32_t synthNumber)
     return synths_.emplace(synthNumber, std::move(cached)).first->second.get();
 }
 
-std::optional<PortBinding> SynthLookup::Port(const std::string& portName)
+const PortBinding* SynthLookup::Port(const std::string& portName)
 {
     CheckGeneration();
-    const auto found = ports_.find(portName);
-    if (found != ports_.end())
-        return found->second;
-    return ports_.emplace(portName, database_.QueryPort(portName)).first->second;
+    auto found = ports_.find(portName);
+    if (found == ports_.end())
+        found = ports_.emplace(portName, database_.QueryPort(portName)).first;
+    return found->second ? &*found->second : nullptr;
 }
 
 int32_t SynthLookup::DrumMask(const std::string& portName)
 {
-    const std::optional<PortBinding> binding = Port(portName);
+    const PortBinding* binding = Port(portName);
     return binding ? binding->drums : 0;
 }
 
 const Synthesizer* SynthLookup::PortSynth(const std::string& portName)
 {
-    const std::optional<PortBinding> binding = Port(portName);
+    const PortBinding* binding = Port(portName);
     return binding ? Synth(binding->synthNumber) : nullptr;
 }
 
@@ -170,7 +170,7 @@ std::optional<ResetSettings> SynthLookup::PortReset(const std::string& portName)
 
 bool SynthLookup::IsDrumTrack(const std::string& portName, int32_t channel, int32_t bank, int32_t patch)
 {
-    const std::optional<PortBinding> binding = Port(portName);
+    const PortBinding* binding = Port(portName);
     if (!binding)
         return false;
     if (channel >= 0 && channel < 16 && (binding->drums & (1 << channel)) != 0)

@@ -27,7 +27,8 @@ class SynthLookup {
     explicit SynthLookup(SynthDatabase& database);
     ~SynthLookup();
 
-    std::optional<PortBinding> Port(const std::string& portName);
+    // nullptr for a port without a "portconfig" row.
+    const PortBinding* Port(const std::string& portName);
     // 0 for a port without a "portconfig" row.
     int32_t DrumMask(const std::string& portName);
     // The synthesizer bound to a port; nullptr when the port has no "portconfig" row or its synth is gone.
