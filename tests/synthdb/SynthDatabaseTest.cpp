@@ -98,6 +98,20 @@ TEST_F(SynthDatabaseTest, FirstStartFillsTheShippedGeneralMidiBoundToTheBuiltInS
     EXPECT_FALSE(lookup.IsDrumTrack("Cantivo Synth", 0, 0, 0));
 }
 
+TEST_F(SynthDatabaseTest, ProblemsOfTheShippedFilesAreReportedAtFirstStart)
+{
+    fs::create_directories(folder / "data" / "synths");
+    std::ofstream(folder / "data" / "synths" / "Rack.txt") << "[Oops]\n[Bank 0:Main]\n0=Piano\n";
+    std::string warning;
+    auto db = SynthDatabase::Open({path, (folder / "data").string()}, warning);
+    EXPECT_NE(warning.find("Rack.txt: Unknown section type: [Oops]"), std::string::npos) << warning;
+    EXPECT_TRUE(db->Writable());
+    const std::optional<SynthInfo> rack = db->FindSynth("Rack");
+    ASSERT_TRUE(rack);
+    EXPECT_EQ(db->QueryPatchName(rack->number, 0, 0), "Piano");
+    EXPECT_FALSE(db->QueryPort("Cantivo Synth")); // no General MIDI shipped here, so nothing is bound
+}
+
 TEST_F(SynthDatabaseTest, PortWithoutPortconfigHasNoSynth)
 {
     auto db = OpenClean();
