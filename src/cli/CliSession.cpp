@@ -1,8 +1,10 @@
 #include "cli/CliSession.h"
 
+#include "set/DataFolder.h"
 #include "song/MidiFileReader.h"
 #include "song/OpenSong.h"
 #include "song/Song.h"
+#include "synthdb/SynthDatabase.h"
 
 #include <filesystem>
 #include <ostream>
@@ -26,6 +28,17 @@ void CliSession::Start()
     if (workFolder_->Path().empty())
         prompter_.Show(workFolder_->Error(), PromptIcon::Warning);
     context_ = SongContext{profile_.get(), &prompter_, &clock_, &audio_, workFolder_->Path()};
+}
+
+SynthDatabase& CliSession::SynthDb()
+{
+    if (!synthDb_) {
+        std::string warning;
+        synthDb_ = SynthDatabase::Open({DefaultSynthDatabasePath(options.dataDir), FindDataFolder()}, warning);
+        if (!warning.empty())
+            prompter_.Show(warning, PromptIcon::Warning);
+    }
+    return *synthDb_;
 }
 
 bool CliSession::OpenSong(Song& song, const std::string& path)

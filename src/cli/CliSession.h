@@ -14,6 +14,7 @@
 namespace cantivo {
 
 class Song;
+class SynthDatabase;
 
 // The tool's exit codes, a public contract of cantivo-cli.
 inline constexpr int ExitSuccess = 0;
@@ -23,6 +24,7 @@ inline constexpr int ExitUsage = 2;
 // Options that hold for every subcommand.
 struct CliOptions {
     std::string configPath; // --config
+    std::string dataDir;    // --data-dir: the folder of the synth database
     bool yes = false;       // --yes
     bool no = false;        // --no
 };
@@ -44,6 +46,9 @@ class CliSession {
     // Reads the song at `path`; on failure tells the user why and returns false.
     [[nodiscard]] bool OpenSong(Song& song, const std::string& path);
 
+    // The synth database, opened on first use (a problem with its file is reported then, once).
+    SynthDatabase& SynthDb();
+
     std::ostream& Out() { return out_; }
     std::ostream& Err() { return err_; }
 
@@ -57,6 +62,7 @@ class CliSession {
     SndfileAudioFiles audio_;
     std::unique_ptr<IniProfile> profile_;
     std::unique_ptr<WorkFolder> workFolder_;
+    std::unique_ptr<SynthDatabase> synthDb_;
     SongContext context_;
 };
 

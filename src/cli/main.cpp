@@ -13,7 +13,7 @@ void ReportUnknownSubcommand(const CLI::App& tool, int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i) {
         const std::string word = argv[i];
-        if (word == "--config") {
+        if (word == "--config" || word == "--data-dir") {
             ++i; // its value
             continue;
         }
@@ -35,19 +35,22 @@ int Run(int argc, char** argv)
     CLI::App tool{"Cantivo's command-line tool: reads, converts, plays and renders songs.", "cantivo-cli"};
     tool.add_option("--config", session.options.configPath,
                     "Settings file to use (default: $CANTIVO_CONFIG, else $XDG_CONFIG_HOME/Cantivo/Cantivo.ini)");
+    tool.add_option("--data-dir", session.options.dataDir,
+                    "Folder of the synth database cv.db (default: $CANTIVO_DATA, else $XDG_DATA_HOME/Cantivo)");
     CLI::Option* yes = tool.add_flag("-y,--yes", session.options.yes, "Answer Yes (OK) to every question");
     CLI::Option* no = tool.add_flag("-n,--no", session.options.no, "Answer No (Cancel) to every question");
     yes->excludes(no);
     tool.require_subcommand(1);
     // Global options may stand after the subcommand too: "cantivo-cli info song.mid --yes".
     tool.fallthrough();
-    tool.footer("Environment: CANTIVO_CONFIG names the settings file (as --config does).\n"
+    tool.footer("Environment: CANTIVO_CONFIG names the settings file (as --config does), CANTIVO_DATA the synth "
+                "database's folder (as --data-dir does).\n"
                 "Exit codes: 0 success, 1 the file could not be used, 2 a usage error.");
 
     const std::vector<CliCommand> commands = {AddInfoCommand(tool, session),    AddDumpCommand(tool, session),
                                               AddConvertCommand(tool, session), AddPortsCommand(tool, session),
                                               AddPlayCommand(tool, session),    AddRenderCommand(tool, session),
-                                              AddSetCommand(tool, session)};
+                                              AddSetCommand(tool, session),     AddSynthCommand(tool, session)};
     try {
         tool.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
