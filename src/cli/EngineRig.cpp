@@ -1,6 +1,7 @@
 #include "cli/EngineRig.h"
 
 #include "app/PlaybackHalted.h"
+#include "app/SynthResets.h"
 #include "cli/CliSession.h"
 #include "platform/CaptureLog.h"
 #include "platform/RtMidiBackend.h"
@@ -151,6 +152,10 @@ bool EngineRig::Open(Profile& profile, const RigOptions& options, std::string& e
     const int period =
         PortTable::ClampTimerResolution(settings->GetInt("PlaybackOptions", "TimerResolution", 2), 1, 100);
     sequencer_->Start(*settings, period);
+    if (options.synths != nullptr) {
+        resets_ = std::make_unique<DatabaseResets>(*options.synths);
+        sequencer_->SetSynthResets(resets_.get());
+    }
     return true;
 }
 

@@ -17,7 +17,9 @@ class CaptureLog;
 class CliSession;
 class Profile;
 class Song;
+class SynthDatabase;
 class SynthDevice;
+class DatabaseResets;
 class SynthRenderer;
 
 // How `play` and `render` want their devices.
@@ -27,6 +29,7 @@ struct RigOptions {
     std::string capturePath;              // --capture: the log (empty: none)
     std::string portName;                 // --port: play through this device alone (empty: the mapping)
     std::optional<std::string> soundFont; // --soundfont
+    SynthDatabase* synths = nullptr;      // the port resets' synthesizers (none: resets clear state only)
 };
 
 // The engine of one `play` or `render`: the output devices, the port table and the sequencer, built
@@ -67,6 +70,7 @@ class EngineRig final : public SongActivator {
     std::unique_ptr<CaptureLog> capture_;
     NotificationQueue notifications_;
     PortTable ports_;
+    std::unique_ptr<DatabaseResets> resets_;
     std::unique_ptr<Sequencer> sequencer_;
     SynthRenderer* renderer_ = nullptr;
     SynthDevice* synth_ = nullptr;

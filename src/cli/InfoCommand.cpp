@@ -5,9 +5,12 @@
 #include "song/Cue.h"
 #include "song/Song.h"
 #include "song/TimeCode.h"
+#include "synthdb/SynthDatabase.h"
+#include "synthdb/SynthLookup.h"
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <ostream>
@@ -53,7 +56,58 @@ json Destinations(const Track& track)
     return destinations;
 }
 
-json TrackInfo(const Song& song, size_t number)
+// The device a logical port plays through: its saved name, else (none saved) device n, of which only
+// device 0, the built-in synth, is known without asking the system.
+std::string PortName(const Profile& profile, int32_t logicalPort)
+{
+    if (logicalPort < 0 || logicalPort >= 16)
+        return "";
+    const std::string saved = profile.GetString("PortsToUse", "MIDIOUT" + std::to_string(logicalPort), "");
+    if (!saved.empty() && saved != " ")
+        return saved;
+    return logicalPort == 0 ? "Cantivo Synth" : "";
+}
+
+// The synth bound to the track's port names its sound: the patch of its bank, or its drum set.
+void AddSoundNames(json& info, const Track& track, SynthLookup& synths, const Profile& profile)
+{
+    const std::string port = PortName(profile, track.outputPort);
+    info["portName"] = port;
+    const Synthesizer* synth = port.empty() || track.IsAudio() ? nullptr : synths.PortSynth(port);
+    if (synth == nullptr)
+        return;
+    info["synth"] = synth->name;
+    // The track's own bank and patch, else the first program change it sends (with the bank selects
+    // before it).
+    int32_t bank = track.initial[InitBank];
+    int32_t patch = track.initial[InitPatch];
+    int32_t msb = -1, lsb = -1;
+    for (const SongEvent& event : track.events) {
+        if (patch >= 0)
+            break;
+        if (event.Type() == 0xB0 && event.Data1() == 0)
+            msb = event.Data2();
+        else if (event.Type() == 0xB0 && event.Data1() == 32)
+            lsb = event.Data2();
+        else if (event.Type() == 0xC0) {
+            patch = event.Data1();
+            if (bank < 0 && (msb >= 0 || lsb >= 0))
+                bank = std::max(msb, 0) * 128 + std::max(lsb, 0);
+        }
+    }
+    bank = std::max(bank, 0);
+    const bool drums = synths.IsDrumTrack(port, track.outputChannel & 0x0F, bank, std::max(patch, 0));
+    info["drums"] = drums;
+    if (drums) {
+        if (const DrumSet* set = synths.FindDrumSet(synth->number, bank, std::max(patch, 0)))
+            info["soundName"] = set->name;
+    } else if (patch >= 0) {
+        if (const std::string* name = synths.PatchName(synth->number, bank, patch))
+            info["soundName"] = *name;
+    }
+}
+
+json TrackInfo(const Song& song, size_t number, SynthLookup& synths)
 {
     const Track& track = *song.tracks[number];
     json info = {{"number", number},
@@ -78,12 +132,14 @@ json TrackInfo(const Song& song, size_t number)
     std::map<std::string, int> counts;
     for (const SongEvent& event : track.events)
         ++counts[EventKindWord(event)];
+    if (number > 0)
+        AddSoundNames(info, track, synths, *song.Context().profile);
     info["eventCount"] = track.events.size();
     info["events"] = counts;
     return info;
 }
 
-json SongInfo(const Song& song, const std::string& path)
+json SongInfo(const Song& song, const std::string& path, SynthLookup& synths)
 {
     json info = {{"file", path},
                  {"title", song.title},
@@ -148,7 +204,7 @@ json SongInfo(const Song& song, const std::string& path)
 
     json tracks = json::array();
     for (size_t number = 0; number + 1 < song.tracks.size(); ++number) // the trailing empty track is left out
-        tracks.push_back(TrackInfo(song, number));
+        tracks.push_back(TrackInfo(song, number, synths));
     info["tracks"] = tracks;
     return info;
 }
@@ -224,6 +280,13 @@ void PrintText(const json& info, std::ostream& out)
                 out << ", audio track";
             if (!track["play"].get<bool>())
                 out << ", not played";
+            if (track.contains("synth")) {
+                out << "  (" << track["synth"].get<std::string>();
+                if (track.contains("soundName"))
+                    out << (track["drums"].get<bool>() ? ", drum set " : ", patch ")
+                        << track["soundName"].get<std::string>();
+                out << ")";
+            }
         }
         out << '\n';
         auto values = [&](const char* title, const json& object) {
@@ -270,7 +333,7 @@ CliCommand AddInfoCommand(CLI::App& tool, CliSession& session)
         Song song(session.Context());
         if (!session.OpenSong(song, options->file))
             return ExitFileUnusable;
-        const json info = SongInfo(song, options->file);
+        const json info = SongInfo(song, options->file, session.SynthDb().Lookup());
         if (options->json)
             session.Out() << info.dump(2, ' ', false, json::error_handler_t::replace) << '\n';
         else

@@ -13,6 +13,7 @@
 #include "playback/Scheduler.h"
 #include "song/Song.h"
 #include "song/TimeCode.h"
+#include "synthdb/SynthDatabase.h"
 
 #include <unistd.h>
 
@@ -144,6 +145,8 @@ int RunPlay(CliSession& session, const PlayArguments& arguments)
             return ExitUsage;
         }
     }
+    // The start-up order: the synth database, then the command line's file, then the engine.
+    SynthDatabase& synths = session.SynthDb();
     Show show(session);
     if (arguments.song.empty()) {
         if (!arguments.start.empty()) {
@@ -163,6 +166,7 @@ int RunPlay(CliSession& session, const PlayArguments& arguments)
     SteadyMicrosecondClock clock;
     EngineRig rig(clock);
     RigOptions options;
+    options.synths = &synths;
     options.capturePath = arguments.capture;
     options.portName = arguments.port;
     std::string error;

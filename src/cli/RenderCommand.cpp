@@ -78,6 +78,7 @@ int RunRender(CliSession& session, const RenderArguments& arguments)
     VirtualMicrosecondClock clock;
     EngineRig rig(clock);
     RigOptions options;
+    options.synths = &session.SynthDb();
     options.render = true;
     options.wavPath = arguments.wav;
     options.capturePath = arguments.capture;

@@ -76,18 +76,4 @@ std::optional<ResetTextError> CheckResetText(const std::string& cleaned)
     return std::nullopt;
 }
 
-std::vector<uint8_t> ResetSysexBytes(const std::string& text)
-{
-    const std::string cleaned = CleanResetText(text);
-    const std::vector<Token> tokens = Tokens(cleaned);
-    std::vector<uint8_t> bytes;
-    for (size_t i = 0; i < tokens.size(); ++i) {
-        const int value = TokenByte(cleaned, tokens[i], i == 0, i + 1 == tokens.size());
-        if (value < 0)
-            return {};
-        bytes.push_back(static_cast<uint8_t>(value));
-    }
-    return bytes;
-}
-
 } // namespace cantivo

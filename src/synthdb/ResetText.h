@@ -23,7 +23,4 @@ struct ResetTextError {
 // F0 as the first byte and F7 as the last. An empty text passes.
 [[nodiscard]] std::optional<ResetTextError> CheckResetText(const std::string& cleaned);
 
-// The bytes a port reset sends for a "ResetSysex" text; empty when the text is empty or not valid.
-std::vector<uint8_t> ResetSysexBytes(const std::string& text);
-
 } // namespace cantivo

@@ -111,16 +111,18 @@ class SynthTextReader {
             size_t position = 6;
             const auto bank = NumberAt(header, position);
             const bool slash = position < header.size() && header[position] == '/';
-            const auto program = slash ? NumberAt(header, ++position) : std::nullopt;
+            long program = -1; // a plain value: GCC misreads an optional's use after the check here
+            if (slash)
+                program = NumberAt(header, ++position).value_or(-1);
             const size_t colon = header.find(':', position);
-            if (!bank || *bank > MaxBankNumber || !program || *program > 127 || colon == std::string_view::npos) {
+            if (!bank || *bank > MaxBankNumber || program < 0 || program > 127 || colon == std::string_view::npos) {
                 messages_.push_back(LineMessage(number, "a drum set header needs a bank number from 0 to 16383, "
                                                         "\"/\", a program number from 0 to 127, \":\" and a "
                                                         "name; the section is skipped."));
                 return;
             }
             section_ = Section::Drum;
-            drumSet_ = {static_cast<int32_t>(*bank), static_cast<int32_t>(*program)};
+            drumSet_ = {static_cast<int32_t>(*bank), static_cast<int32_t>(program)};
             drumSets_[drumSet_].name = std::string(Name(header.substr(colon + 1)));
         } else if (header == "[Controllers") {
             section_ = Section::Controllers;

@@ -60,7 +60,8 @@ class CliTest : public ::testing::Test {
     RunResult Run(const Args& args) const
     {
         std::string command = "CANTIVO_CONFIG=" + Quote(config.string()) +
-                              " TMPDIR=" + Quote((folder / "tmp").string()) + " " + Quote(CANTIVO_CLI_PATH);
+                              " TMPDIR=" + Quote((folder / "tmp").string()) +
+                              " CANTIVO_DATA=" + Quote((folder / "data").string()) + " " + Quote(CANTIVO_CLI_PATH);
         for (const std::string& arg : args)
             command += " " + Quote(arg);
         command += " >" + Quote((folder / "out.txt").string()) + " 2>" + Quote((folder / "err.txt").string());

@@ -127,8 +127,8 @@ class EngineCliTest : public ::testing::Test {
     }
     RunResult Run(const Args& args, const std::string& prefix = "") const
     {
-        std::string command =
-            prefix + "env CANTIVO_CONFIG=" + Quote((folder / "settings.ini").string()) + " " + Quote(CANTIVO_CLI_PATH);
+        std::string command = prefix + "env CANTIVO_CONFIG=" + Quote((folder / "settings.ini").string()) +
+                              " CANTIVO_DATA=" + Quote((folder / "data").string()) + " " + Quote(CANTIVO_CLI_PATH);
         for (const std::string& arg : args)
             command += " " + Quote(arg);
         command += " >" + Quote((folder / "out.txt").string()) + " 2>" + Quote((folder / "err.txt").string());

@@ -79,6 +79,13 @@ TEST_F(SynthCliTest, ImportShowBindExportThroughOneDatabaseFolder)
     run = Run({"--data-dir", data, "synth", "export", "Box One", exported.string()});
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_NE(ReadFile(exported).find("[Drum 0/8:Room]\n36=Kick\n38=Snare\n"), std::string::npos);
+
+    // info names the sounds of tracks whose port is bound: the built-in synth plays General MIDI.
+    const std::string opener = (fs::path(CANTIVO_SOURCE_DIR) / "data" / "sets" / "demo" / "1 Opener.mid").string();
+    run = Run({"--data-dir", data, "info", opener});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("channel 1  (General MIDI, patch Acoustic Grand Piano)"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("channel 10  (General MIDI, drum set Standard)"), std::string::npos) << run.out;
 }
 
 TEST_F(SynthCliTest, FailuresAndUsageErrors)

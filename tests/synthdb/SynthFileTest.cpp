@@ -143,23 +143,21 @@ TEST(ResetText, UserTextsAcceptedAndRefused)
     const struct {
         const char* text;
         const char* refusedToken; // nullptr: accepted
-        std::vector<uint8_t> bytes;
     } cases[] = {
-        {"F0 41 10 F7", nullptr, {0xF0, 0x41, 0x10, 0xF7}},
-        {" F0  41\r\n10 F7 ", nullptr, {0xF0, 0x41, 0x10, 0xF7}},
-        {"", nullptr, {}},
-        {"41 F0", "F0", {}},
-        {"f0 41 10 f7", "f0", {}},
-        {"F0 41 0a F7", "0a", {}},
-        {"F7 41", "F7", {}},
-        {"41 80", "80", {}},
-        {"41 4 10", "4", {}},
-        {"41 100", "100", {}},
+        {"F0 41 10 F7", nullptr},
+        {" F0  41\r\n10 F7 ", nullptr},
+        {"", nullptr},
+        {"41 F0", "F0"},
+        {"f0 41 10 f7", "f0"},
+        {"F0 41 0a F7", "0a"},
+        {"F7 41", "F7"},
+        {"41 80", "80"},
+        {"41 4 10", "4"},
+        {"41 100", "100"},
     };
     for (const auto& entry : cases) {
         const std::string cleaned = CleanResetText(entry.text);
         const std::optional<ResetTextError> error = CheckResetText(cleaned);
-        EXPECT_EQ(ResetSysexBytes(entry.text), entry.bytes) << entry.text;
         if (!entry.refusedToken) {
             EXPECT_FALSE(error) << entry.text;
             continue;
