@@ -295,6 +295,19 @@ TEST_F(EngineCliTest, PlayRunsInRealTimeIntoTheLogAndATerminateSignalLeavesNothi
         EXPECT_EQ(e.port, 0) << "every logical port plays through Capture alone";
 }
 
+TEST_F(EngineCliTest, TheBuiltInSynthIsResetAsItsGeneralMidiBindingSays)
+{
+    const fs::path log = folder / "reset.log";
+    const RunResult result = Run({"render", demo.string(), (folder / "out.wav").string(), "--capture", log.string(),
+                                  "--script", Script("0 Reset MIDI\n100 Stop\n").string()});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const std::vector<int> systemOn = {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7};
+    int resets = 0;
+    for (const Logged& e : ReadLog(log))
+        resets += e.bytes == systemOn && e.port == 0 ? 1 : 0;
+    EXPECT_EQ(resets, 2) << "once as the song is cued up (\"AdvanceReset\" 2), once for Reset MIDI";
+}
+
 TEST_F(EngineCliTest, PlayWithoutAFileOpensTheOnePlayedLastAfterTheDelayedStartUp)
 {
     const fs::path log = folder / "play.log";
