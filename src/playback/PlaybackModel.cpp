@@ -56,6 +56,10 @@ std::unique_ptr<PlaybackModel> BuildUnattachedModel(const Song& song, int32_t gr
         out.logicalPort = track.outputPort;
         out.channel = static_cast<uint8_t>(track.outputChannel & 0x0F);
         out.patchTag = static_cast<uint8_t>(PatchTag(track.initial[InitPatch]));
+        out.inputPort = track.inputPort;
+        out.inputChannel = track.inputChannel;
+        out.keyOffset = track.keyOffset;
+        out.initial = track.initial;
         out.image = track.image;
         out.snapshots = track.snapshots;
         model->play[i].store(track.play != 0 ? 1 : 0, std::memory_order_relaxed);

@@ -5,7 +5,9 @@
 #include "song/PlaybackSnapshot.h"
 #include "song/RawEventReader.h"
 #include "song/TempoMap.h"
+#include "song/Track.h"
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -28,6 +30,11 @@ struct PlaybackTrack {
     MidiOutPort* port = nullptr; // null when the logical port maps to no device
     uint8_t channel = 0;
     uint8_t patchTag = 0xFF;
+    // What MIDI thru needs: where the track listens, its key offset and its own sounds.
+    int32_t inputPort = 0;
+    int32_t inputChannel = -1; // any
+    int32_t keyOffset = 0;
+    std::array<int32_t, InitialSlotCount> initial{};
     std::vector<uint8_t> image;
     TrackSnapshots snapshots;
 };

@@ -42,6 +42,7 @@ void Sequencer::Start(const Profile& profile, int timerPeriodMilliseconds)
     options_ = static_cast<uint32_t>(profile.GetInt("Sequencer", "Options", 2));
     advanceReset_ = static_cast<AdvanceReset>(std::clamp(profile.GetInt("PlaybackOptions", "AdvanceReset", 2), 0, 2));
     periodMilliseconds_ = std::clamp(timerPeriodMilliseconds, 1, 100);
+    eventFilter_ = static_cast<uint32_t>(profile.GetInt("RecordOptions", "EventFilter", 0xDB00));
     SetFollowTap(FollowTapSettings::Read(profile));
     SetClick(ClickSettings::Read(profile));
     std::lock_guard lock(rolling_);
@@ -488,6 +489,69 @@ void Sequencer::SetTempoRatio(int32_t ratio)
 {
     // A ratio of 0 would stop the clock for good; a negative one would run it backwards.
     tempoRatio_.store(std::max(ratio, 1), std::memory_order_relaxed);
+}
+
+void Sequencer::SetMasterVolume(int32_t volume)
+{
+    volumeControl_.store(std::clamp(volume, 0, FullVolume), std::memory_order_relaxed);
+}
+
+void Sequencer::SetSelectedTracks(std::span<const int> tracks)
+{
+    std::lock_guard lock(rolling_);
+    selectedCount_ = std::min(tracks.size(), MaxSelectedTracks);
+    for (size_t i = 0; i < selectedCount_; ++i)
+        selected_[i] = static_cast<int16_t>(tracks[i]);
+}
+
+void Sequencer::SetInputMapping(std::vector<int32_t> mapping)
+{
+    std::lock_guard lock(rolling_);
+    inputMapping_ = std::move(mapping);
+}
+
+void Sequencer::Thru(int inputPort, uint32_t message)
+{
+    const uint32_t status = message & 0xFF;
+    if (status < 0x80 || status >= 0xF0 || (eventFilter_ >> (status >> 4) & 1) == 0)
+        return;
+    const int channel = static_cast<int>(status & 0x0F);
+    std::lock_guard lock(rolling_);
+    PlaybackModel* model = Model();
+    if (model == nullptr)
+        return;
+    for (size_t i = selectedCount_; i-- > 0;) {
+        const int number = selected_[i];
+        if (number <= 0 || static_cast<size_t>(number) >= model->tracks.size())
+            continue;
+        const PlaybackTrack& track = model->tracks[static_cast<size_t>(number)];
+        const int logical = track.inputPort;
+        const bool listens = logical >= 0 && static_cast<size_t>(logical) < inputMapping_.size() &&
+                             inputMapping_[static_cast<size_t>(logical)] == inputPort;
+        if (!track.midi || track.port == nullptr || !listens ||
+            (track.inputChannel >= 0 && track.inputChannel != channel))
+            continue;
+        MidiOutPort& port = *track.port;
+        const int out = track.channel;
+        // The track's own sounds, where the port holds others (each sends only what differs).
+        const int32_t bank = std::max(track.initial[InitBank], 0);
+        const int32_t patch = track.initial[InitPatch];
+        if (patch >= 0 && (port.Program(out) != patch || port.Bank(out) != bank))
+            port.SetBankAndProgram(out, bank, patch);
+        for (int slot = InitPan; slot < InitialSlotCount; ++slot) {
+            const int32_t value = track.initial[static_cast<size_t>(slot)];
+            const int number = InitialSlotController[static_cast<size_t>(slot)];
+            if (value >= 0 && port.Controller(out, number) != value)
+                port.SetController(out, number, value);
+        }
+        uint32_t sent = (message & 0xFFFFF0) | static_cast<uint32_t>(out);
+        const uint32_t type = status & 0xF0;
+        if ((type == 0x80 || type == 0x90 || type == 0xA0) && track.keyOffset != 0) {
+            const int key = OffsetKey(static_cast<int>(message >> 8 & 0x7F), track.keyOffset);
+            sent = (sent & 0xFF00FF) | static_cast<uint32_t>(key) << 8;
+        }
+        port.SendShort(sent);
+    }
 }
 
 void Sequencer::VolumeUp()

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <thread>
 
 namespace cantivo {
@@ -124,6 +125,20 @@ class Sequencer final : public Transport {
     bool CanGotoPreviousNote() const;
     void ResetMidi();
     void FreeStuckNotes();
+    // The "Volume slider" of a control map: 0 to 16383.
+    void SetMasterVolume(int32_t volume);
+
+    // MIDI thru: the tracks that receive what the inputs hear (and, later, record it), track numbers
+    // of the current song. At most MaxSelectedTracks; set on the UI thread.
+    static constexpr size_t MaxSelectedTracks = 64;
+    void SetSelectedTracks(std::span<const int> tracks);
+    // From an input's callback thread: sends a channel message heard on physical input `inputPort` to
+    // every selected track listening there, on the track's port and channel, its key offset applied
+    // and its own bank, patch and controllers asserted first where the port holds others. Holds the
+    // transport lock for the sends only, as the play thread does for a tick; allocates nothing.
+    void Thru(int inputPort, uint32_t message);
+    // How logical input ports map to physical ones ("MIDIIN%d"); set on the UI thread before inputs start.
+    void SetInputMapping(std::vector<int32_t> mapping);
     // Chases to `tick` in the current state and refreshes.
     void Locate(int32_t tick);
 
@@ -219,6 +234,11 @@ class Sequencer final : public Transport {
     std::atomic<SequencerState> state_{SequencerState::Stopped};
     std::atomic<int32_t> position_{0};
     std::atomic<int64_t> haltedAt_{0};
+    // Under rolling_: the thru targets and the input mapping they are matched by.
+    std::array<int16_t, MaxSelectedTracks> selected_{};
+    size_t selectedCount_ = 0;
+    std::vector<int32_t> inputMapping_;
+    uint32_t eventFilter_ = 0xDB00; // "RecordOptions"/"EventFilter": bit n lets status n*16 through
     std::atomic<int32_t> tempoRatio_{NormalTempo};
     std::atomic<int32_t> volumeControl_{FullVolume}; // the control the commands move
     std::atomic<double> beatPhase_{0.0};

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "app/CommandTable.h"
+#include "playback/ControlMap.h"
+#include "playback/EngineNotification.h"
+
+#include <cstdint>
+#include <functional>
+
+namespace cantivo {
+
+class Scheduler;
+class Sequencer;
+class TransportCommands;
+
+// The UI loop's side of the control map: each `MsgControlAction` runs its action as the command it
+// stands for, and an action that repeats runs again while its trigger is held: 875 ms after the press,
+// then every 125 ms, until the next message from the input (its release included).
+class ControlActions {
+  public:
+    static constexpr int RepeatTimer = 111;
+    static constexpr int64_t RepeatPeriod = 125'000;
+
+    // `setCommands` runs the set's commands ("Next song", "Previous song") and says whether it did;
+    // it may be empty where no set is open.
+    ControlActions(Sequencer& sequencer, Scheduler& scheduler, TransportCommands& commands,
+                   std::function<bool(CommandId)> setCommands);
+    ~ControlActions();
+    ControlActions(const ControlActions&) = delete;
+    ControlActions& operator=(const ControlActions&) = delete;
+
+    void Handle(const EngineNotification& notification);
+
+  private:
+    void Run(ControlAction action, uint32_t message);
+    void Command(CommandId command);
+
+    Sequencer& sequencer_;
+    Scheduler& scheduler_;
+    TransportCommands& commands_;
+    std::function<bool(CommandId)> setCommands_;
+    ControlAction repeating_ = ControlAction::None;
+    uint32_t message_ = 0;
+    int counter_ = 0;
+};
+
+} // namespace cantivo

@@ -1,0 +1,253 @@
+// MIDI input driving the show, in virtual time through a loopback pair: the control map's presses and
+// releases, auto-repeat, sliders, a modifier controller, thru to the selected tracks, learning, song
+// select; the map file and the key text of the entry dialog.
+#include "app/ControlActions.h"
+#include "app/TransportCommands.h"
+#include "platform/LoopbackPair.h"
+#include "playback/ControlMap.h"
+#include "playback/EngineFixture.h"
+#include "playback/MidiInPort.h"
+#include "playback/Scheduler.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace cantivo::test {
+namespace {
+
+class ControlInputTest : public ::testing::Test {
+  protected:
+    void SetUp() override
+    {
+        song = MakeSong(engine.context, 2);
+        for (int beat = 0; beat < 32; ++beat) // eight bars
+            song->tracks[1]->events.push_back(SongEvent::Note(beat * 120, 0, 60, 100, 60));
+        Finish(*song);
+        engine.Load(*song);
+        engine.sequencer->SetScheduler(&scheduler);
+        input.Connect(engine.sequencer.get(), nullptr, &learner);
+        ASSERT_TRUE(loop.in->Start(input));
+    }
+    void TearDown() override { loop.in->Stop(); }
+    void Map(std::vector<ControlEntry> entries) { input.SetEntries(entries); }
+    void Send(uint32_t message) { loop.out->SendShort(message); }
+    // The UI loop: the engine's turns, the timers, the control actions, in 5 ms steps.
+    void Run(int64_t milliseconds)
+    {
+        for (int64_t t = 0; t < milliseconds; t += 5) {
+            engine.RunFor(5'000);
+            scheduler.RunDue();
+            Drain();
+        }
+    }
+    void Drain()
+    {
+        while (auto n = engine.notifications.Take()) {
+            if (n->message == EngineMessage::MsgControlAction)
+                actions.push_back(n->value);
+            if (n->message == EngineMessage::MsgSongSelect)
+                songSelects.push_back(n->value);
+            control.Handle(*n);
+        }
+    }
+
+    Engine engine;
+    std::unique_ptr<Song> song;
+    ClockScheduler scheduler{engine.clock};
+    TransportCommands commands{*engine.sequencer};
+    std::vector<CommandId> setCommands;
+    ControlActions control{*engine.sequencer, scheduler, commands, [this](CommandId id) {
+                               const bool set = id == CommandId::NextSong || id == CommandId::PreviousSong;
+                               if (set)
+                                   setCommands.push_back(id);
+                               return set;
+                           }};
+    NotificationQueue& queue = engine.notifications;
+    MidiInPort input{0, "Pedal", engine.notifications};
+    ControlLearner learner;
+    LoopbackPair loop = LoopbackPair::Make("Pedal", engine.clock);
+    std::vector<int> actions;
+    std::vector<int> songSelects;
+};
+
+TEST_F(ControlInputTest, AFootSwitchTapsOncePerPressAndSendsItsRelease)
+{
+    Map({ControlEntry::Make(0, 0, 64, 0, ControlAction::PlayTap)});
+    Send(0x7F40B0);
+    Run(20);
+    EXPECT_NE(engine.sequencer->State(), SequencerState::Stopped) << "the tap started playback";
+    Send(0x6440B0); // still held
+    Send(0x0040B0);
+    Send(0x7F40B0);
+    Run(20);
+    EXPECT_EQ(actions, (std::vector<int>{1, 0, 1}));
+    // The other channel and other controllers are not bound.
+    Send(0x7F40B1);
+    Send(0x7F41B0);
+    Run(10);
+    EXPECT_EQ(actions.size(), 3u);
+}
+
+TEST_F(ControlInputTest, AHeldPadRepeatsAfter875MsThenEvery125MsUntilReleased)
+{
+    Map({ControlEntry::Make(0, 9, 0, 36, ControlAction::NextMeasure)});
+    Send(0x7F2499);
+    Run(5);
+    EXPECT_EQ(engine.sequencer->Position(), 480) << "one step at once";
+    Run(860);
+    EXPECT_EQ(engine.sequencer->Position(), 480);
+    Run(20);
+    EXPECT_EQ(engine.sequencer->Position(), 960) << "the first repeat at 875 ms";
+    Run(250);
+    EXPECT_EQ(engine.sequencer->Position(), 1920) << "then every 125 ms";
+    Send(0x002489); // the release kills the timer
+    Run(500);
+    EXPECT_EQ(engine.sequencer->Position(), 1920);
+    EXPECT_FALSE(scheduler.IsRunning(ControlActions::RepeatTimer));
+}
+
+TEST_F(ControlInputTest, SlidersModifiersAndTheSetsCommands)
+{
+    Map({ControlEntry::Make(0, 0, 1, 0, ControlAction::TempoSlider),
+         ControlEntry::Make(0, 0, 7, 0, ControlAction::VolumeSlider),
+         ControlEntry::Make(0, 0, 64, 60, ControlAction::NextSong)});
+    const struct {
+        int value;
+        int32_t ratio;
+    } sliders[] = {{64, 100000}, {0, 68000}, {127, 131500}};
+    for (const auto& slider : sliders) {
+        Send(0xB0 | 1 << 8 | static_cast<uint32_t>(slider.value) << 16);
+        Run(5);
+        EXPECT_EQ(engine.sequencer->TempoRatio(), slider.ratio) << slider.value;
+    }
+    Send(0x5007B0);
+    Run(5);
+    EXPECT_EQ(engine.sequencer->MasterVolume(), 0x50 * 128);
+    // The key triggers only while the sustain pedal is down.
+    Send(0x643C90);
+    Send(0x003C80);
+    Run(5);
+    EXPECT_TRUE(setCommands.empty());
+    Send(0x7F40B0);
+    Send(0x643C90);
+    Run(5);
+    EXPECT_EQ(setCommands, std::vector<CommandId>{CommandId::NextSong});
+}
+
+TEST_F(ControlInputTest, ThruSendsToTheSelectedTracksOnTheirPortAndChannel)
+{
+    Track& track = *song->tracks[1];
+    track.outputChannel = 2;
+    track.inputChannel = 0;
+    track.keyOffset = 12;
+    track.initial[InitPatch] = 5;
+    engine.Load(*song);
+    engine.sequencer->SetInputMapping({0});
+    const int selected[] = {1};
+    engine.sequencer->SetSelectedTracks(selected);
+    engine.device->Clear();
+    Send(0x403C90); // channel 1, key 60
+    Send(0x403C91); // channel 2: the track does not listen there
+    Send(0x7F7890); // key 120 + 12 is past 127: brought down an octave, back to 120
+    std::vector<uint32_t> sent;
+    for (const Sent& s : engine.device->Since(0))
+        sent.push_back(s.message);
+    EXPECT_EQ(sent, (std::vector<uint32_t>{0x0000B2, 0x0020B2, 0x05C2, 0x404892, 0x7F7892}));
+    engine.sequencer->SetSelectedTracks({});
+    engine.device->Clear();
+    Send(0x403C90);
+    EXPECT_EQ(engine.device->Count(), 0u);
+}
+
+TEST_F(ControlInputTest, LearningTakesTheNextMessageInsteadOfTheMap)
+{
+    Map({ControlEntry::Make(0, 0, 64, 0, ControlAction::Stop)});
+    learner.Arm();
+    Send(0x7F40B3);
+    Run(5);
+    const auto heard = learner.Take();
+    ASSERT_TRUE(heard);
+    EXPECT_EQ(heard->channel, 3);
+    EXPECT_EQ(heard->controller, 64);
+    EXPECT_EQ(heard->key, -1);
+    Send(0x403090);
+    EXPECT_EQ(learner.Take()->key, 0x30);
+    EXPECT_TRUE(actions.empty()) << "a learnt message triggers nothing";
+    learner.Disarm();
+    EXPECT_FALSE(learner.Take());
+}
+
+TEST_F(ControlInputTest, DamagedInputNeverSticksAndSongSelectAsksTheSet)
+{
+    Map({ControlEntry::Make(0, 0, 0, 60, ControlAction::NextSong)});
+    std::mt19937 random(7);
+    std::vector<uint8_t> noise(4000);
+    for (uint8_t& byte : noise)
+        byte = static_cast<uint8_t>(random());
+    input.OnMidiIn(0, noise);
+    // A sysex cut short by a status, real-time bytes inside one, running status.
+    const uint8_t stream[] = {0xF0, 0x41, 0x10, 0x90, 0x3C, 0x00, 0xF0, 0x7E, 0xF8, 0x7F, 0xF7, 0xF3, 0x05};
+    input.OnMidiIn(0, stream);
+    Run(5);
+    actions.clear();
+    setCommands.clear();
+    const uint8_t clean[] = {0x80, 0x3C, 0x00, 0xB0, 0x40, 0x00, 0x90, 0x3C, 0x64, 0x3C, 0x00};
+    input.OnMidiIn(0, clean);
+    Run(5);
+    EXPECT_EQ(actions, (std::vector<int>{static_cast<int>(ControlAction::NextSong), 0}))
+        << "running status carried the release";
+    ASSERT_FALSE(songSelects.empty());
+    EXPECT_EQ(songSelects.back(), 5);
+}
+
+TEST(ControlMapFile, ExportImportIsByteIdenticalAndADamagedFileKeepsWhatCameBefore)
+{
+    std::vector<ControlMap> maps = {{"MIDI", {ControlEntry::Make(0, 0, 64, 0, ControlAction::PlayTap)}},
+                                    {std::string(300, 'n'), {}},
+                                    {"Pads",
+                                     {ControlEntry::Make(1, 9, 0, 36, ControlAction::NextCue),
+                                      ControlEntry::Make(15, 15, 127, 127, ControlAction::MidiReset)}}};
+    const std::vector<uint8_t> bytes = ControlMapFileBytes(maps);
+    std::string error;
+    std::vector<ControlMap> read = ReadControlMapFile(bytes, error);
+    EXPECT_TRUE(error.empty()) << error;
+    ASSERT_EQ(read.size(), 3u);
+    EXPECT_EQ(read.front().name, "Pads") << "written from the last to the first";
+    std::reverse(read.begin(), read.end());
+    EXPECT_EQ(read, maps);
+    EXPECT_EQ(ControlMapFileBytes(read), bytes);
+    for (size_t cut = 0; cut < bytes.size(); ++cut) {
+        const auto kept = ReadControlMapFile(std::span(bytes.data(), cut), error);
+        EXPECT_FALSE(error.empty()) << cut;
+        EXPECT_LE(kept.size(), 2u);
+    }
+    // Stored values: words back and forth; more than 128 entries read as none.
+    const std::vector<uint8_t> stored = ControlEntriesToBytes(maps[2].entries);
+    EXPECT_EQ(ControlEntriesFromBytes(stored), maps[2].entries);
+    EXPECT_TRUE(ControlEntriesFromBytes(std::vector<uint8_t>(516, 1)).empty());
+    EXPECT_EQ(ControlEntriesFromBytes(std::vector<uint8_t>(512, 1)).size(), 128u);
+}
+
+TEST(ControlMapFile, KeyTexts)
+{
+    const struct {
+        const char* text;
+        std::optional<int> key;
+        bool none;
+    } cases[] = {{"Bb3", 58, false},           {"C-1", 0, false},          {"G9", 127, false},
+                 {"A9", std::nullopt, false},  {"c 4", 60, false},         {"  F#4", 66, false},
+                 {"Cx4", 62, false},           {"E''4", 60, false},        {"60", 60, false},
+                 {"128", std::nullopt, false}, {"", std::nullopt, true},   {"   ", std::nullopt, true},
+                 {"H4", std::nullopt, false},  {"C", std::nullopt, false}, {"C-5", 0, false}};
+    for (const auto& entry : cases) {
+        bool none = false;
+        EXPECT_EQ(ParseKeyText(entry.text, none), entry.key) << entry.text;
+        EXPECT_EQ(none, entry.none) << entry.text;
+    }
+    EXPECT_STREQ(ControlActionName(19), "Tempo slider");
+    EXPECT_STREQ(ControlActionName(99), "<None>");
+}
+
+} // namespace
+} // namespace cantivo::test
