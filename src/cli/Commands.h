@@ -22,6 +22,7 @@ CliCommand AddPortsCommand(CLI::App& tool, CliSession& session);
 CliCommand AddPlayCommand(CLI::App& tool, CliSession& session);
 CliCommand AddRenderCommand(CLI::App& tool, CliSession& session);
 CliCommand AddSetCommand(CLI::App& tool, CliSession& session);
+CliCommand AddControlCommand(CLI::App& tool, CliSession& session);
 CliCommand AddSynthCommand(CLI::App& tool, CliSession& session);
 
 } // namespace cantivo

@@ -1,6 +1,7 @@
 #include "cli/EngineRig.h"
 
 #include "app/PlaybackHalted.h"
+#include "app/ControlMapStore.h"
 #include "app/SynthResets.h"
 #include "cli/CliSession.h"
 #include "platform/CaptureLog.h"
@@ -62,6 +63,8 @@ EngineRig::EngineRig(const MicrosecondClock& clock) : clock_(clock) {}
 
 EngineRig::~EngineRig()
 {
+    for (const auto& device : inputDevices_)
+        device->Stop();
     if (sequencer_)
         sequencer_->Shutdown();
 }
@@ -101,6 +104,10 @@ bool EngineRig::Open(Profile& profile, const RigOptions& options, std::string& e
             notices.push_back(ports.notice);
         for (auto& port : ports.outputs)
             devices.push_back(std::move(port));
+        if (options.inputs)
+            for (auto& input : ports.inputs)
+                if (input.device)
+                    inputDevices_.push_back(std::move(input.device));
     }
     if (!options.capturePath.empty())
         devices.push_back({"Capture", nullptr});
@@ -156,6 +163,7 @@ bool EngineRig::Open(Profile& profile, const RigOptions& options, std::string& e
         resets_ = std::make_unique<DatabaseResets>(*options.synths);
         sequencer_->SetSynthResets(resets_.get());
     }
+    OpenInputs(profile);
     return true;
 }
 
@@ -173,17 +181,52 @@ void EngineRig::Activate(Song& song, int32_t start, std::unique_ptr<PlaybackMode
     sequencer_->Activate(std::move(prepared), start, song.currentPosition);
 }
 
+void EngineRig::OpenInputs(Profile& profile)
+{
+    std::vector<std::string> names;
+    for (const auto& device : inputDevices_)
+        names.push_back(device->Name());
+    const std::vector<std::string> unique = PortTable::UniqueNames(names);
+    sequencer_->SetInputMapping(PortTable::ReadMapping(profile, "MIDIIN", unique));
+    const ControlMapStore store(profile);
+    const ControlMap map = store.ActiveMap();
+    for (size_t i = 0; i < inputDevices_.size(); ++i) {
+        auto port = std::make_unique<MidiInPort>(static_cast<int>(i), unique[i], notifications_);
+        port->Connect(sequencer_.get(), nullptr, nullptr);
+        port->SetControlEnabled(store.Enabled());
+        port->SetEntries(map.entries);
+        if (inputDevices_[i]->Start(*port))
+            inputs_.push_back(std::move(port));
+    }
+}
+
+std::vector<std::string> EngineRig::InputNames() const
+{
+    std::vector<std::string> names;
+    for (const auto& input : inputs_)
+        names.push_back(input->UniqueName());
+    return names;
+}
+
 std::optional<HaltOutcome> EngineRig::HandleNotifications(EndOfSongHandler* endOfSong)
 {
     std::optional<HaltOutcome> outcome;
-    while (auto notification = notifications_.Take())
+    while (auto notification = notifications_.Take()) {
         if (notification->message == EngineMessage::MsgPlaybackHalted)
             outcome = HandlePlaybackHalted(*sequencer_, endOfSong);
+        else if ((notification->message == EngineMessage::MsgControlAction ||
+                  notification->message == EngineMessage::MsgSongSelect) &&
+                 inputHandler_)
+            inputHandler_(*notification);
+    }
     return outcome;
 }
 
 bool EngineRig::Close(std::string& error)
 {
+    // No input callback may reach the engine once it is shut down.
+    for (const auto& device : inputDevices_)
+        device->Stop();
     if (sequencer_)
         sequencer_->Shutdown();
     if (capture_)

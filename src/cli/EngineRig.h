@@ -1,11 +1,13 @@
 #pragma once
 
 #include "playback/MicrosecondClock.h"
+#include "playback/MidiInPort.h"
 #include "playback/NotificationQueue.h"
 #include "playback/PortTable.h"
 #include "playback/Sequencer.h"
 #include "set/SetViewModel.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -30,6 +32,7 @@ struct RigOptions {
     std::string portName;                 // --port: play through this device alone (empty: the mapping)
     std::optional<std::string> soundFont; // --soundfont
     SynthDatabase* synths = nullptr;      // the port resets' synthesizers (none: resets clear state only)
+    bool inputs = false;                  // listen to the MIDI inputs: the control map and thru
 };
 
 // The engine of one `play` or `render`: the output devices, the port table and the sequencer, built
@@ -52,6 +55,10 @@ class EngineRig final : public SongActivator {
     // The UI loop's turn at the engine's notifications: each halt is settled (a cue waits for the tap,
     // the song's end stops and goes to `endOfSong`). The outcome of the last halt, if there was one.
     std::optional<HaltOutcome> HandleNotifications(EndOfSongHandler* endOfSong = nullptr);
+    // Where control-map actions and song selects from the inputs go (on the UI loop).
+    void OnInput(std::function<void(const EngineNotification&)> handler) { inputHandler_ = std::move(handler); }
+    // The inputs listened to, by their unique names.
+    std::vector<std::string> InputNames() const;
     // Stops and silences, then closes the capture log; false with the reason when the log is incomplete.
     [[nodiscard]] bool Close(std::string& error);
 
@@ -64,6 +71,8 @@ class EngineRig final : public SongActivator {
     Profile* Settings() { return profile_; }
 
   private:
+    void OpenInputs(Profile& profile);
+
     const MicrosecondClock& clock_;
     Profile* profile_ = nullptr;
     std::unique_ptr<Profile> portOverride_;
@@ -71,6 +80,9 @@ class EngineRig final : public SongActivator {
     NotificationQueue notifications_;
     PortTable ports_;
     std::unique_ptr<DatabaseResets> resets_;
+    std::vector<std::unique_ptr<MidiInDevice>> inputDevices_;
+    std::vector<std::unique_ptr<MidiInPort>> inputs_;
+    std::function<void(const EngineNotification&)> inputHandler_;
     std::unique_ptr<Sequencer> sequencer_;
     SynthRenderer* renderer_ = nullptr;
     SynthDevice* synth_ = nullptr;

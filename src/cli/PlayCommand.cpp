@@ -8,6 +8,8 @@
 #include "cli/Show.h"
 #include "cli/SongText.h"
 #include "cli/TerminalKeys.h"
+#include "app/ControlActions.h"
+#include "app/ControlMapStore.h"
 #include "platform/PlayThread.h"
 #include "platform/SynthDevice.h"
 #include "playback/Scheduler.h"
@@ -169,6 +171,7 @@ int RunPlay(CliSession& session, const PlayArguments& arguments)
     options.synths = &synths;
     options.capturePath = arguments.capture;
     options.portName = arguments.port;
+    options.inputs = true; // foot switches and controllers drive the show
     std::string error;
     bool usageError = false;
     std::vector<std::string> notices;
@@ -202,6 +205,17 @@ int RunPlay(CliSession& session, const PlayArguments& arguments)
     engine.PlayTap();
 
     TransportCommands commands(engine);
+    // The control map's actions, through the same dispatch as the keys.
+    ControlActions control(engine, scheduler, commands, [&show](CommandId id) { return RunSetCommand(show, ToNumber(id)); });
+    rig.OnInput([&](const EngineNotification& notification) {
+        if (notification.message == EngineMessage::MsgSongSelect && show.View() != nullptr)
+            show.View()->SongSelect(notification.value);
+        else
+            control.Handle(notification);
+    });
+    if (const std::vector<std::string> inputs = rig.InputNames(); !inputs.empty() && isatty(STDERR_FILENO))
+        err << "Listening to " << inputs.size() << " MIDI input" << (inputs.size() == 1 ? "" : "s")
+            << " for the control map \"" << ControlMapStore(*session.Context().profile).UseWhich() << "\".\n";
     // Keys from the terminal when there is one; without one, stdin is left alone.
     TerminalControl keys;
     keys.UseSetKeys(show.IsSet());

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "playback/ControlMap.h"
+
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace cantivo {
+
+class Profile;
+
+// The control maps in the settings store: one binary value per map under "Keymap", and the "KeyMap"
+// section's "Enabled" (default 1) and "UseWhich" (default "MIDI").
+class ControlMapStore {
+  public:
+    static constexpr size_t MaxMaps = 100; // what the dialog lists
+
+    explicit ControlMapStore(Profile& profile) : profile_(profile) {}
+
+    bool Enabled() const;
+    std::string UseWhich() const;
+    // Every stored map, sorted by name; a value over 512 bytes reads as an empty map.
+    std::vector<ControlMap> Maps() const;
+    // The map in use: "UseWhich"; an empty map of that name when none is stored.
+    ControlMap ActiveMap() const;
+    std::optional<ControlMap> Find(const std::string& name) const;
+
+    // The dialog's OK: every stored map goes, `maps` are written from the last to the first, then
+    // "UseWhich" and "Enabled". False with the reason when the store refuses a write.
+    [[nodiscard]] bool Save(const std::vector<ControlMap>& maps, const std::string& useWhich, bool enabled,
+                            std::string& error);
+    // One map written (added or replaced); the others stay.
+    [[nodiscard]] bool Write(const ControlMap& map, std::string& error);
+
+    // "Import control maps...": each map of the file; one whose name is stored is offered to
+    // `overwrite` ("Map '%s' already exists.  Overwrite?"), and No skips it. A damaged file ends the
+    // import where it breaks, keeping the maps before it, with the reason in `error`. The names imported.
+    std::vector<std::string> Import(std::span<const uint8_t> file, const std::function<bool(const std::string&)>& overwrite,
+                                    std::string& error);
+
+  private:
+    Profile& profile_;
+};
+
+// The question asked before an imported map replaces a stored one.
+std::string OverwriteQuestion(const std::string& name);
+
+} // namespace cantivo
