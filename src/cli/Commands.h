@@ -23,5 +23,6 @@ CliCommand AddPlayCommand(CLI::App& tool, CliSession& session);
 CliCommand AddRenderCommand(CLI::App& tool, CliSession& session);
 CliCommand AddSetCommand(CLI::App& tool, CliSession& session);
 CliCommand AddSynthCommand(CLI::App& tool, CliSession& session);
+CliCommand AddKeysCommand(CLI::App& tool, CliSession& session);
 
 } // namespace cantivo

@@ -47,10 +47,10 @@ int Run(int argc, char** argv)
                 "database's folder (as --data-dir does).\n"
                 "Exit codes: 0 success, 1 the file could not be used, 2 a usage error.");
 
-    const std::vector<CliCommand> commands = {AddInfoCommand(tool, session),    AddDumpCommand(tool, session),
-                                              AddConvertCommand(tool, session), AddPortsCommand(tool, session),
-                                              AddPlayCommand(tool, session),    AddRenderCommand(tool, session),
-                                              AddSetCommand(tool, session),     AddSynthCommand(tool, session)};
+    const std::vector<CliCommand> commands = {
+        AddInfoCommand(tool, session),  AddDumpCommand(tool, session),  AddConvertCommand(tool, session),
+        AddPortsCommand(tool, session), AddPlayCommand(tool, session),  AddRenderCommand(tool, session),
+        AddSetCommand(tool, session),   AddSynthCommand(tool, session), AddKeysCommand(tool, session)};
     try {
         tool.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
