@@ -1,9 +1,11 @@
 #include "app/AccelMap.h"
 #include "app/CommandTable.h"
+#include "app/IniProfile.h"
 #include "support/TestContext.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -273,6 +275,32 @@ TEST(AccelMapEditorModel, RenameDeleteRemoveAndTheEntryLimit)
     EXPECT_EQ(editor.SelectedMap()->name, "Default");
     ASSERT_TRUE(editor.Save());
     EXPECT_EQ(profile.EnumValues("AccelMap"), std::vector<std::string>{"Default"});
+}
+
+// The INI file keeps every byte of a map, and a second program sees what the editor stored.
+TEST(AccelMapStore, MapsKeepEveryByteInTheSettingsFile)
+{
+    const std::filesystem::path path = std::filesystem::temp_directory_path() / "cantivo-accelmap-test.ini";
+    std::filesystem::remove(path);
+    AccelMap map{"Band \\ 1/2 %", {}};
+    for (uint16_t i = 0; i < 100; ++i)
+        map.entries.push_back(
+            {static_cast<uint8_t>(i * 7), static_cast<uint16_t>(i * 0x0A0B), static_cast<uint16_t>(0xFFFF - i)});
+    {
+        IniProfile profile(path.string());
+        AccelMapStore store(profile);
+        (void)store.Activate();
+        ASSERT_TRUE(store.SaveAll({map, {"Default", {DefaultAccelEntries().begin(), DefaultAccelEntries().end()}}},
+                                  map.name, true));
+    }
+    IniProfile again(path.string());
+    AccelMapStore store(again);
+    EXPECT_EQ(store.UseWhich(), map.name);
+    EXPECT_EQ(store.Load(map.name), map);
+    EXPECT_EQ(store.LoadAll().size(), 2u);
+    // Entry bytes come back whole, the zero padding byte included.
+    EXPECT_EQ(again.GetBinary("AccelMap", map.name), EncodeAccelEntries(map.entries));
+    std::filesystem::remove(path);
 }
 
 std::vector<AccelMap> ThreeMaps()
