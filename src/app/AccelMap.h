@@ -148,6 +148,8 @@ class AccelMapEditorModel {
     bool enabled_ = true;
 };
 
+// The question "Delete" asks before it removes a map.
+inline constexpr const char* AccelDeleteQuestion = "Are you sure?";
 // The question asked for a map whose name is already in the list.
 std::string AccelOverwriteQuestion(const std::string& name);
 
