@@ -24,5 +24,6 @@ CliCommand AddRenderCommand(CLI::App& tool, CliSession& session);
 CliCommand AddSetCommand(CLI::App& tool, CliSession& session);
 CliCommand AddControlCommand(CLI::App& tool, CliSession& session);
 CliCommand AddSynthCommand(CLI::App& tool, CliSession& session);
+CliCommand AddKeysCommand(CLI::App& tool, CliSession& session);
 
 } // namespace cantivo

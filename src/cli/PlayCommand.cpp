@@ -2,6 +2,7 @@
 #include "cli/Commands.h"
 #include "cli/EngineRig.h"
 
+#include "app/AccelMap.h"
 #include "app/CommandTable.h"
 #include "app/TransportCommands.h"
 #include "cli/RawTerminal.h"
@@ -219,6 +220,10 @@ int RunPlay(CliSession& session, const PlayArguments& arguments)
     // Keys from the terminal when there is one; without one, stdin is left alone.
     TerminalControl keys;
     keys.UseSetKeys(show.IsSet());
+    // The built-in keys are what the "Default" map gives; another active map adds its own bindings.
+    if (const ActiveAccelTable table = AccelMapStore(*session.Context().profile).Activate();
+        table.enabled && table.name != DefaultAccelMapName)
+        keys.UseAccelMap(table.entries);
     const bool terminal = isatty(STDERR_FILENO) != 0;
     if (keys.Active())
         err << "Keys: Enter taps, Space pauses, Esc stops, ? lists the keys, q quits.\n";

@@ -183,7 +183,8 @@ std::optional<KeyAction> TerminalControl::TakeQueued()
         const TerminalKey key = queued_[0];
         std::move(queued_.begin() + 1, queued_.begin() + queuedCount_, queued_.begin());
         --queuedCount_;
-        if (std::optional<KeyAction> action = ActionForKey(key, set_))
+        if (std::optional<KeyAction> action =
+                accelMap_.empty() ? ActionForKey(key, set_) : ActionForKey(key, set_, accelMap_))
             return action;
     }
     return std::nullopt;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/AccelMap.h"
 #include "cli/TerminalKeys.h"
 
 #include <unistd.h>
@@ -7,6 +8,7 @@
 #include <array>
 #include <chrono>
 #include <optional>
+#include <vector>
 
 namespace cantivo {
 
@@ -44,6 +46,8 @@ class TerminalControl {
     bool Active() const { return terminal_.Active(); }
     // Performing a set: the set's keys (PgDn next song, ...) come first.
     void UseSetKeys(bool set) { set_ = set; }
+    // An accelerator map other than the built-in one: its bindings come before the built-in keys.
+    void UseAccelMap(std::vector<AccelEntry> map) { accelMap_ = std::move(map); }
 
     // Waits up to `timeoutMs` for a key that does something and returns its action; keys that do
     // nothing are skipped. Returns nothing at the timeout, early when a signal interrupts the wait (so
@@ -60,6 +64,7 @@ class TerminalControl {
     RawTerminal terminal_;
     KeyDecoder decoder_;
     bool set_ = false;
+    std::vector<AccelEntry> accelMap_;
     std::array<TerminalKey, 4> queued_{};
     uint8_t queuedCount_ = 0;
     Clock::time_point lastByte_{};

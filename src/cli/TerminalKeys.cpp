@@ -1,5 +1,6 @@
 #include "cli/TerminalKeys.h"
 
+#include "app/AccelMap.h"
 #include "app/CommandTable.h"
 
 #include <algorithm>
@@ -525,6 +526,93 @@ std::string KeyHelpText(bool set)
             add(binding);
     }
     return text;
+}
+
+namespace {
+
+// Terminal keys with a virtual key of their own (VK_RETURN, VK_PRIOR, ...).
+constexpr std::pair<KeyCode, uint16_t> NamedVirtualKeys[] = {
+    {KeyCode::Enter, 0x0D},  {KeyCode::Escape, 0x1B}, {KeyCode::Tab, 0x09},    {KeyCode::Backspace, 0x08},
+    {KeyCode::Up, 0x26},     {KeyCode::Down, 0x28},   {KeyCode::Left, 0x25},   {KeyCode::Right, 0x27},
+    {KeyCode::Home, 0x24},   {KeyCode::End, 0x23},    {KeyCode::PageUp, 0x21}, {KeyCode::PageDown, 0x22},
+    {KeyCode::Insert, 0x2D}, {KeyCode::Delete, 0x2E}, {KeyCode::F1, 0x70},     {KeyCode::F2, 0x71},
+    {KeyCode::F3, 0x72},     {KeyCode::F4, 0x73},     {KeyCode::F5, 0x74},     {KeyCode::F6, 0x75},
+    {KeyCode::F7, 0x76},     {KeyCode::F8, 0x77},     {KeyCode::F9, 0x78},     {KeyCode::F10, 0x79},
+    {KeyCode::F11, 0x7A},    {KeyCode::F12, 0x7B},
+};
+
+// Characters on a key of their own (US layout): the unshifted character names the key.
+constexpr std::pair<char, uint16_t> PunctuationVirtualKeys[] = {
+    {' ', 0x20}, {';', 0xBA}, {'=', 0xBB}, {',', 0xBC},  {'-', 0xBD}, {'.', 0xBE},
+    {'/', 0xBF}, {'`', 0xC0}, {'[', 0xDB}, {'\\', 0xDC}, {']', 0xDD}, {'\'', 0xDE},
+};
+
+uint8_t AccelModifiers(uint8_t modifiers)
+{
+    return static_cast<uint8_t>(AccelVirtualKey | ((modifiers & KeyShift) ? AccelShift : 0) |
+                                ((modifiers & KeyCtrl) ? AccelCtrl : 0) | ((modifiers & KeyAlt) ? AccelAlt : 0));
+}
+
+} // namespace
+
+std::optional<VirtualKeyPress> VirtualKeyForTerminalKey(const TerminalKey& key)
+{
+    if (key.modifiers & KeySuper)
+        return std::nullopt;
+    uint8_t flags = AccelModifiers(key.modifiers);
+    if (key.code != KeyCode::Character) {
+        for (const auto& [code, virtualKey] : NamedVirtualKeys)
+            if (code == key.code)
+                return VirtualKeyPress{flags, virtualKey};
+        return std::nullopt;
+    }
+    char32_t c = key.character;
+    // A letter names its key; an upper-case one was typed with Shift.
+    if (c >= 'a' && c <= 'z')
+        return VirtualKeyPress{flags, static_cast<uint16_t>(c - 'a' + 'A')};
+    if (c >= 'A' && c <= 'Z')
+        return VirtualKeyPress{static_cast<uint8_t>(flags | AccelShift), static_cast<uint16_t>(c)};
+    if (c >= '0' && c <= '9')
+        return VirtualKeyPress{flags, static_cast<uint16_t>(c)};
+    for (const auto& [character, virtualKey] : PunctuationVirtualKeys)
+        if (static_cast<char32_t>(character) == c)
+            return VirtualKeyPress{flags, virtualKey};
+    return std::nullopt;
+}
+
+std::optional<TerminalKey> TerminalKeyForVirtualKey(uint8_t flags, uint16_t virtualKey)
+{
+    if (!(flags & AccelVirtualKey))
+        return std::nullopt;
+    const uint8_t modifiers =
+        static_cast<uint8_t>(((flags & AccelShift) ? KeyShift : 0) | ((flags & AccelCtrl) ? KeyCtrl : 0) |
+                             ((flags & AccelAlt) ? KeyAlt : 0));
+    for (const auto& [code, vk] : NamedVirtualKeys)
+        if (vk == virtualKey)
+            return TerminalKey{code, 0, modifiers};
+    char32_t c = 0;
+    if (virtualKey >= 'A' && virtualKey <= 'Z')
+        c = (flags & AccelShift) ? virtualKey : virtualKey - 'A' + 'a';
+    else if (virtualKey >= '0' && virtualKey <= '9')
+        c = virtualKey;
+    for (const auto& [character, vk] : PunctuationVirtualKeys)
+        if (vk == virtualKey)
+            c = static_cast<char32_t>(character);
+    if (c == 0)
+        return std::nullopt;
+    // A character carries Shift in itself only for letters; Ctrl+digit never reaches a program.
+    if ((flags & AccelCtrl) && c >= '0' && c <= '9')
+        return std::nullopt;
+    return TerminalKey{KeyCode::Character, c,
+                       static_cast<uint8_t>(modifiers & ~((c >= 'A' && c <= 'Z') ? KeyShift : 0))};
+}
+
+std::optional<KeyAction> ActionForKey(const TerminalKey& key, bool set, const std::vector<AccelEntry>& map)
+{
+    if (const std::optional<VirtualKeyPress> press = VirtualKeyForTerminalKey(key))
+        if (const std::optional<uint16_t> command = FindAccelCommand(map, press->flags, press->virtualKey))
+            return KeyAction{KeyActionKind::Command, *command};
+    return ActionForKey(key, set);
 }
 
 } // namespace cantivo

@@ -6,6 +6,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace cantivo {
 
@@ -142,5 +143,24 @@ std::optional<KeyAction> ActionForKey(const TerminalKey& key, bool set = false);
 
 // One line per key: the key and the name of what it does.
 std::string KeyHelpText(bool set = false);
+
+struct AccelEntry;
+
+// A key as an accelerator entry sees it: virtual-key code and flags (AccelVirtualKey set, Shift, Ctrl
+// and Alt). Characters without a key of their own ("?", "+") and Super chords give nothing.
+struct VirtualKeyPress {
+    uint8_t flags = 0;
+    uint16_t virtualKey = 0;
+
+    friend bool operator==(const VirtualKeyPress&, const VirtualKeyPress&) = default;
+};
+std::optional<VirtualKeyPress> VirtualKeyForTerminalKey(const TerminalKey& key);
+// The terminal key for an entry; nothing for a key a terminal cannot send (Ctrl+1, say).
+std::optional<TerminalKey> TerminalKeyForVirtualKey(uint8_t flags, uint16_t virtualKey);
+
+// ActionForKey with an accelerator map in force (other than the built-in "Default", which the built-in
+// keys follow): the map's binding of a key comes first, and a key it does not bind keeps its built-in
+// meaning, so a custom map never leaves a performer without Stop or Quit.
+std::optional<KeyAction> ActionForKey(const TerminalKey& key, bool set, const std::vector<AccelEntry>& map);
 
 } // namespace cantivo

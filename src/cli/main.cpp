@@ -50,7 +50,8 @@ int Run(int argc, char** argv)
     const std::vector<CliCommand> commands = {AddInfoCommand(tool, session),    AddDumpCommand(tool, session),
                                               AddConvertCommand(tool, session), AddPortsCommand(tool, session),
                                               AddPlayCommand(tool, session),    AddRenderCommand(tool, session),
-                                              AddSetCommand(tool, session),    AddControlCommand(tool, session),     AddSynthCommand(tool, session)};
+                                              AddSetCommand(tool, session),     AddSynthCommand(tool, session),
+                                              AddKeysCommand(tool, session),    AddControlCommand(tool, session)};
     try {
         tool.parse(argc, argv);
     } catch (const CLI::ParseError& error) {

@@ -1,6 +1,7 @@
 #include "cli/TerminalKeys.h"
 #include "cli/RawTerminal.h"
 
+#include "app/AccelMap.h"
 #include "app/CommandTable.h"
 
 #include <gtest/gtest.h>
@@ -311,6 +312,61 @@ TEST(TerminalControl, KeysFromTheTerminalBecomeActions)
     ASSERT_EQ(write(pty.master, "\x1b", 1), 1);
     EXPECT_EQ(control.Poll(1000), Do(CommandId::Stop));
     EXPECT_EQ(control.Poll(20), std::nullopt);
+}
+
+TEST(AccelKeys, TerminalKeysAndVirtualKeysTranslateBothWays)
+{
+    constexpr uint8_t V = AccelVirtualKey;
+    const struct {
+        TerminalKey key;
+        VirtualKeyPress press;
+    } cases[] = {
+        {{KeyCode::F9, 0, KeyCtrl}, {V | AccelCtrl, 0x78}},
+        {{KeyCode::PageDown, 0, 0}, {V, 0x22}},
+        {{KeyCode::Enter, 0, KeyAlt}, {V | AccelAlt, 0x0D}},
+        {{KeyCode::Character, 'a', KeyCtrl}, {V | AccelCtrl, 'A'}},
+        {{KeyCode::Character, 'S', KeyAlt}, {V | AccelAlt | AccelShift, 'S'}},
+        {{KeyCode::Character, ' ', 0}, {V, 0x20}},
+        {{KeyCode::Character, '/', 0}, {V, 0xBF}},
+        {{KeyCode::Character, ']', KeyCtrl}, {V | AccelCtrl, 0xDD}},
+        {{KeyCode::Character, '7', 0}, {V, '7'}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(VirtualKeyForTerminalKey(c.key), c.press) << ShortcutText({c.press.flags, c.press.virtualKey, 0});
+        EXPECT_EQ(TerminalKeyForVirtualKey(c.press.flags, c.press.virtualKey), c.key)
+            << ShortcutText({c.press.flags, c.press.virtualKey, 0});
+    }
+    EXPECT_FALSE(VirtualKeyForTerminalKey({KeyCode::Character, '?', 0}));
+    EXPECT_FALSE(VirtualKeyForTerminalKey({KeyCode::F5, 0, KeySuper}));
+    EXPECT_FALSE(TerminalKeyForVirtualKey(V | AccelCtrl, '1')); // no terminal sends Ctrl+1
+    EXPECT_FALSE(TerminalKeyForVirtualKey(0, 'S'));             // a character entry
+}
+
+// The built-in keys are what the "Default" map gives wherever a terminal can send the key; plain Enter
+// opens a song in the set view, which a terminal has not, so there it plays like a pedal's Enter.
+TEST(AccelKeys, BuiltInKeysFollowTheDefaultMap)
+{
+    int sent = 0;
+    for (const AccelEntry& entry : DefaultAccelEntries()) {
+        const std::optional<TerminalKey> key = TerminalKeyForVirtualKey(entry.flags, entry.key);
+        const std::optional<KeyAction> action = key ? ActionForKey(*key) : std::nullopt;
+        if (!action || action->kind != KeyActionKind::Command || entry.command == ToNumber(CommandId::Go))
+            continue;
+        ++sent;
+        EXPECT_EQ(action->command, entry.command) << ShortcutText(entry);
+    }
+    EXPECT_GE(sent, 20);
+}
+
+TEST(AccelKeys, AnActiveMapComesBeforeTheBuiltInKeys)
+{
+    const std::vector<AccelEntry> map = {{AccelVirtualKey | AccelCtrl, 0x78, ToNumber(CommandId::NextMeasure)},
+                                         {AccelVirtualKey, 0x20, ToNumber(CommandId::Play)}};
+    EXPECT_EQ(ActionForKey({KeyCode::F9, 0, KeyCtrl}, false, map), Do(CommandId::NextMeasure));
+    EXPECT_EQ(ActionForKey({KeyCode::Character, ' ', 0}, false, map), Do(CommandId::Play));
+    EXPECT_EQ(ActionForKey({KeyCode::Escape, 0, 0}, false, map), Do(CommandId::Stop));
+    EXPECT_EQ(ActionForKey({KeyCode::Character, 'q', 0}, false, map), Quit);
+    EXPECT_EQ(ActionForKey({KeyCode::Character, ' ', 0}), Do(CommandId::PauseUnpause));
 }
 
 } // namespace

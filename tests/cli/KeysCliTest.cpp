@@ -1,0 +1,133 @@
+#include "support/CommandLine.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace cantivo {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Quote;
+using test::ReadFile;
+
+struct RunResult {
+    int exitCode = -1;
+    std::string out, err;
+};
+
+// Each test has a private settings file and folder.
+class KeysCliTest : public ::testing::Test {
+  protected:
+    void SetUp() override
+    {
+        std::string pattern = (fs::temp_directory_path() / "cantivo-keys-cli-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        folder = pattern;
+    }
+    void TearDown() override
+    {
+        std::error_code ignored;
+        fs::remove_all(folder, ignored);
+    }
+    RunResult Run(const std::vector<std::string>& args) const
+    {
+        std::string command = "CANTIVO_CONFIG=" + Quote(Settings().string()) + " " + Quote(CANTIVO_CLI_PATH);
+        for (const std::string& arg : args)
+            command += " " + Quote(arg);
+        command += " >" + Quote((folder / "out.txt").string()) + " 2>" + Quote((folder / "err.txt").string());
+        const int status = std::system((command + " </dev/null").c_str());
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(folder / "out.txt"),
+                ReadFile(folder / "err.txt")};
+    }
+    fs::path Settings() const { return folder / "Cantivo.ini"; }
+    std::string File(const char* name) const { return (folder / name).string(); }
+
+    fs::path folder;
+};
+
+TEST_F(KeysCliTest, ListsShowsAndExportsTheDefaultMap)
+{
+    RunResult run = Run({"keys", "list"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, "* Default (62 entries)\nEnabled: 1\n");
+
+    run = Run({"keys", "show", "Default"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out.rfind("Ctrl+N\tNew song or Cantivo set\nCtrl+O\tOpen\nCtrl+S\tSave\n", 0), 0u);
+    EXPECT_NE(run.out.find("\n/\tSolo\n\\\tUn-solo\n"), std::string::npos);
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 62);
+
+    ASSERT_EQ(Run({"keys", "export", "Default", File("one.dat")}).exitCode, 0);
+    const std::string bytes = ReadFile(File("one.dat"));
+    ASSERT_EQ(bytes.size(), 8u + 1 + 7 + 4 + 372);
+    EXPECT_EQ(bytes.substr(0, 16), std::string("\1\0\0\0\1\0\0\0\7Default", 16));
+}
+
+TEST_F(KeysCliTest, ImportedMapsExportAgainByteIdentical)
+{
+    // Two maps: "Stage" with Ctrl+F9 Next measure, "Band" with F5 Play, in file order.
+    const std::string file = std::string("\1\0\0\0\2\0\0\0", 8) +
+                             std::string("\5Stage\1\0\0\0\x09\0\x78\0\x0A\x80", 16) +
+                             std::string("\4Band\1\0\0\0\x01\0\x74\0\x07\x80", 15);
+    std::ofstream(File("in.dat"), std::ios::binary) << file;
+    RunResult run = Run({"keys", "import", File("in.dat")});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    run = Run({"keys", "show", "Stage"});
+    EXPECT_EQ(run.out, "Ctrl+F9\tNext measure\n");
+    run = Run({"keys", "list"});
+    EXPECT_NE(run.out.find("  Stage (1 entries)\n"), std::string::npos);
+
+    // One map exports as it came in; importing the same name again asks, and unanswered keeps it.
+    ASSERT_EQ(Run({"keys", "export", "Band", File("band.dat")}).exitCode, 0);
+    EXPECT_EQ(ReadFile(File("band.dat")), std::string("\1\0\0\0\1\0\0\0", 8) + file.substr(8 + 16));
+    run = Run({"keys", "import", File("band.dat")});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("Kept the existing map 'Band'"), std::string::npos);
+
+    ASSERT_EQ(Run({"keys", "export", "--all", File("all.dat")}).exitCode, 0);
+    const std::string before = ReadFile(Settings());
+    ASSERT_EQ(Run({"keys", "import", "--overwrite", File("all.dat")}).exitCode, 0);
+    ASSERT_EQ(Run({"keys", "export", "--all", File("again.dat")}).exitCode, 0);
+    EXPECT_EQ(ReadFile(File("again.dat")), ReadFile(File("all.dat")));
+    EXPECT_EQ(ReadFile(Settings()), before);
+}
+
+TEST_F(KeysCliTest, DamagedFilesAndBadUseChangeNothing)
+{
+    ASSERT_EQ(Run({"keys", "list"}).exitCode, 0);
+    const std::string before = ReadFile(Settings());
+    // The first map is whole, the second ends inside its entries.
+    std::ofstream(File("bad.dat"), std::ios::binary)
+        << std::string("\1\0\0\0\2\0\0\0\1A\0\0\0\0\1B\2\0\0\0\1\0\x41\0", 24);
+    const struct {
+        std::vector<std::string> args;
+        int exitCode;
+        const char* message;
+    } cases[] = {
+        {{"keys", "import", File("bad.dat")},
+         1,
+         "The accelerator map file is damaged: it ends inside the entries of map 'B'.\nNo map was imported.\n"},
+        {{"keys", "import", File("missing.dat")}, 1, "can not be read"},
+        {{"keys", "show", "Nope"}, 2, "there is no accelerator map named 'Nope'"},
+        {{"keys", "export", "Nope", File("x.dat")}, 2, "there is no accelerator map named 'Nope'"},
+        {{"keys", "export", File("x.dat")}, 2, "give NAME FILE, or --all FILE"},
+        {{"keys", "export", "Default", (folder / "no" / "x.dat").string()}, 1, "can not be written"},
+        {{"keys"}, 2, ""},
+    };
+    for (const auto& c : cases) {
+        const RunResult run = Run(c.args);
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.args.back() << run.err;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+        EXPECT_EQ(ReadFile(Settings()), before);
+    }
+    EXPECT_FALSE(fs::exists(File("x.dat")));
+}
+
+} // namespace
+} // namespace cantivo
