@@ -131,3 +131,50 @@ TEST_F(KeysCliTest, DamagedFilesAndBadUseChangeNothing)
 
 } // namespace
 } // namespace cantivo
+
+namespace cantivo {
+namespace {
+
+// A control map file of one map: format 1, one map, its counted name, one entry.
+std::string ControlFile(const std::string& name, uint32_t entry)
+{
+    std::string bytes = {1, 0, 0, 0, 1, 0, 0, 0, static_cast<char>(name.size())};
+    bytes += name;
+    bytes += std::string{1, 0, 0, 0};
+    for (int shift = 0; shift < 32; shift += 8)
+        bytes += static_cast<char>(entry >> shift & 0xFF);
+    return bytes;
+}
+
+TEST_F(KeysCliTest, ControlMapsImportShowExportAndRefuseWhatIsDamaged)
+{
+    const std::string pedal = ControlFile("Pedal", 0x00400001); // channel 1, controller 64: Play/Tap
+    std::ofstream(File("pedal.dat"), std::ios::binary) << pedal;
+    RunResult run = Run({"control", "import", File("pedal.dat")});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    run = Run({"control", "list"});
+    EXPECT_NE(run.out.find("  Pedal  1 entries\n"), std::string::npos) << run.out;
+    run = Run({"control", "show", "Pedal"});
+    EXPECT_NE(run.out.find("channel 1  controller 64  key <None>  Play/Tap (Cue)"), std::string::npos) << run.out;
+
+    // The same name again, answered No, keeps the stored map; export gives back the same bytes.
+    std::ofstream(File("other.dat"), std::ios::binary) << ControlFile("Pedal", 0x00400002);
+    run = Run({"control", "import", File("other.dat"), "--no"});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    run = Run({"control", "export", File("out.dat")});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(ReadFile(folder / "out.dat"), pedal);
+
+    const std::string before = ReadFile(Settings());
+    std::ofstream(File("cut.dat"), std::ios::binary) << pedal.substr(0, 12);
+    run = Run({"control", "import", File("cut.dat")});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("Nothing was imported."), std::string::npos) << run.err;
+    EXPECT_EQ(Run({"control", "learn", "Nope"}).exitCode, 2);
+    run = Run({"control", "learn", "Stop", "--timeout", "0.1"});
+    EXPECT_NE(run.exitCode, 0); // no input on this machine, or nothing pressed
+    EXPECT_EQ(ReadFile(Settings()), before) << "nothing stored changed";
+}
+
+} // namespace
+} // namespace cantivo
