@@ -4,13 +4,13 @@
 
 #include "app/AccelMap.h"
 #include "app/CommandTable.h"
+#include "app/ControlActions.h"
+#include "app/ControlMapStore.h"
 #include "app/TransportCommands.h"
 #include "cli/RawTerminal.h"
 #include "cli/Show.h"
 #include "cli/SongText.h"
 #include "cli/TerminalKeys.h"
-#include "app/ControlActions.h"
-#include "app/ControlMapStore.h"
 #include "platform/PlayThread.h"
 #include "platform/SynthDevice.h"
 #include "playback/Scheduler.h"
@@ -43,6 +43,7 @@ struct PlayArguments {
     std::string capture;
     std::string port;
     std::string advance;
+    std::vector<int> thru;
 };
 
 // The set's own commands, which the show runs rather than the transport.
@@ -205,9 +206,11 @@ int RunPlay(CliSession& session, const PlayArguments& arguments)
         show.View()->OverrideAutoAdvance(advance);
     engine.PlayTap();
 
+    engine.SetSelectedTracks(arguments.thru);
     TransportCommands commands(engine);
     // The control map's actions, through the same dispatch as the keys.
-    ControlActions control(engine, scheduler, commands, [&show](CommandId id) { return RunSetCommand(show, ToNumber(id)); });
+    ControlActions control(engine, scheduler, commands,
+                           [&show](CommandId id) { return RunSetCommand(show, ToNumber(id)); });
     rig.OnInput([&](const EngineNotification& notification) {
         if (notification.message == EngineMessage::MsgSongSelect && show.View() != nullptr)
             show.View()->SongSelect(notification.value);
@@ -298,6 +301,10 @@ CliCommand AddPlayCommand(CLI::App& tool, CliSession& session)
     app->add_option("--capture", arguments->capture, "Also log every MIDI message sent, with its time");
     app->add_option("--advance", arguments->advance,
                     "At the end of a song of a set: no, wait or play (this run only; default the setting)");
+    app->add_option("--thru", arguments->thru,
+                    "Tracks (numbers as info lists them) that play what the MIDI inputs hear, in every song")
+        ->delimiter(',')
+        ->check(CLI::Range(1, 9999));
     app->add_option("--port", arguments->port,
                     "Play through this output device alone (a name \"cantivo-cli ports\" lists, or Capture)");
     return {app, [&session, arguments] { return RunPlay(session, *arguments); }};
