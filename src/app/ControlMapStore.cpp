@@ -82,7 +82,8 @@ bool ControlMapStore::Save(const std::vector<ControlMap>& maps, const std::strin
     for (auto map = maps.rbegin(); map != maps.rend(); ++map)
         if (!Write(*map, error))
             return false;
-    if (!profile_.WriteString(Section, "UseWhich", useWhich) || !profile_.WriteInt(Section, "Enabled", enabled ? 1 : 0)) {
+    if (!profile_.WriteString(Section, "UseWhich", useWhich) ||
+        !profile_.WriteInt(Section, "Enabled", enabled ? 1 : 0)) {
         error = "The control map settings could not be stored.";
         return false;
     }

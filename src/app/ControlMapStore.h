@@ -38,8 +38,8 @@ class ControlMapStore {
     // "Import control maps...": each map of the file; one whose name is stored is offered to
     // `overwrite` ("Map '%s' already exists.  Overwrite?"), and No skips it. A damaged file ends the
     // import where it breaks, keeping the maps before it, with the reason in `error`. The names imported.
-    std::vector<std::string> Import(std::span<const uint8_t> file, const std::function<bool(const std::string&)>& overwrite,
-                                    std::string& error);
+    std::vector<std::string> Import(std::span<const uint8_t> file,
+                                    const std::function<bool(const std::string&)>& overwrite, std::string& error);
 
   private:
     Profile& profile_;

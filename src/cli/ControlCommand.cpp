@@ -29,11 +29,11 @@ struct ControlArguments {
 std::string EntryText(const ControlEntry& entry, const std::vector<std::string>& inputs)
 {
     const int port = entry.Port();
-    std::string text = static_cast<size_t>(port) < inputs.size() ? inputs[static_cast<size_t>(port)]
-                                                                 : "input " + std::to_string(port);
+    std::string text =
+        static_cast<size_t>(port) < inputs.size() ? inputs[static_cast<size_t>(port)] : "input " + std::to_string(port);
     text += "  channel " + std::to_string(entry.Channel() + 1);
     text += entry.Controller() != 0 || entry.Key() == 0 ? "  controller " + std::to_string(entry.Controller())
-                                                         : "  controller <None>";
+                                                        : "  controller <None>";
     text += entry.Key() != 0 ? "  key " + std::to_string(entry.Key()) : "  key <None>";
     return text + "  " + ControlActionName(static_cast<int>(entry.Action()));
 }
@@ -183,12 +183,14 @@ int Learn(CliSession& session, const ControlArguments& arguments)
         err << "cantivo-cli control learn: nothing was heard; nothing was stored.\n";
         return ExitFileUnusable;
     }
-    const ControlEntry entry = ControlEntry::Make(heard->port, heard->channel, heard->controller >= 0 ? heard->controller : 0,
-                                                  heard->key >= 0 ? heard->key : 0, *action);
+    const ControlEntry entry =
+        ControlEntry::Make(heard->port, heard->channel, heard->controller >= 0 ? heard->controller : 0,
+                           heard->key >= 0 ? heard->key : 0, *action);
     ControlMapStore store(*session.Context().profile);
     ControlMap map = store.ActiveMap();
     // The same trigger does one thing: a new binding replaces an old one.
-    std::erase_if(map.entries, [&entry](const ControlEntry& old) { return (old.bits & ~0xFFu) == (entry.bits & ~0xFFu); });
+    std::erase_if(map.entries,
+                  [&entry](const ControlEntry& old) { return (old.bits & ~0xFFu) == (entry.bits & ~0xFFu); });
     map.entries.push_back(entry);
     std::string error;
     if (!store.Write(map, error)) {

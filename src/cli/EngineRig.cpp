@@ -1,7 +1,7 @@
 #include "cli/EngineRig.h"
 
-#include "app/PlaybackHalted.h"
 #include "app/ControlMapStore.h"
+#include "app/PlaybackHalted.h"
 #include "app/SynthResets.h"
 #include "cli/CliSession.h"
 #include "platform/CaptureLog.h"

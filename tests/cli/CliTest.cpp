@@ -27,16 +27,12 @@ constexpr const char* Damaged = "Sorry, the song can not be opened--it may be da
 
 using cantivo::test::Quote;
 using cantivo::test::ReadFile;
+using cantivo::test::RunResult;
 
 void WriteFile(const fs::path& path, const std::string& bytes)
 {
     std::ofstream(path, std::ios::binary) << bytes;
 }
-
-struct RunResult {
-    int exitCode = -1;
-    std::string out, err;
-};
 
 // Every run gets a private settings file and a private temporary folder, so the tool never touches the
 // user's settings and its working folder can be checked for removal.
@@ -59,15 +55,10 @@ class CliTest : public ::testing::Test {
 
     RunResult Run(const Args& args) const
     {
-        std::string command = "CANTIVO_CONFIG=" + Quote(config.string()) +
-                              " TMPDIR=" + Quote((folder / "tmp").string()) +
-                              " CANTIVO_DATA=" + Quote((folder / "data").string()) + " " + Quote(CANTIVO_CLI_PATH);
-        for (const std::string& arg : args)
-            command += " " + Quote(arg);
-        command += " >" + Quote((folder / "out.txt").string()) + " 2>" + Quote((folder / "err.txt").string());
-        const int status = std::system((command + " </dev/null").c_str());
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(folder / "out.txt"),
-                ReadFile(folder / "err.txt")};
+        return test::RunCli(folder,
+                            "CANTIVO_CONFIG=" + Quote(config.string()) + " TMPDIR=" + Quote((folder / "tmp").string()) +
+                                " CANTIVO_DATA=" + Quote((folder / "data").string()),
+                            args);
     }
 
     // A song that clips again every time it is read and encoded: the file stores velocity 127 with a

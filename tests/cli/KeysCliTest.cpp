@@ -16,10 +16,7 @@ namespace fs = std::filesystem;
 using test::Quote;
 using test::ReadFile;
 
-struct RunResult {
-    int exitCode = -1;
-    std::string out, err;
-};
+using test::RunResult;
 
 // Each test has a private settings file and folder.
 class KeysCliTest : public ::testing::Test {
@@ -37,13 +34,7 @@ class KeysCliTest : public ::testing::Test {
     }
     RunResult Run(const std::vector<std::string>& args) const
     {
-        std::string command = "CANTIVO_CONFIG=" + Quote(Settings().string()) + " " + Quote(CANTIVO_CLI_PATH);
-        for (const std::string& arg : args)
-            command += " " + Quote(arg);
-        command += " >" + Quote((folder / "out.txt").string()) + " 2>" + Quote((folder / "err.txt").string());
-        const int status = std::system((command + " </dev/null").c_str());
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(folder / "out.txt"),
-                ReadFile(folder / "err.txt")};
+        return test::RunCli(folder, "CANTIVO_CONFIG=" + Quote(Settings().string()), args);
     }
     fs::path Settings() const { return folder / "Cantivo.ini"; }
     std::string File(const char* name) const { return (folder / name).string(); }

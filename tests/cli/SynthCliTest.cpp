@@ -15,10 +15,7 @@ namespace fs = std::filesystem;
 using test::Quote;
 using test::ReadFile;
 
-struct RunResult {
-    int exitCode = -1;
-    std::string out, err;
-};
+using test::RunResult;
 
 // Each run has a private settings file; the database folder comes from --data-dir or CANTIVO_DATA.
 class SynthCliTest : public ::testing::Test {
@@ -36,14 +33,8 @@ class SynthCliTest : public ::testing::Test {
     }
     RunResult Run(const std::vector<std::string>& args, const std::string& environment = "") const
     {
-        std::string command = "CANTIVO_CONFIG=" + Quote((folder / "Cantivo.ini").string()) + " " + environment + " " +
-                              Quote(CANTIVO_CLI_PATH);
-        for (const std::string& arg : args)
-            command += " " + Quote(arg);
-        command += " >" + Quote((folder / "out.txt").string()) + " 2>" + Quote((folder / "err.txt").string());
-        const int status = std::system((command + " </dev/null").c_str());
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(folder / "out.txt"),
-                ReadFile(folder / "err.txt")};
+        return test::RunCli(folder, "CANTIVO_CONFIG=" + Quote((folder / "Cantivo.ini").string()) + " " + environment,
+                            args);
     }
     fs::path folder;
 };

@@ -1,9 +1,13 @@
 #pragma once
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
+
+#include <sys/wait.h>
 
 namespace cantivo::test {
 
@@ -21,6 +25,24 @@ inline std::string ReadFile(const std::filesystem::path& path)
 {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
+}
+
+struct RunResult {
+    int exitCode = -1;
+    std::string out, err;
+};
+
+// Runs the command-line tool with `environment` (shell assignments, "A=1 B=2") and `args`, stdin
+// closed; its output goes through files in `folder`, so a test sees exactly what a user would.
+inline RunResult RunCli(const std::filesystem::path& folder, const std::string& environment,
+                        const std::vector<std::string>& args)
+{
+    std::string command = environment + " " + Quote(CANTIVO_CLI_PATH);
+    for (const std::string& arg : args)
+        command += " " + Quote(arg);
+    command += " >" + Quote((folder / "out.txt").string()) + " 2>" + Quote((folder / "err.txt").string());
+    const int status = std::system((command + " </dev/null").c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(folder / "out.txt"), ReadFile(folder / "err.txt")};
 }
 
 } // namespace cantivo::test
