@@ -2,6 +2,7 @@
 
 #include "playback/PortTable.h"
 #include "song/Song.h"
+#include "song/TimeCode.h"
 
 #include <algorithm>
 
@@ -44,6 +45,9 @@ std::unique_ptr<PlaybackModel> BuildUnattachedModel(const Song& song, int32_t gr
     for (const auto& cue : song.cues)
         model->cues.push_back(*cue);
     model->gridTicks = std::max(gridTicks, 1);
+    const Song::SmpteOffset& offset = song.smpteOffset;
+    const int rate = std::clamp(offset.rateCode, 0, 3);
+    model->smpteOffset = TimeCodeToMicroseconds({offset.hours, offset.minutes, offset.seconds, offset.frames}, rate);
     const size_t count = song.tracks.empty() ? 0 : song.tracks.size() - 1;
     model->tracks.resize(count);
     model->play = std::make_unique<std::atomic<uint8_t>[]>(count);

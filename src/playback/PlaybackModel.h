@@ -51,6 +51,7 @@ struct PlaybackModel {
     std::vector<Cue> cues;
     std::vector<PlaybackTrack> tracks; // every track but the trailing empty one
     int32_t gridTicks = 30;            // the views' position step
+    double smpteOffset = 0;            // microseconds: where the song starts on the time code
     // Track play flags: a mute while playing changes them.
     std::unique_ptr<std::atomic<uint8_t>[]> play;
     // Where each track's playback stands in its image; owned by whoever holds the transport lock.

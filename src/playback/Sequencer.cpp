@@ -43,6 +43,7 @@ void Sequencer::Start(const Profile& profile, int timerPeriodMilliseconds)
     advanceReset_ = static_cast<AdvanceReset>(std::clamp(profile.GetInt("PlaybackOptions", "AdvanceReset", 2), 0, 2));
     periodMilliseconds_ = std::clamp(timerPeriodMilliseconds, 1, 100);
     eventFilter_ = static_cast<uint32_t>(profile.GetInt("RecordOptions", "EventFilter", 0xDB00));
+    SetSync(SyncSettings::Read(profile));
     SetFollowTap(FollowTapSettings::Read(profile));
     SetClick(ClickSettings::Read(profile));
     std::lock_guard lock(rolling_);
@@ -213,6 +214,7 @@ int32_t Sequencer::ChaseLocked(PlaybackModel& model, int32_t target, SequencerSt
     const int32_t position = chaser_.Chase(model, target, state);
     position_.store(position, std::memory_order_release);
     NextCueStep(model, position);
+    syncMaster_.Located(ports_, model, position, state);
     hooks_->SyncLocated(*this, position);
     return position;
 }
@@ -321,6 +323,7 @@ void Sequencer::Stop()
         return;
     {
         std::lock_guard lock(rolling_);
+        syncMaster_.Stopped(ports_);
         hooks_->SyncStopped(*this);
         for (int i = 0; i < ports_.OutputCount(); ++i)
             ports_.Output(i).ReleaseHeldNotes();
@@ -489,6 +492,12 @@ void Sequencer::SetTempoRatio(int32_t ratio)
 {
     // A ratio of 0 would stop the clock for good; a negative one would run it backwards.
     tempoRatio_.store(std::max(ratio, 1), std::memory_order_relaxed);
+}
+
+void Sequencer::SetSync(const SyncSettings& settings)
+{
+    std::lock_guard lock(rolling_);
+    syncMaster_.Configure(settings);
 }
 
 void Sequencer::SetMasterVolume(int32_t volume)
@@ -956,6 +965,7 @@ void Sequencer::BeginPlaying(PlaybackModel& model, int64_t now)
     lastClickBeat_ = -1;
     lastClickMeasure_ = -1;
     displayStep_ = position / model.gridTicks;
+    syncMaster_.Started(position, songClock_);
     state_.store(SequencerState::Playing, std::memory_order_release);
 }
 
@@ -972,6 +982,7 @@ void Sequencer::PlayTick(PlaybackModel& model, int64_t now)
     lastTickTime_ = now;
     songClock_ += static_cast<double>(elapsed) * TempoRatio() / NormalTempo;
     int32_t tick = model.tempoMap.MicrosecondsToTicks(songClock_, model.timebase);
+    syncMaster_.Tick(ports_, model, tick, songClock_);
 
     while (static_cast<size_t>(measureIndex_) + 1 < model.measures.size() &&
            model.measures[static_cast<size_t>(measureIndex_) + 1].start <= tick)

@@ -7,6 +7,7 @@
 #include "playback/MicrosecondClock.h"
 #include "playback/PlaybackModel.h"
 #include "playback/SequencerState.h"
+#include "playback/SyncMaster.h"
 #include "playback/TapFollower.h"
 #include "playback/Transport.h"
 
@@ -127,6 +128,8 @@ class Sequencer final : public Transport {
     void FreeStuckNotes();
     // The "Volume slider" of a control map: 0 to 16383.
     void SetMasterVolume(int32_t volume);
+    // "SyncOptions" for this run (Start reads them from the settings).
+    void SetSync(const SyncSettings& settings);
 
     // MIDI thru: the tracks that receive what the inputs hear (and, later, record it), track numbers
     // of the current song. At most MaxSelectedTracks; set on the UI thread.
@@ -234,6 +237,7 @@ class Sequencer final : public Transport {
     std::atomic<SequencerState> state_{SequencerState::Stopped};
     std::atomic<int32_t> position_{0};
     std::atomic<int64_t> haltedAt_{0};
+    SyncMaster syncMaster_; // under rolling_
     // Under rolling_: the thru targets and the input mapping they are matched by.
     std::array<int16_t, MaxSelectedTracks> selected_{};
     size_t selectedCount_ = 0;
