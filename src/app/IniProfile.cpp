@@ -7,10 +7,12 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <filesystem>
 #include <pwd.h>
@@ -266,6 +268,25 @@ void FlushToDisk(const std::string& path)
     }
 }
 
+// QSettings tells a file another process rewrote by its size and its modification time in
+// milliseconds, and the kernel stamps files from a clock that may not move between two quick writes:
+// a rewrite of the same size could go unseen and its values be written over. Every write therefore
+// leaves a time later than the one before it.
+void AdvanceModifiedTime(const std::string& path)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
+        return;
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const int64_t before = int64_t{info.st_mtim.tv_sec} * 1'000'000'000 + info.st_mtim.tv_nsec;
+    const int64_t after =
+        std::max(int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec, (before / 1'000'000 + 1) * 1'000'000);
+    const timespec times[2] = {{0, UTIME_OMIT},
+                               {static_cast<time_t>(after / 1'000'000'000), static_cast<long>(after % 1'000'000'000)}};
+    (void)::utimensat(AT_FDCWD, path.c_str(), times, 0);
+}
+
 } // namespace
 
 IniProfile::IniProfile(std::string path) : path_(std::move(path))
@@ -483,6 +504,15 @@ bool IniProfile::KeepDamagedFileAside()
 bool IniProfile::Change(const std::vector<std::string>& names, const std::optional<Stored>& value)
 {
     lastError_.clear();
+    // One writer at a time from reading the file to stamping it (QSettings' own lock covers only its
+    // write), so each writer reads what the one before it wrote.
+    // A folder where no lock can be made (not there yet, not writable) is left to the write, which
+    // makes the folder or says why it cannot.
+    QLockFile writing(QString::fromUtf8(Bytes(path_ + ".write-lock")));
+    if (!writing.tryLock(5000) && writing.error() == QLockFile::LockFailedError) {
+        lastError_ = "The settings file " + path_ + " is being written by another program; try again.";
+        return false;
+    }
     // Start from the file as it is now, so settings another process wrote meanwhile are seen.
     Reload();
     if (damaged_ && !KeepDamagedFileAside())
@@ -516,6 +546,7 @@ bool IniProfile::Change(const std::vector<std::string>& names, const std::option
     settings_->sync();
     std::string problem = "the disk may be full, or the file or its folder may not be writable";
     if (settings_->status() == QSettings::NoError && FileHoldsSettings(*settings_, path_, problem)) {
+        AdvanceModifiedTime(path_);
         FlushToDisk(path_);
         return true;
     }
