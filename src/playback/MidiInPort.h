@@ -2,6 +2,7 @@
 
 #include "playback/ControlMap.h"
 #include "playback/MidiInDevice.h"
+#include "playback/SyncInput.h"
 
 #include <array>
 #include <atomic>
@@ -37,16 +38,6 @@ class ControlLearner {
   private:
     std::atomic<bool> armed_{false};
     std::atomic<uint64_t> heard_{0}; // bit 63: fresh; then port, channel, key + 1, controller + 1
-};
-
-// Where system messages go: MIDI synchronisation listens here.
-class SyncInput {
-  public:
-    virtual ~SyncInput() = default;
-    // A system common or real-time message (status F1 to FF), from an input thread.
-    virtual void OnSystemMessage(int port, int64_t microseconds, uint32_t message) = 0;
-    // A complete system-exclusive message (a time code full frame, say), from an input thread.
-    virtual void OnSysex(int port, int64_t microseconds, std::span<const uint8_t> bytes) = 0;
 };
 
 // One MIDI input as the engine keeps it: the byte stream parsed into messages (running status, system

@@ -498,6 +498,81 @@ void Sequencer::SetSync(const SyncSettings& settings)
 {
     std::lock_guard lock(rolling_);
     syncMaster_.Configure(settings);
+    slave_.store(settings.masterSlave == 2, std::memory_order_release);
+}
+
+void Sequencer::SlaveMessage(int port, uint32_t message)
+{
+    const SyncSettings& sync = syncMaster_.Settings();
+    if (!IsSlave() || hooks_->Recording() || (sync.port != 0 && sync.port - 1 != port) || sync.protocol != 0)
+        return;
+    const auto status = static_cast<uint8_t>(message & 0xFF);
+    bool refresh = false;
+    {
+        std::lock_guard lock(rolling_);
+        PlaybackModel* model = Model();
+        if (model == nullptr)
+            return;
+        const int32_t clockTicks = std::max(model->timebase / 24, 1);
+        const SequencerState state = State();
+        const auto halt = [&] {
+            for (int i = 0; i < ports_.OutputCount(); ++i)
+                ports_.Output(i).ReleaseHeldNotes();
+            state_.store(SequencerState::Stopped, std::memory_order_release);
+        };
+        switch (status) {
+        case 0xF2: { // song position pointer, in sixteenths
+            if (state != SequencerState::Stopped)
+                halt();
+            const int32_t sixteenths = static_cast<int32_t>((message >> 8 & 0x7F) | (message >> 16 & 0x7F) << 7);
+            slaveTick_ = sixteenths * std::max(model->timebase / 4, 1);
+            songClock_ = model->TickTime(slaveTick_);
+            slaveTick_ = ChaseLocked(*model, slaveTick_, SequencerState::Stopped);
+            refresh = true;
+            break;
+        }
+        case 0xF8: // clock
+            if (state != SequencerState::Playing && state != SequencerState::Starting)
+                return;
+            if (state == SequencerState::Starting) {
+                startTick_ = slaveTick_;
+                BeginPlaying(*model, clock_.NowMicroseconds());
+            }
+            position_.store(slaveTick_, std::memory_order_release);
+            SendDueEvents(*model, slaveTick_);
+            WakeDisplay();
+            slaveTick_ += clockTicks;
+            return;
+        case 0xFA: // start
+            if (state == SequencerState::Playing)
+                return;
+            songClock_ = 0;
+            slaveTick_ = 0;
+            startTick_ = 0;
+            state_.store(SequencerState::Starting, std::memory_order_release);
+            refresh = true;
+            break;
+        case 0xFB: // continue
+            if (state == SequencerState::Playing)
+                return;
+            slaveTick_ = Position() / clockTicks * clockTicks;
+            songClock_ = model->TickTime(slaveTick_);
+            startTick_ = slaveTick_;
+            state_.store(SequencerState::Starting, std::memory_order_release);
+            refresh = true;
+            break;
+        case 0xFC: // stop
+            if (state == SequencerState::Stopped)
+                return;
+            halt();
+            refresh = true;
+            break;
+        default:
+            return;
+        }
+    }
+    if (refresh)
+        RefreshViews();
 }
 
 void Sequencer::SetMasterVolume(int32_t volume)
@@ -971,6 +1046,8 @@ void Sequencer::BeginPlaying(PlaybackModel& model, int64_t now)
 
 void Sequencer::PlayTick(PlaybackModel& model, int64_t now)
 {
+    if (IsSlave())
+        return; // the external clock moves the song
     if (State() == SequencerState::Starting)
         BeginPlaying(model, now);
     if (State() != SequencerState::Playing)

@@ -7,6 +7,7 @@
 #include "playback/MicrosecondClock.h"
 #include "playback/PlaybackModel.h"
 #include "playback/SequencerState.h"
+#include "playback/SyncInput.h"
 #include "playback/SyncMaster.h"
 #include "playback/TapFollower.h"
 #include "playback/Transport.h"
@@ -65,7 +66,7 @@ enum class AdvanceReset : int32_t { None = 0, ResetControllers = 1, ResetPorts =
 // Service; the display thread turns the engine's flags into notifications. The transport lock
 // serialises everything that sends or moves the cursors; the play thread only tries it, so it never
 // waits for the UI.
-class Sequencer final : public Transport {
+class Sequencer final : public Transport, public SyncInput {
   public:
     static constexpr int32_t NormalTempo = 100000;
     static constexpr int32_t FullVolume = 16383;
@@ -130,6 +131,13 @@ class Sequencer final : public Transport {
     void SetMasterVolume(int32_t volume);
     // "SyncOptions" for this run (Start reads them from the settings).
     void SetSync(const SyncSettings& settings);
+    // As a slave ("MasterSlave" 2), from an input's callback thread: a system message heard on
+    // physical input `port`, which moves playback when it is the sync port. The play timer then
+    // leaves the song where the external clock puts it.
+    void SlaveMessage(int port, uint32_t message);
+    void OnSystemMessage(int port, int64_t /*microseconds*/, uint32_t message) override { SlaveMessage(port, message); }
+    void OnSysex(int /*port*/, int64_t /*microseconds*/, std::span<const uint8_t> /*bytes*/) override {}
+    bool IsSlave() const { return slave_.load(std::memory_order_acquire); }
 
     // MIDI thru: the tracks that receive what the inputs hear (and, later, record it), track numbers
     // of the current song. At most MaxSelectedTracks; set on the UI thread.
@@ -238,6 +246,8 @@ class Sequencer final : public Transport {
     std::atomic<int32_t> position_{0};
     std::atomic<int64_t> haltedAt_{0};
     SyncMaster syncMaster_; // under rolling_
+    std::atomic<bool> slave_{false};
+    int32_t slaveTick_ = 0; // the external clock's tick, under rolling_
     // Under rolling_: the thru targets and the input mapping they are matched by.
     std::array<int16_t, MaxSelectedTracks> selected_{};
     size_t selectedCount_ = 0;
