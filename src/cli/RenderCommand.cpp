@@ -92,6 +92,14 @@ int RunRender(CliSession& session, const RenderArguments& arguments)
         return usageError ? ExitUsage : ExitFileUnusable;
     }
     Sequencer& engine = rig.Engine();
+    // No external clock reaches a render: as a slave it would never move.
+    if (engine.IsSlave()) {
+        SyncSettings sync = SyncSettings::Read(*session.Context().profile);
+        sync.masterSlave = 0;
+        engine.SetSync(sync);
+        err << "The settings make Cantivo a sync slave (\"SyncOptions\"/\"MasterSlave\" 2); a render has no "
+               "external clock, so it plays on its own.\n";
+    }
     ClockScheduler& scheduler = show.Begin(rig, clock);
     double showLength = 0; // microseconds at normal tempo
     if (SetViewModel* view = show.View())
