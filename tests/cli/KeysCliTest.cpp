@@ -21,17 +21,6 @@ using test::RunResult;
 // Each test has a private settings file and folder.
 class KeysCliTest : public ::testing::Test {
   protected:
-    void SetUp() override
-    {
-        std::string pattern = (fs::temp_directory_path() / "cantivo-keys-cli-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        folder = pattern;
-    }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        fs::remove_all(folder, ignored);
-    }
     RunResult Run(const std::vector<std::string>& args) const
     {
         return test::RunCli(folder, "CANTIVO_CONFIG=" + Quote(Settings().string()), args);
@@ -39,7 +28,8 @@ class KeysCliTest : public ::testing::Test {
     fs::path Settings() const { return folder / "Cantivo.ini"; }
     std::string File(const char* name) const { return (folder / name).string(); }
 
-    fs::path folder;
+    test::TempFolder temp{"cantivo-keys-cli"};
+    const fs::path folder = temp.path;
 };
 
 TEST_F(KeysCliTest, ListsShowsAndExportsTheDefaultMap)

@@ -20,23 +20,13 @@ using test::RunResult;
 // Each run has a private settings file; the database folder comes from --data-dir or CANTIVO_DATA.
 class SynthCliTest : public ::testing::Test {
   protected:
-    void SetUp() override
-    {
-        std::string pattern = (fs::temp_directory_path() / "cantivo-synth-cli-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        folder = pattern;
-    }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        fs::remove_all(folder, ignored);
-    }
     RunResult Run(const std::vector<std::string>& args, const std::string& environment = "") const
     {
         return test::RunCli(folder, "CANTIVO_CONFIG=" + Quote((folder / "Cantivo.ini").string()) + " " + environment,
                             args);
     }
-    fs::path folder;
+    test::TempFolder temp{"cantivo-synth-cli"};
+    const fs::path folder = temp.path;
 };
 
 TEST_F(SynthCliTest, ImportShowBindExportThroughOneDatabaseFolder)

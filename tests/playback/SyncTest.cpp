@@ -19,6 +19,25 @@ std::vector<uint32_t> SyncMessages(const RecordingDevice& device, size_t from = 
     return messages;
 }
 
+// A one-track song at 120 bpm with a note on each of its `beats` beats, made current.
+std::unique_ptr<Song> LoadBeats(Engine& engine, int beats)
+{
+    auto song = MakeSong(engine.context, 1);
+    for (int beat = 0; beat < beats; ++beat)
+        song->tracks[0]->events.push_back(SongEvent::Note(beat * 120, 0, 60, 100, 60));
+    Finish(*song);
+    engine.Load(*song);
+    return song;
+}
+
+// A system message (one byte, or three for the pointer) arriving at `input`.
+void Hear(MidiInPort& input, int64_t time, uint32_t message)
+{
+    const uint8_t bytes[3] = {static_cast<uint8_t>(message), static_cast<uint8_t>(message >> 8),
+                              static_cast<uint8_t>(message >> 16)};
+    input.OnMidiIn(time, std::span(bytes, (message & 0xFF) == 0xF2 ? 3 : 1));
+}
+
 size_t Count(const std::vector<uint32_t>& messages, uint32_t status)
 {
     return static_cast<size_t>(
@@ -28,11 +47,7 @@ size_t Count(const std::vector<uint32_t>& messages, uint32_t status)
 TEST(SyncMaster, ClockFollowsTheTempoAndChasesSendThePointerBetweenStopAndContinue)
 {
     Engine engine(1);
-    auto song = MakeSong(engine.context, 1);
-    for (int beat = 0; beat < 64; ++beat)
-        song->tracks[0]->events.push_back(SongEvent::Note(beat * 120, 0, 60, 100, 60));
-    Finish(*song);
-    engine.Load(*song);
+    const auto song = LoadBeats(engine, 64);
     engine.sequencer->SetSync({1, 0, 0, 3});
     engine.device->Clear();
     engine.sequencer->PlayFrom(0, false);
@@ -93,19 +108,11 @@ TEST(SyncMaster, TimeCodeSendsQuarterFramesAtTheRateAndAFullFrameAfterAChase)
 TEST(SyncSlave, AnExternalClockPlaysTheSongStopsContinuesAndRelocates)
 {
     Engine engine(1);
-    auto song = MakeSong(engine.context, 1);
-    for (int beat = 0; beat < 64; ++beat)
-        song->tracks[0]->events.push_back(SongEvent::Note(beat * 120, 0, 60, 100, 60));
-    Finish(*song);
-    engine.Load(*song);
+    const auto song = LoadBeats(engine, 64);
     engine.sequencer->SetSync({2, 0, 0, 3});
     MidiInPort input(0, "Clock", engine.notifications);
     input.Connect(engine.sequencer.get(), engine.sequencer.get(), nullptr);
-    const auto send = [&](uint32_t message) {
-        const uint8_t bytes[3] = {static_cast<uint8_t>(message), static_cast<uint8_t>(message >> 8),
-                                  static_cast<uint8_t>(message >> 16)};
-        input.OnMidiIn(engine.clock.NowMicroseconds(), std::span(bytes, (message & 0xFF) == 0xF2 ? 3 : 1));
-    };
+    const auto send = [&](uint32_t message) { Hear(input, engine.clock.NowMicroseconds(), message); };
     // 100 bpm: 24 clocks a quarter, one every 25 ms.
     const auto clocks = [&](int count) {
         for (int i = 0; i < count; ++i) {
@@ -119,7 +126,8 @@ TEST(SyncSlave, AnExternalClockPlaysTheSongStopsContinuesAndRelocates)
     EXPECT_EQ(engine.device->Count(), 0u) << "the play timer does not move a slave";
     clocks(24 * 8);
     std::vector<int64_t> beats;
-    for (const Sent& sent : engine.device->Since(0))
+    const std::vector<Sent> sentAll = engine.device->Since(0);
+    for (const Sent& sent : sentAll)
         if ((sent.message & 0xF0) == 0x90 && (sent.message >> 16 & 0x7F) > 0)
             beats.push_back(sent.time);
     ASSERT_GE(beats.size(), 8u);
@@ -145,15 +153,8 @@ TEST(SyncSlave, AnExternalClockPlaysTheSongStopsContinuesAndRelocates)
 TEST(SyncSlave, ASlaveFollowsAMasterThroughThirtySecondsWithinOneClock)
 {
     Engine master(1), slave(1);
-    std::vector<std::unique_ptr<Song>> songs;
-    for (Engine* engine : {&master, &slave}) {
-        auto song = MakeSong(engine->context, 1);
-        for (int beat = 0; beat < 80; ++beat)
-            song->tracks[0]->events.push_back(SongEvent::Note(beat * 120, 0, 60, 100, 60));
-        Finish(*song);
-        engine->Load(*song);
-        songs.push_back(std::move(song));
-    }
+    const auto masterSong = LoadBeats(master, 80);
+    const auto slaveSong = LoadBeats(slave, 80);
     master.sequencer->SetSync({1, 0, 0, 3});
     slave.sequencer->SetSync({2, 0, 0, 3});
     MidiInPort input(0, "From master", slave.notifications);
@@ -169,9 +170,7 @@ TEST(SyncSlave, ASlaveFollowsAMasterThroughThirtySecondsWithinOneClock)
             const uint32_t message = (*master.device)[forwarded].message;
             if ((message & 0xFF) < 0xF1)
                 continue;
-            const uint8_t bytes[3] = {static_cast<uint8_t>(message), static_cast<uint8_t>(message >> 8),
-                                      static_cast<uint8_t>(message >> 16)};
-            input.OnMidiIn(slave.clock.NowMicroseconds(), std::span(bytes, (message & 0xFF) == 0xF2 ? 3 : 1));
+            Hear(input, slave.clock.NowMicroseconds(), message);
         }
     }
     EXPECT_EQ(slave.sequencer->State(), SequencerState::Playing);

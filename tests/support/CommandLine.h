@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include <sys/wait.h>
@@ -26,6 +27,25 @@ inline std::string ReadFile(const std::filesystem::path& path)
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
 }
+
+// A private folder for one test, removed with everything in it when the test ends.
+struct TempFolder {
+    explicit TempFolder(const std::string& prefix)
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
+        if (::mkdtemp(pattern.data()) != nullptr)
+            path = pattern;
+    }
+    ~TempFolder()
+    {
+        std::error_code ignored;
+        if (!path.empty())
+            std::filesystem::remove_all(path, ignored);
+    }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    std::filesystem::path path;
+};
 
 struct RunResult {
     int exitCode = -1;
