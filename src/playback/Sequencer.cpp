@@ -501,10 +501,30 @@ void Sequencer::SetSync(const SyncSettings& settings)
     slave_.store(settings.masterSlave == 2, std::memory_order_release);
 }
 
-void Sequencer::SlaveMessage(int port, uint32_t message)
+void Sequencer::HaltSlaveLocked()
+{
+    for (int i = 0; i < ports_.OutputCount(); ++i)
+        ports_.Output(i).ReleaseHeldNotes();
+    state_.store(SequencerState::Stopped, std::memory_order_release);
+    StartBeatTimer(clock_.NowMicroseconds());
+}
+
+void Sequencer::SlaveBeginPlaying(PlaybackModel& model, int32_t tick, int64_t time)
+{
+    // The song clock a time code or tick message set is finer than the tick it chases to.
+    const double clock = songClock_;
+    startTick_ = tick;
+    BeginPlaying(model, time);
+    songClock_ = clock;
+    // The play tick runs for a slave too: it moves a smoothed clock's song on and watches for loss.
+    nextDeadline_ = time;
+    timerMode_.store(TimerMode::Play, std::memory_order_release);
+}
+
+void Sequencer::SlaveMessage(int port, uint32_t message, int64_t time)
 {
     const SyncSettings& sync = syncMaster_.Settings();
-    if (!IsSlave() || hooks_->Recording() || (sync.port != 0 && sync.port - 1 != port) || sync.protocol != 0)
+    if (!IsSlave() || hooks_->Recording() || (sync.port != 0 && sync.port - 1 != port))
         return;
     const auto status = static_cast<uint8_t>(message & 0xFF);
     bool refresh = false;
@@ -513,66 +533,215 @@ void Sequencer::SlaveMessage(int port, uint32_t message)
         PlaybackModel* model = Model();
         if (model == nullptr)
             return;
-        const int32_t clockTicks = std::max(model->timebase / 24, 1);
-        const SequencerState state = State();
-        const auto halt = [&] {
-            for (int i = 0; i < ports_.OutputCount(); ++i)
-                ports_.Output(i).ReleaseHeldNotes();
-            state_.store(SequencerState::Stopped, std::memory_order_release);
-        };
-        switch (status) {
-        case 0xF2: { // song position pointer, in sixteenths
-            if (state != SequencerState::Stopped)
-                halt();
-            const int32_t sixteenths = static_cast<int32_t>((message >> 8 & 0x7F) | (message >> 16 & 0x7F) << 7);
-            slaveTick_ = sixteenths * std::max(model->timebase / 4, 1);
-            songClock_ = model->TickTime(slaveTick_);
-            slaveTick_ = ChaseLocked(*model, slaveTick_, SequencerState::Stopped);
-            refresh = true;
-            break;
-        }
-        case 0xF8: // clock
-            if (state != SequencerState::Playing && state != SequencerState::Starting)
-                return;
-            if (state == SequencerState::Starting) {
-                startTick_ = slaveTick_;
-                BeginPlaying(*model, clock_.NowMicroseconds());
-            }
-            position_.store(slaveTick_, std::memory_order_release);
-            SendDueEvents(*model, slaveTick_);
-            WakeDisplay();
-            slaveTick_ += clockTicks;
-            return;
-        case 0xFA: // start
-            if (state == SequencerState::Playing)
-                return;
-            songClock_ = 0;
-            slaveTick_ = 0;
-            startTick_ = 0;
-            state_.store(SequencerState::Starting, std::memory_order_release);
-            refresh = true;
-            break;
-        case 0xFB: // continue
-            if (state == SequencerState::Playing)
-                return;
-            slaveTick_ = Position() / clockTicks * clockTicks;
-            songClock_ = model->TickTime(slaveTick_);
-            startTick_ = slaveTick_;
-            state_.store(SequencerState::Starting, std::memory_order_release);
-            refresh = true;
-            break;
-        case 0xFC: // stop
-            if (state == SequencerState::Stopped)
-                return;
-            halt();
-            refresh = true;
-            break;
-        default:
-            return;
+        if (status == 0xF1) {
+            if (sync.protocol == 1)
+                refresh = QuarterFrameLocked(*model, static_cast<uint8_t>(message >> 8), time);
+        } else if (sync.protocol == 0) {
+            refresh = ClockMessageLocked(*model, status, message, time);
         }
     }
     if (refresh)
         RefreshViews();
+}
+
+bool Sequencer::ClockMessageLocked(PlaybackModel& model, uint8_t status, uint32_t message, int64_t time)
+{
+    const SyncSettings& sync = syncMaster_.Settings();
+    const int32_t clockTicks = std::max(model.timebase / 24, 1);
+    const SequencerState state = State();
+    const bool moving = state == SequencerState::Playing || state == SequencerState::Starting;
+    // The song's own clock interval at `tick`: the follower's guess until the master's is measured.
+    const auto restart = [&](int32_t tick) {
+        clockFollower_.Restart(model.TickTime(tick + clockTicks) - model.TickTime(tick));
+    };
+    const auto enterPlaying = [&](int32_t tick) {
+        if (State() == SequencerState::Starting)
+            SlaveBeginPlaying(model, tick, time);
+    };
+    switch (status) {
+    case 0xF2: { // song position pointer, in sixteenths
+        if (state != SequencerState::Stopped)
+            HaltSlaveLocked();
+        const int32_t sixteenths = static_cast<int32_t>((message >> 8 & 0x7F) | (message >> 16 & 0x7F) << 7);
+        slaveTick_ = sixteenths * std::max(model.timebase / 4, 1);
+        songClock_ = model.TickTime(slaveTick_);
+        slaveTick_ = ChaseLocked(model, slaveTick_, SequencerState::Stopped);
+        restart(slaveTick_);
+        return true;
+    }
+    case 0xF8: { // clock
+        if (!moving)
+            return false;
+        enterPlaying(slaveTick_);
+        clockFollower_.Clock(time, slaveTick_, clockTicks);
+        SyncHeard(time);
+        // Smoothed, the clock only steers; the song moves on between clocks in the play tick.
+        const int32_t reached = sync.smoothing ? std::max(clockFollower_.TickAt(time), Position()) : slaveTick_;
+        position_.store(reached, std::memory_order_release);
+        SendDueEvents(model, reached);
+        WakeDisplay();
+        slaveTick_ += clockTicks;
+        return false;
+    }
+    case 0xF9: { // tick: ten milliseconds of song time
+        if (!moving)
+            return false;
+        const int32_t tick = model.tempoMap.MicrosecondsToTicks(songClock_, model.timebase);
+        enterPlaying(tick);
+        SyncHeard(time);
+        position_.store(tick, std::memory_order_release);
+        SendDueEvents(model, tick);
+        WakeDisplay();
+        songClock_ += 10000;
+        return false;
+    }
+    case 0xFA: // start
+        if (state == SequencerState::Playing)
+            return false;
+        songClock_ = 0;
+        slaveTick_ = 0;
+        startTick_ = 0;
+        restart(0);
+        state_.store(SequencerState::Starting, std::memory_order_release);
+        return true;
+    case 0xFB: // continue
+        if (state == SequencerState::Playing)
+            return false;
+        slaveTick_ = Position() / clockTicks * clockTicks;
+        songClock_ = model.TickTime(slaveTick_);
+        startTick_ = slaveTick_;
+        restart(slaveTick_);
+        state_.store(SequencerState::Starting, std::memory_order_release);
+        return true;
+    case 0xFC: // stop
+        if (state == SequencerState::Stopped)
+            return false;
+        HaltSlaveLocked();
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool Sequencer::QuarterFrameLocked(PlaybackModel& model, uint8_t data, int64_t time)
+{
+    bool refresh = false;
+    if (timeCode_.Piece(data)) {
+        // Eight pieces take two frames to arrive: the value is two frames old.
+        timeCodeFormat_ = timeCode_.Format();
+        const double frame = 4 * QuarterFrameLength(timeCodeFormat_);
+        const double clock =
+            std::max(TimeCodeToMicroseconds(timeCode_.Fields(), timeCodeFormat_) + 2 * frame - model.smpteOffset, 0.0);
+        // Locking on, or a jump of the time code (a tape wound on): the song goes there by a chase,
+        // not by playing everything in between at once.
+        if (!timeCodeLocked_ || std::abs(clock - songClock_) > frame) {
+            if (State() == SequencerState::Playing)
+                ChaseLocked(model, model.tempoMap.MicrosecondsToTicks(clock, model.timebase), SequencerState::Playing);
+            timeCodeLocked_ = true;
+            refresh = true;
+        }
+        songClock_ = clock;
+    }
+    // Until a whole value has been heard the song does not know where the time code is.
+    if (!timeCodeLocked_)
+        return refresh;
+    const int32_t tick = model.tempoMap.MicrosecondsToTicks(songClock_, model.timebase);
+    if (State() != SequencerState::Playing)
+        SlaveBeginPlaying(model, tick, time);
+    SyncHeard(time);
+    position_.store(tick, std::memory_order_release);
+    SendDueEvents(model, tick);
+    WakeDisplay();
+    songClock_ += QuarterFrameLength(timeCodeFormat_);
+    return refresh;
+}
+
+void Sequencer::OnSysex(int /*port*/, int64_t /*microseconds*/, std::span<const uint8_t> bytes)
+{
+    TimeCodeFields fields;
+    int format = 0;
+    if (!IsSlave() || !ReadFullFrame(bytes.data(), bytes.size(), fields, format))
+        return;
+    {
+        std::lock_guard lock(rolling_);
+        PlaybackModel* model = Model();
+        if (model == nullptr || (eventFilter_ >> 15 & 1) == 0)
+            return;
+        if (State() != SequencerState::Stopped)
+            HaltSlaveLocked();
+        songClock_ = std::max(TimeCodeToMicroseconds(fields, format) - model->smpteOffset, 0.0);
+        const int32_t tick = model->tempoMap.MicrosecondsToTicks(songClock_, model->timebase);
+        ChaseLocked(*model, tick, SequencerState::Stopped);
+        timeCodeLocked_ = false;
+        timeCode_.Reset();
+    }
+    viewsRefresh_.store(true, std::memory_order_release);
+    WakeDisplay();
+}
+
+void Sequencer::SyncHeard(int64_t time)
+{
+    lastSyncHeard_ = time;
+    syncLost_ = false;
+}
+
+int64_t Sequencer::SlaveWake(PlaybackModel& model, int64_t now)
+{
+    const SyncSettings& sync = syncMaster_.Settings();
+    if (sync.protocol != 0 || !sync.smoothing || !clockFollower_.Heard() || syncLost_)
+        return nextDeadline_;
+    // A smoothed clock's next event is due at a time known in advance: wake for it, not a period late.
+    int32_t due = NoTick;
+    for (size_t i = 0; i < model.tracks.size(); ++i)
+        if (model.tracks[i].port != nullptr && model.Plays(i))
+            due = std::min(due, model.cursors[i].nextEventTime);
+    if (due == NoTick)
+        return nextDeadline_;
+    const double wait = std::ceil(clockFollower_.TimeOf(due)) - static_cast<double>(now);
+    if (!(wait < static_cast<double>(nextDeadline_ - now)))
+        return nextDeadline_;
+    return now + std::max<int64_t>(1, static_cast<int64_t>(wait));
+}
+
+void Sequencer::SlaveTick(PlaybackModel& model, int64_t now)
+{
+    if (State() != SequencerState::Playing)
+        return;
+    const SyncSettings& sync = syncMaster_.Settings();
+    // A master that pauses just stops sending: the notes it left sounding are let go, and the song
+    // waits where it is for the clock or the time code to come back.
+    const double quiet = sync.protocol == 0 ? std::max(4 * clockFollower_.Period(), 150000.0) : 150000.0;
+    if (syncLost_ || static_cast<double>(now - lastSyncHeard_) > quiet) {
+        if (!syncLost_) {
+            syncLost_ = true;
+            if (sync.protocol == 1) {
+                // Time code that stops is a tape that stopped; it locks on again when it returns.
+                timeCodeLocked_ = false;
+                timeCode_.Reset();
+                HaltSlaveLocked();
+            } else {
+                for (int i = 0; i < ports_.OutputCount(); ++i)
+                    ports_.Output(i).ReleaseHeldNotes();
+            }
+            viewsRefresh_.store(true, std::memory_order_release);
+            WakeDisplay();
+        }
+        return;
+    }
+    if (sync.protocol != 0 || !sync.smoothing || !clockFollower_.Heard())
+        return;
+    const int32_t tick = clockFollower_.TickAt(now);
+    if (tick <= Position())
+        return;
+    SendDueEvents(model, tick);
+    position_.store(tick, std::memory_order_release);
+    UpdateBeatPhase(model, tick);
+    const int32_t step = tick / model.gridTicks;
+    if (step != displayStep_) {
+        displayStep_ = step;
+        viewsRefresh_.store(true, std::memory_order_release);
+        WakeDisplay();
+    }
 }
 
 void Sequencer::SetMasterVolume(int32_t volume)
@@ -1046,8 +1215,10 @@ void Sequencer::BeginPlaying(PlaybackModel& model, int64_t now)
 
 void Sequencer::PlayTick(PlaybackModel& model, int64_t now)
 {
-    if (IsSlave())
-        return; // the external clock moves the song
+    if (IsSlave()) {
+        SlaveTick(model, now); // the external clock moves the song
+        return;
+    }
     if (State() == SequencerState::Starting)
         BeginPlaying(model, now);
     if (State() != SequencerState::Playing)
@@ -1273,6 +1444,8 @@ int64_t Sequencer::NextWake(PlaybackModel& model, int64_t now)
         nextDeadline_ += period;
     if (State() != SequencerState::Playing)
         return nextDeadline_;
+    if (IsSlave())
+        return SlaveWake(model, now);
     // The earliest of the next event that will sound, the stop and the next beat's click.
     int32_t due = std::min(cues_.StopTick(), cues_.TriggerTick());
     for (size_t i = 0; i < model.tracks.size(); ++i)

@@ -9,6 +9,7 @@
 #include "playback/SequencerState.h"
 #include "playback/SyncInput.h"
 #include "playback/SyncMaster.h"
+#include "playback/SyncSlave.h"
 #include "playback/TapFollower.h"
 #include "playback/Transport.h"
 
@@ -134,9 +135,13 @@ class Sequencer final : public Transport, public SyncInput {
     // As a slave ("MasterSlave" 2), from an input's callback thread: a system message heard on
     // physical input `port`, which moves playback when it is the sync port. The play timer then
     // leaves the song where the external clock puts it.
-    void SlaveMessage(int port, uint32_t message);
-    void OnSystemMessage(int port, int64_t /*microseconds*/, uint32_t message) override { SlaveMessage(port, message); }
-    void OnSysex(int /*port*/, int64_t /*microseconds*/, std::span<const uint8_t> /*bytes*/) override {}
+    void SlaveMessage(int port, uint32_t message, int64_t time);
+    void OnSystemMessage(int port, int64_t microseconds, uint32_t message) override
+    {
+        SlaveMessage(port, message, microseconds);
+    }
+    // A full-frame time code from any input relocates a slave (and stops it).
+    void OnSysex(int port, int64_t microseconds, std::span<const uint8_t> bytes) override;
     bool IsSlave() const { return slave_.load(std::memory_order_acquire); }
 
     // MIDI thru: the tracks that receive what the inputs hear (and, later, record it), track numbers
@@ -217,6 +222,14 @@ class Sequencer final : public Transport, public SyncInput {
     void PlayTick(PlaybackModel& model, int64_t now);
     void BeatTick(PlaybackModel& model, int64_t now);
     void SendDueEvents(PlaybackModel& model, int32_t position);
+    // The slave's steps, under the transport lock; true when the views must refresh.
+    void HaltSlaveLocked();
+    void SlaveBeginPlaying(PlaybackModel& model, int32_t tick, int64_t time);
+    bool ClockMessageLocked(PlaybackModel& model, uint8_t status, uint32_t message, int64_t time);
+    bool QuarterFrameLocked(PlaybackModel& model, uint8_t data, int64_t time);
+    void SyncHeard(int64_t time);
+    void SlaveTick(PlaybackModel& model, int64_t now);
+    int64_t SlaveWake(PlaybackModel& model, int64_t now);
     void SendEvent(const PlaybackTrack& track, const struct RawEvent& event);
     void SendMasterVolume(PlaybackModel& model);
     void UpdateBeatPhase(PlaybackModel& model, int32_t tick);
@@ -247,7 +260,15 @@ class Sequencer final : public Transport, public SyncInput {
     std::atomic<int64_t> haltedAt_{0};
     SyncMaster syncMaster_; // under rolling_
     std::atomic<bool> slave_{false};
-    int32_t slaveTick_ = 0; // the external clock's tick, under rolling_
+    // The slave's state, under rolling_: the external clock's tick, its smoothed timing, the time
+    // code being put together, and when the master was last heard.
+    int32_t slaveTick_ = 0;
+    ClockFollower clockFollower_;
+    TimeCodeAssembler timeCode_;
+    bool timeCodeLocked_ = false;
+    int timeCodeFormat_ = 3;
+    int64_t lastSyncHeard_ = 0;
+    bool syncLost_ = false;
     // Under rolling_: the thru targets and the input mapping they are matched by.
     std::array<int16_t, MaxSelectedTracks> selected_{};
     size_t selectedCount_ = 0;

@@ -9,16 +9,11 @@
 
 namespace cantivo {
 
-namespace {
-
-// A quarter of one frame of `format` (a millisecond "frame" in format 4).
-double QuarterFrame(int format)
+double QuarterFrameLength(int format)
 {
     static constexpr double Frame[] = {1e6 / 24, 1e6 / 25, 1e6 * 1001 / 30000, 1e6 / 30, 1000};
     return Frame[std::clamp(format, 0, 4)] / 4;
 }
-
-} // namespace
 
 SyncSettings SyncSettings::Read(const Profile& profile)
 {
@@ -27,6 +22,7 @@ SyncSettings SyncSettings::Read(const Profile& profile)
     settings.port = std::clamp(profile.GetInt("SyncOptions", "Port", 0), 0, 16);
     settings.protocol = std::clamp(profile.GetInt("SyncOptions", "Protocol", 0), 0, 1);
     settings.smpte = std::clamp(profile.GetInt("SyncOptions", "SMPTE", 3), 0, 4);
+    settings.smoothing = profile.GetInt("SyncOptions", "Smoothing", 1) != 0;
     return settings;
 }
 
@@ -97,7 +93,7 @@ void SyncMaster::Tick(PortTable& ports, const PlaybackModel& model, int32_t tick
                 break;
             }
             Send(ports, 0xF1 | static_cast<uint32_t>(piece_ * 16 + value) << 8);
-            timeCodeClock_ += QuarterFrame(settings_.smpte);
+            timeCodeClock_ += QuarterFrameLength(settings_.smpte);
             piece_ = (piece_ + 1) % 8;
         }
     }

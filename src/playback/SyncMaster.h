@@ -19,10 +19,14 @@ struct SyncSettings {
     int port = 0;
     int protocol = 0;
     int smpte = 3;
+    bool smoothing = true; // "Smoothing": a slave smooths the clock's jitter out of the tempo
     static SyncSettings Read(const Profile& profile);
     bool MasterClock() const { return masterSlave == 1 && protocol == 0; }
     bool MasterTimeCode() const { return masterSlave == 1 && protocol == 1; }
 };
+
+// A quarter of one frame of time code `format` (a millisecond "frame" in format 4), microseconds.
+double QuarterFrameLength(int format);
 
 // Cantivo leading other gear: MIDI clock (24 per quarter, so it follows the tempo ratio), stop,
 // continue and song position pointer around every chase, or time code quarter frames and a full

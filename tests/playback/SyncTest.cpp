@@ -35,7 +35,8 @@ void Hear(MidiInPort& input, int64_t time, uint32_t message)
 {
     const uint8_t bytes[3] = {static_cast<uint8_t>(message), static_cast<uint8_t>(message >> 8),
                               static_cast<uint8_t>(message >> 16)};
-    input.OnMidiIn(time, std::span(bytes, (message & 0xFF) == 0xF2 ? 3 : 1));
+    const uint32_t status = message & 0xFF;
+    input.OnMidiIn(time, std::span(bytes, status == 0xF2 ? 3 : status == 0xF1 || status == 0xF3 ? 2 : 1));
 }
 
 size_t Count(const std::vector<uint32_t>& messages, uint32_t status)
@@ -109,7 +110,7 @@ TEST(SyncSlave, AnExternalClockPlaysTheSongStopsContinuesAndRelocates)
 {
     Engine engine(1);
     const auto song = LoadBeats(engine, 64);
-    engine.sequencer->SetSync({2, 0, 0, 3});
+    engine.sequencer->SetSync({2, 0, 0, 3, false}); // raw: each clock moves the song as it arrives
     MidiInPort input(0, "Clock", engine.notifications);
     input.Connect(engine.sequencer.get(), engine.sequencer.get(), nullptr);
     const auto send = [&](uint32_t message) { Hear(input, engine.clock.NowMicroseconds(), message); };
@@ -176,6 +177,146 @@ TEST(SyncSlave, ASlaveFollowsAMasterThroughThirtySecondsWithinOneClock)
     EXPECT_EQ(slave.sequencer->State(), SequencerState::Playing);
     EXPECT_GT(master.sequencer->Position(), 120 * 60);
     EXPECT_LE(std::abs(master.sequencer->Position() - slave.sequencer->Position()), 120 / 24);
+}
+
+// The onsets of the notes a device played, microseconds.
+std::vector<int64_t> Onsets(const RecordingDevice& device)
+{
+    std::vector<int64_t> onsets;
+    for (const Sent& sent : device.Since(0))
+        if ((sent.message & 0xF0) == 0x90 && (sent.message >> 16 & 0x7F) > 0)
+            onsets.push_back(sent.time);
+    return onsets;
+}
+
+TEST(SyncSlave, SmoothingTakesAJitteredClocksWobbleOutOfTheTempoAndALostClockLetsTheNotesGo)
+{
+    // A clock at 120 bpm (20833 us) whose every clock is up to a millisecond early or late.
+    struct Case {
+        bool smoothing;
+        double worstWobble; // microseconds a beat may differ from 500 ms
+    };
+    for (const Case& c : {Case{false, 2500}, Case{true, 600}}) {
+        SCOPED_TRACE(c.smoothing ? "smoothed" : "raw");
+        Engine engine(1);
+        const auto song = LoadBeats(engine, 64);
+        engine.sequencer->SetSync({2, 0, 0, 3, c.smoothing});
+        MidiInPort input(0, "USB clock", engine.notifications);
+        input.Connect(engine.sequencer.get(), engine.sequencer.get(), nullptr);
+        engine.device->Clear();
+        Hear(input, engine.clock.NowMicroseconds(), 0xFA);
+        uint32_t seed = 12345;
+        const int64_t start = engine.clock.NowMicroseconds();
+        int64_t scheduled = start;
+        for (int clock = 0; clock < 24 * 20; ++clock) {
+            seed = seed * 1103515245 + 12345;
+            const int64_t jitter = static_cast<int64_t>(seed >> 16 & 2047) - 1024;
+            engine.RunFor(std::max<int64_t>(scheduled + jitter - engine.clock.NowMicroseconds(), 0));
+            Hear(input, engine.clock.NowMicroseconds(), 0xF8);
+            scheduled = start + (clock + 1) * 500'000 / 24;
+        }
+        const std::vector<int64_t> onsets = Onsets(*engine.device);
+        ASSERT_GE(onsets.size(), 16u);
+        double worst = 0;
+        for (size_t i = 5; i < onsets.size(); ++i) // after the loop has settled
+            worst = std::max(worst, std::abs(static_cast<double>(onsets[i] - onsets[i - 1]) - 500'000));
+        EXPECT_LE(worst, c.worstWobble);
+        if (!c.smoothing) {
+            EXPECT_GT(worst, 1000) << "the raw clock's jitter reaches the song";
+        }
+        const double beat =
+            static_cast<double>(onsets.back() - onsets.front()) / static_cast<double>(onsets.size() - 1);
+        EXPECT_NEAR(beat, 500'000, 500'000 * 0.005);
+
+        // The master pauses mid-beat: the slave stays where the clock left it, and nothing sounds on.
+        engine.RunFor(10'000);
+        const int32_t left = engine.sequencer->Position();
+        engine.RunFor(500'000);
+        EXPECT_LE(engine.sequencer->Position() - left, 120 / 24);
+        EXPECT_TRUE(Sounding::Of(engine.device->Since(0)).Silent());
+    }
+}
+
+TEST(SyncSlave, TimeCodeLocksOnAfterAWholeValueFollowsJumpsAndStopsWhenItIsLost)
+{
+    Engine master(1), slave(1);
+    auto masterSong = MakeSong(master.context, 1);
+    auto slaveSong = MakeSong(slave.context, 1);
+    for (Song* song : {masterSong.get(), slaveSong.get()}) {
+        for (int beat = 0; beat < 400; ++beat)
+            song->tracks[0]->events.push_back(SongEvent::Note(beat * 120, 0, 60, 100, 60));
+        Finish(*song);
+    }
+    master.Load(*masterSong);
+    slave.Load(*slaveSong);
+    master.sequencer->SetSync({1, 0, 1, 1}); // 25 frames
+    slave.sequencer->SetSync({2, 0, 1, 1});
+    MidiInPort input(0, "Time code", slave.notifications);
+    input.Connect(slave.sequencer.get(), slave.sequencer.get(), nullptr);
+    master.device->Clear();
+    size_t forwarded = 0;
+    bool early = true;
+    const auto run = [&](int milliseconds) {
+        for (int ms = 0; ms < milliseconds; ++ms) {
+            master.RunFor(1'000);
+            slave.RunFor(1'000);
+            for (; forwarded < master.device->Count(); ++forwarded) {
+                const Sent sent = (*master.device)[forwarded];
+                if (sent.message == 0xF0)
+                    continue; // full frames are checked below
+                if ((sent.message & 0xFF) != 0xF1)
+                    continue;
+                Hear(input, slave.clock.NowMicroseconds(), sent.message);
+                if (early && slave.sequencer->State() == SequencerState::Playing)
+                    early = false;
+            }
+        }
+    };
+    master.sequencer->PlayFrom(480, false);
+    run(40); // a frame and a half: not yet a whole value
+    EXPECT_EQ(slave.sequencer->State(), SequencerState::Stopped) << "no lock before eight pieces";
+    run(10'000);
+    EXPECT_EQ(slave.sequencer->State(), SequencerState::Playing);
+    EXPECT_LE(std::abs(master.sequencer->Position() - slave.sequencer->Position()), 12) << "within a frame";
+
+    // The master jumps ahead ten seconds: the slave chases there instead of playing them all at once.
+    const size_t before = slave.device->Count();
+    master.sequencer->Locate(master.sequencer->Position() + 120 * 20);
+    run(200);
+    EXPECT_LE(std::abs(master.sequencer->Position() - slave.sequencer->Position()), 12);
+    EXPECT_LT(Onsets(*slave.device).size() - Onsets(*master.device).size() + 0, 3u);
+    EXPECT_LT(slave.device->Count() - before, 20u) << "no burst of the notes jumped over";
+
+    // The time code stops: the slave stops too, and nothing is left sounding.
+    master.sequencer->Stop();
+    run(300);
+    EXPECT_EQ(slave.sequencer->State(), SequencerState::Stopped);
+    EXPECT_TRUE(Sounding::Of(slave.device->Since(0)).Silent());
+}
+
+TEST(SyncSlave, AFullFrameRelocatesAndStopsAndTheTickMessageMovesTenMilliseconds)
+{
+    Engine engine(1);
+    const auto song = LoadBeats(engine, 64);
+    engine.sequencer->SetSync({2, 0, 0, 3});
+    MidiInPort input(0, "Desk", engine.notifications);
+    input.Connect(engine.sequencer.get(), engine.sequencer.get(), nullptr);
+    const auto sysex = [&](std::vector<uint8_t> bytes) { input.OnMidiIn(engine.clock.NowMicroseconds(), bytes); };
+    Hear(input, 0, 0xFA);
+    for (int i = 0; i < 50; ++i) { // half a second of F9 ticks: one beat at 120 bpm
+        Hear(input, engine.clock.NowMicroseconds(), 0xF9);
+        engine.RunFor(10'000);
+    }
+    EXPECT_EQ(engine.sequencer->State(), SequencerState::Playing);
+    EXPECT_EQ(engine.sequencer->Position(), 117) << "the 50th tick came at 490 ms";
+
+    // 0:00:02:00 at 25 frames is four beats; another ten-byte universal message is not a full frame.
+    sysex({0xF0, 0x7F, 0x00, 0x06, 0x01, 0x20, 0x00, 0x09, 0x00, 0xF7});
+    EXPECT_EQ(engine.sequencer->State(), SequencerState::Playing);
+    sysex({0xF0, 0x7F, 0x00, 0x01, 0x01, 0x20, 0x00, 0x02, 0x00, 0xF7});
+    EXPECT_EQ(engine.sequencer->State(), SequencerState::Stopped);
+    EXPECT_EQ(engine.sequencer->Position(), 480);
+    EXPECT_TRUE(Sounding::Of(engine.device->Since(0)).Silent());
 }
 
 } // namespace
