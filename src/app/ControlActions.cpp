@@ -26,7 +26,10 @@ void ControlActions::Handle(const EngineNotification& notification)
     message_ = static_cast<uint32_t>(notification.detail);
     if (action == ControlAction::None)
         return;
-    Run(action, message_);
+    if (action == ControlAction::PlayTap)
+        sequencer_.PlayTap(notification.time); // the beat falls when the foot fell, not when the loop woke
+    else
+        Run(action, message_);
     if (!ControlActionRepeats(action))
         return;
     repeating_ = action;

@@ -19,6 +19,7 @@ struct EngineNotification {
     EngineMessage message = EngineMessage::CmdRefreshPosition;
     int32_t value = 0;  // the song number, the action, the cue index: what the message needs
     int32_t detail = 0; // a second value where a message needs one (the tick of a position)
+    int64_t time = -1;  // when MIDI input heard what it reports (the engine clock), -1 unknown
 };
 
 } // namespace cantivo

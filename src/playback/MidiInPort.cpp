@@ -146,12 +146,12 @@ void MidiInPort::ShortMessage(int64_t microseconds, uint32_t message)
     if (learner_ != nullptr && learner_->Armed() && ((type == 0x90 && data2 > 0) || type == 0xB0))
         learner_->Hear({index_, channel, type == 0x90 ? data1 : -1, type == 0xB0 ? data1 : -1});
     else if (control && controlEnabled_.load(std::memory_order_acquire))
-        MatchControl(message);
+        MatchControl(message, microseconds);
     if (engine_ != nullptr)
         engine_->Thru(index_, message);
 }
 
-void MidiInPort::MatchControl(uint32_t message)
+void MidiInPort::MatchControl(uint32_t message, int64_t microseconds)
 {
     const uint8_t type = message & 0xF0;
     const int channel = static_cast<int>(message & 0x0F);
@@ -162,7 +162,7 @@ void MidiInPort::MatchControl(uint32_t message)
                               (pressedNote_ >= 0 && notes_[static_cast<size_t>(pressedNote_)] == 0);
         if (released) {
             pressedController_ = pressedNote_ = -1;
-            Post(ControlAction::None, message);
+            Post(ControlAction::None, message, microseconds);
             return;
         }
         if (type != 0xB0)
@@ -187,7 +187,7 @@ void MidiInPort::MatchControl(uint32_t message)
                 return; // held: further values are not new presses
             if (!slider)
                 pressedController_ = static_cast<int>(Slot(channel, data1));
-            Post(action, message);
+            Post(action, message, microseconds);
             return;
         }
         if (type != 0x90 || entry.Key() != data1 || data2 == 0)
@@ -199,14 +199,15 @@ void MidiInPort::MatchControl(uint32_t message)
             pressedController_ = static_cast<int>(Slot(channel, entry.Controller()));
         }
         pressedNote_ = static_cast<int>(Slot(channel, data1));
-        Post(entry.Action(), message);
+        Post(entry.Action(), message, microseconds);
         return;
     }
 }
 
-void MidiInPort::Post(ControlAction action, uint32_t message)
+void MidiInPort::Post(ControlAction action, uint32_t message, int64_t microseconds)
 {
-    notifications_.Post({EngineMessage::MsgControlAction, static_cast<int32_t>(action), static_cast<int32_t>(message)});
+    notifications_.Post(
+        {EngineMessage::MsgControlAction, static_cast<int32_t>(action), static_cast<int32_t>(message), microseconds});
 }
 
 } // namespace cantivo

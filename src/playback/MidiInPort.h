@@ -71,8 +71,8 @@ class MidiInPort final : public MidiInReceiver {
     static size_t Slot(int channel, int number) { return static_cast<size_t>(channel & 0x0F) * 128 + (number & 0x7F); }
     void Byte(int64_t microseconds, uint8_t byte);
     void ShortMessage(int64_t microseconds, uint32_t message);
-    void MatchControl(uint32_t message);
-    void Post(ControlAction action, uint32_t message);
+    void MatchControl(uint32_t message, int64_t microseconds);
+    void Post(ControlAction action, uint32_t message, int64_t microseconds);
 
     const int index_;
     const std::string name_;

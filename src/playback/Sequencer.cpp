@@ -334,7 +334,7 @@ void Sequencer::Stop()
         Post(EngineMessage::MsgTransportChanged);
 }
 
-void Sequencer::PlayTap()
+void Sequencer::PlayTap(int64_t tapTime)
 {
     PlaybackModel* model = model_.load(std::memory_order_acquire);
     if (model == nullptr) {
@@ -395,11 +395,11 @@ void Sequencer::PlayTap()
         PlayFrom(trigger, true);
         return;
     }
-    FollowTap();
+    FollowTap(tapTime);
     Post(EngineMessage::MsgTransportChanged);
 }
 
-void Sequencer::FollowTap()
+void Sequencer::FollowTap(int64_t tapTime)
 {
     if (follow_.window == 0 && follow_.averageStrength == 0)
         return;
@@ -407,14 +407,19 @@ void Sequencer::FollowTap()
     PlaybackModel* model = model_.load(std::memory_order_acquire);
     if (model == nullptr || State() != SequencerState::Playing)
         return;
-    const int64_t wall = clock_.NowMicroseconds();
+    const int64_t now = clock_.NowMicroseconds();
+    // A tap heard a loop turn ago counts from when it came (a stale stamp no further back than 100 ms).
+    const int64_t wall = tapTime < 0 ? now : std::clamp(tapTime, now - 100000, now);
     const int32_t ratio = TempoRatio();
     TapOutcome outcome;
     if (follow_.window != 0) {
         // The song clock as of now, not of the last tick: a tap between ticks is placed where it fell.
         TapContext c;
-        c.now = songClock_ + static_cast<double>(std::max<int64_t>(wall - lastTickTime_, 0)) * ratio / NormalTempo;
-        c.tick = std::max(Position(), model->tempoMap.MicrosecondsToTicks(c.now, model->timebase));
+        const int64_t sinceTick = tapTime < 0 ? std::max<int64_t>(wall - lastTickTime_, 0) : wall - lastTickTime_;
+        c.now = std::max(songClock_ + static_cast<double>(sinceTick) * ratio / NormalTempo, 0.0);
+        c.tick = model->tempoMap.MicrosecondsToTicks(c.now, model->timebase);
+        if (tapTime < 0)
+            c.tick = std::max(Position(), c.tick);
         const int measure = std::max(model->FindMeasure(c.tick), 0);
         const int32_t start = model->measures.empty() ? 0 : model->measures[static_cast<size_t>(measure)].start;
         const int32_t interval = BeatInterval(*model, measure);
@@ -434,6 +439,12 @@ void Sequencer::FollowTap()
         const auto& tempo = model->tempoMap.entries[static_cast<size_t>(model->tempoMap.FindTempo(tick))];
         const double expected = (clocks == 0 ? 24 : clocks) * static_cast<double>(tempo.microsecondsPerQuarter) / 24;
         outcome = follower_.Average(follow_, now, expected, ratio);
+    }
+    if (outcome.jumpTo >= 0 && wall < now) {
+        // The jump puts the song where it should have been at the tap; it has gone on since.
+        const double since =
+            static_cast<double>(now - wall) * (outcome.ratio != 0 ? outcome.ratio : ratio) / NormalTempo;
+        outcome.jumpTo = model->tempoMap.MicrosecondsToTicks(model->TickTime(outcome.jumpTo) + since, model->timebase);
     }
     if (outcome.jumpTo >= 0)
         PlayFromLocked(outcome.jumpTo, true);

@@ -109,7 +109,8 @@ class Sequencer final : public Transport, public SyncInput {
     void Stop();
     // "Play/Tap (Cue)": starts playback, releases holds, acts on the cue being played and, while
     // playing, is the conductor's beat.
-    void PlayTap();
+    // `tapTime` is when the tap happened on the engine clock (a MIDI message's time stamp), -1 now.
+    void PlayTap(int64_t tapTime = -1);
     void PlayPause();
     void TempoSlower();
     void TempoFaster();
@@ -215,7 +216,7 @@ class Sequencer final : public Transport, public SyncInput {
     void NextCueStep(const PlaybackModel& model, int32_t position);
     void BeginPlaying(PlaybackModel& model, int64_t now);
     bool CueTriggered(PlaybackModel& model, int32_t tick, int64_t now);
-    void FollowTap();
+    void FollowTap(int64_t tapTime);
     void GotoCue(bool forward);
     int32_t CueTarget(const PlaybackModel& model, bool forward, bool& stopFirst, bool& pauseFirst) const;
     void StartBeatTimer(int64_t now);

@@ -89,6 +89,38 @@ TEST_F(ControlInputTest, AFootSwitchTapsOncePerPressAndSendsItsRelease)
     EXPECT_EQ(actions.size(), 3u);
 }
 
+// Taps 450 ms apart on a 500 ms beat, the UI loop hearing each `late` milliseconds after it came.
+class TapTiming : public ControlInputTest {
+  public:
+    void TestBody() override {}
+    int32_t RatioAfterTaps(const std::vector<int>& late)
+    {
+        engine.context.profile.WriteInt("FollowTap", "Enabled", 1);
+        engine.sequencer->SetFollowTap(FollowTapSettings::Read(engine.context.profile));
+        SetUp();
+        Map({ControlEntry::Make(0, 0, 0, 60, ControlAction::PlayTap)});
+        Send(0x7F3C90);
+        Run(500);
+        for (const int delay : late) {
+            Send(0x7F3C90);
+            Send(0x003C90);
+            engine.RunFor(delay * 1000);
+            Drain();
+            Run(450 - delay);
+        }
+        TearDown();
+        return engine.sequencer->TempoRatio();
+    }
+};
+
+TEST(ControlInputTapTime, ATapCountsFromWhenTheFootFellNotWhenTheLoopHeardIt)
+{
+    const int32_t prompt = TapTiming().RatioAfterTaps({0, 0, 0, 0, 0, 0});
+    const int32_t late = TapTiming().RatioAfterTaps({35, 5, 40, 0, 25, 45});
+    EXPECT_GT(prompt, Sequencer::NormalTempo) << "the taps pushed the tempo on";
+    EXPECT_NEAR(late, prompt, 1000) << "within 1%: a loop turn late used to be 4%";
+}
+
 TEST_F(ControlInputTest, AHeldPadRepeatsAfter875MsThenEvery125MsUntilReleased)
 {
     Map({ControlEntry::Make(0, 9, 0, 36, ControlAction::NextMeasure)});
