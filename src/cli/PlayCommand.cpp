@@ -224,9 +224,11 @@ int RunPlay(CliSession& session, const PlayArguments& arguments)
     TerminalControl keys;
     keys.UseSetKeys(show.IsSet());
     // The built-in keys are what the "Default" map gives; another active map adds its own bindings.
+    std::vector<AccelEntry> ownKeys;
     if (const ActiveAccelTable table = AccelMapStore(*session.Context().profile).Activate();
         table.enabled && table.name != DefaultAccelMapName)
-        keys.UseAccelMap(table.entries);
+        ownKeys = table.entries;
+    keys.UseAccelMap(ownKeys);
     const bool terminal = isatty(STDERR_FILENO) != 0;
     if (keys.Active())
         err << "Keys: Enter taps, Space pauses, Esc stops, ? lists the keys, q quits.\n";
@@ -244,7 +246,7 @@ int RunPlay(CliSession& session, const PlayArguments& arguments)
                     err << "\r\x1b[K\"" << FunctionName(action->command) << "\" is not available now.\n";
                 break;
             case KeyActionKind::ShowKeys:
-                err << "\r\x1b[K" << KeyHelpText(show.IsSet());
+                err << "\r\x1b[K" << KeyHelpText(show.IsSet(), ownKeys);
                 break;
             case KeyActionKind::ShowSet:
                 if (show.IsSet())

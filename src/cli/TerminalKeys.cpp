@@ -492,9 +492,15 @@ std::optional<uint16_t> CommandForKey(const TerminalKey& key)
     return action->command;
 }
 
-std::string KeyHelpText(bool set)
+std::string KeyHelpText(bool set, std::span<const AccelEntry> map)
 {
     std::string text;
+    // An active map of the user's own comes first, as it does when a key is pressed.
+    for (const AccelEntry& entry : map) {
+        std::string label = ShortcutText(entry);
+        label.resize(std::max(label.size() + 1, size_t{16}), ' ');
+        text += "  " + label + FunctionName(entry.command) + "\n";
+    }
     auto add = [&text](const KeyBinding& binding) {
         std::string label = binding.label;
         label.resize(std::max(label.size() + 1, size_t{16}), ' ');

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/AccelMap.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -142,7 +144,7 @@ std::optional<uint16_t> CommandForKey(const TerminalKey& key);
 std::optional<KeyAction> ActionForKey(const TerminalKey& key, bool set = false);
 
 // One line per key: the key and the name of what it does.
-std::string KeyHelpText(bool set = false);
+std::string KeyHelpText(bool set = false, std::span<const AccelEntry> map = {});
 
 struct AccelEntry;
 

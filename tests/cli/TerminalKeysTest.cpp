@@ -194,6 +194,11 @@ TEST(KeyHelpText, ListsEveryKeyWithTheNameOfItsCommand)
           "  Alt+0           Volume full\n", "  F12             Free stuck notes\n",
           "  ?               Show these keys\n", "  q               Quit\n"})
         EXPECT_NE(text.find(line), std::string::npos) << line << "missing from\n" << text;
+    // The active map's own keys head the list.
+    const AccelEntry own{static_cast<uint8_t>(AccelCtrl | AccelVirtualKey), 0x70, ToNumber(CommandId::LastVamp)};
+    const std::string withMap = KeyHelpText(false, std::vector<AccelEntry>{own});
+    EXPECT_EQ(withMap.rfind("  " + ShortcutText(own), 0), 0u) << withMap;
+    EXPECT_NE(withMap.find("Last vamp"), std::string::npos);
 }
 
 struct Pty {
