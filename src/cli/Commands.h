@@ -6,7 +6,7 @@
 
 namespace cantivo {
 
-class CliSession;
+class Session;
 
 // A subcommand: its parser (a child of the tool's) and what runs it once the command line is parsed,
 // giving the exit code.
@@ -15,15 +15,15 @@ struct CliCommand {
     std::function<int()> run;
 };
 
-CliCommand AddInfoCommand(CLI::App& tool, CliSession& session);
-CliCommand AddDumpCommand(CLI::App& tool, CliSession& session);
-CliCommand AddConvertCommand(CLI::App& tool, CliSession& session);
-CliCommand AddPortsCommand(CLI::App& tool, CliSession& session);
-CliCommand AddPlayCommand(CLI::App& tool, CliSession& session);
-CliCommand AddRenderCommand(CLI::App& tool, CliSession& session);
-CliCommand AddSetCommand(CLI::App& tool, CliSession& session);
-CliCommand AddControlCommand(CLI::App& tool, CliSession& session);
-CliCommand AddSynthCommand(CLI::App& tool, CliSession& session);
-CliCommand AddKeysCommand(CLI::App& tool, CliSession& session);
+CliCommand AddInfoCommand(CLI::App& tool, Session& session);
+CliCommand AddDumpCommand(CLI::App& tool, Session& session);
+CliCommand AddConvertCommand(CLI::App& tool, Session& session);
+CliCommand AddPortsCommand(CLI::App& tool, Session& session);
+CliCommand AddPlayCommand(CLI::App& tool, Session& session);
+CliCommand AddRenderCommand(CLI::App& tool, Session& session);
+CliCommand AddSetCommand(CLI::App& tool, Session& session);
+CliCommand AddControlCommand(CLI::App& tool, Session& session);
+CliCommand AddSynthCommand(CLI::App& tool, Session& session);
+CliCommand AddKeysCommand(CLI::App& tool, Session& session);
 
 } // namespace cantivo

@@ -1,4 +1,4 @@
-#include "cli/CliSession.h"
+#include "rig/Session.h"
 #include "cli/Commands.h"
 
 #include "app/ControlMapStore.h"
@@ -46,7 +46,7 @@ std::vector<std::string> InputNames(MidiPortList& ports)
     return PortTable::UniqueNames(names);
 }
 
-int List(CliSession& session)
+int List(Session& session)
 {
     const ControlMapStore store(*session.Context().profile);
     std::ostream& out = session.Out();
@@ -60,7 +60,7 @@ int List(CliSession& session)
     return ExitSuccess;
 }
 
-int Show(CliSession& session, const ControlArguments& arguments)
+int Show(Session& session, const ControlArguments& arguments)
 {
     const ControlMapStore store(*session.Context().profile);
     const std::string name = arguments.name.empty() ? store.UseWhich() : arguments.name;
@@ -82,7 +82,7 @@ int Show(CliSession& session, const ControlArguments& arguments)
     return ExitSuccess;
 }
 
-int Import(CliSession& session, const ControlArguments& arguments)
+int Import(Session& session, const ControlArguments& arguments)
 {
     std::vector<uint8_t> bytes;
     if (!ReadFileBytes(arguments.file, bytes)) {
@@ -108,7 +108,7 @@ int Import(CliSession& session, const ControlArguments& arguments)
     return ExitSuccess;
 }
 
-int Export(CliSession& session, const ControlArguments& arguments)
+int Export(Session& session, const ControlArguments& arguments)
 {
     const std::vector<ControlMap> maps = ControlMapStore(*session.Context().profile).Maps();
     DiskSaveFiles files;
@@ -135,7 +135,7 @@ std::optional<ControlAction> ActionNamed(const std::string& text)
     return std::nullopt;
 }
 
-int Learn(CliSession& session, const ControlArguments& arguments)
+int Learn(Session& session, const ControlArguments& arguments)
 {
     std::ostream& err = session.Err();
     const std::optional<ControlAction> action = ActionNamed(arguments.action);
@@ -203,7 +203,7 @@ int Learn(CliSession& session, const ControlArguments& arguments)
 
 } // namespace
 
-CliCommand AddControlCommand(CLI::App& tool, CliSession& session)
+CliCommand AddControlCommand(CLI::App& tool, Session& session)
 {
     auto arguments = std::make_shared<ControlArguments>();
     CLI::App* app = tool.add_subcommand("control", "Lists, shows, exchanges and learns the MIDI control maps");

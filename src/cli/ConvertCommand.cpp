@@ -1,4 +1,4 @@
-#include "cli/CliSession.h"
+#include "rig/Session.h"
 #include "cli/Commands.h"
 
 #include "song/MidiFileWriter.h"
@@ -8,7 +8,7 @@
 
 namespace cantivo {
 
-CliCommand AddConvertCommand(CLI::App& tool, CliSession& session)
+CliCommand AddConvertCommand(CLI::App& tool, Session& session)
 {
     struct Options {
         std::string in;

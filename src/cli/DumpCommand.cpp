@@ -1,4 +1,4 @@
-#include "cli/CliSession.h"
+#include "rig/Session.h"
 #include "cli/Commands.h"
 #include "cli/SongText.h"
 
@@ -135,7 +135,7 @@ void PrintText(const Song& song, std::ostream& out)
 
 } // namespace
 
-CliCommand AddDumpCommand(CLI::App& tool, CliSession& session)
+CliCommand AddDumpCommand(CLI::App& tool, Session& session)
 {
     struct Options {
         std::string file;

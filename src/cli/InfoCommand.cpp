@@ -1,4 +1,4 @@
-#include "cli/CliSession.h"
+#include "rig/Session.h"
 #include "cli/Commands.h"
 #include "cli/SongText.h"
 
@@ -319,7 +319,7 @@ void PrintText(const json& info, std::ostream& out)
 
 } // namespace
 
-CliCommand AddInfoCommand(CLI::App& tool, CliSession& session)
+CliCommand AddInfoCommand(CLI::App& tool, Session& session)
 {
     struct Options {
         std::string file;

@@ -1,6 +1,6 @@
 #include "app/AccelMap.h"
 #include "app/CommandTable.h"
-#include "cli/CliSession.h"
+#include "rig/Session.h"
 #include "cli/Commands.h"
 
 #include <filesystem>
@@ -26,7 +26,7 @@ struct KeysArguments {
     bool keep = false;
 };
 
-bool ReadFile(CliSession& session, const std::string& path, std::vector<uint8_t>& bytes)
+bool ReadFile(Session& session, const std::string& path, std::vector<uint8_t>& bytes)
 {
     std::error_code code;
     const std::uintmax_t size = fs::file_size(path, code);
@@ -45,7 +45,7 @@ bool ReadFile(CliSession& session, const std::string& path, std::vector<uint8_t>
 }
 
 // Written beside the target and renamed over it, so a failed write leaves the old file whole.
-bool WriteFile(CliSession& session, const std::string& path, const std::vector<uint8_t>& bytes)
+bool WriteFile(Session& session, const std::string& path, const std::vector<uint8_t>& bytes)
 {
     const std::string temporary = path + ".tmp";
     {
@@ -76,7 +76,7 @@ std::vector<AccelMap> StoredMaps(AccelMapStore& store)
     return store.LoadAll();
 }
 
-int ListMaps(CliSession& session)
+int ListMaps(Session& session)
 {
     AccelMapStore store(*session.Context().profile);
     const std::vector<AccelMap> maps = StoredMaps(store);
@@ -90,7 +90,7 @@ int ListMaps(CliSession& session)
     return ExitSuccess;
 }
 
-int ShowMap(CliSession& session, const KeysArguments& arguments)
+int ShowMap(Session& session, const KeysArguments& arguments)
 {
     AccelMapStore store(*session.Context().profile);
     (void)StoredMaps(store);
@@ -104,7 +104,7 @@ int ShowMap(CliSession& session, const KeysArguments& arguments)
     return ExitSuccess;
 }
 
-int ImportMaps(CliSession& session, const KeysArguments& arguments)
+int ImportMaps(Session& session, const KeysArguments& arguments)
 {
     std::vector<uint8_t> bytes;
     if (!ReadFile(session, arguments.file, bytes))
@@ -142,7 +142,7 @@ int ImportMaps(CliSession& session, const KeysArguments& arguments)
     return ExitSuccess;
 }
 
-int ExportMaps(CliSession& session, const KeysArguments& arguments)
+int ExportMaps(Session& session, const KeysArguments& arguments)
 {
     const std::vector<std::string>& given = arguments.exportArguments;
     if (given.size() != (arguments.all ? 1u : 2u)) {
@@ -168,7 +168,7 @@ int ExportMaps(CliSession& session, const KeysArguments& arguments)
 
 } // namespace
 
-CliCommand AddKeysCommand(CLI::App& tool, CliSession& session)
+CliCommand AddKeysCommand(CLI::App& tool, Session& session)
 {
     auto arguments = std::make_shared<KeysArguments>();
     CLI::App* app = tool.add_subcommand("keys", "Lists, shows, imports and exports the keyboard accelerator maps");

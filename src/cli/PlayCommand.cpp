@@ -1,6 +1,6 @@
-#include "cli/CliSession.h"
+#include "rig/Session.h"
 #include "cli/Commands.h"
-#include "cli/EngineRig.h"
+#include "rig/EngineRig.h"
 
 #include "app/AccelMap.h"
 #include "app/CommandTable.h"
@@ -8,7 +8,7 @@
 #include "app/ControlMapStore.h"
 #include "app/TransportCommands.h"
 #include "cli/RawTerminal.h"
-#include "cli/Show.h"
+#include "rig/Show.h"
 #include "cli/SongText.h"
 #include "cli/TerminalKeys.h"
 #include "platform/PlayThread.h"
@@ -135,7 +135,7 @@ std::string StatusLine(const Show& show, const Sequencer& engine)
            CueText(song, engine.Cues());
 }
 
-int RunPlay(CliSession& session, const PlayArguments& arguments)
+int RunPlay(Session& session, const PlayArguments& arguments)
 {
     std::ostream& err = session.Err();
     int advance = -1;
@@ -291,7 +291,7 @@ int RunPlay(CliSession& session, const PlayArguments& arguments)
 
 } // namespace
 
-CliCommand AddPlayCommand(CLI::App& tool, CliSession& session)
+CliCommand AddPlayCommand(CLI::App& tool, Session& session)
 {
     auto arguments = std::make_shared<PlayArguments>();
     CLI::App* app = tool.add_subcommand("play", "Plays a song in real time through the built-in synth or MIDI ports");

@@ -1,4 +1,4 @@
-#include "cli/CliSession.h"
+#include "rig/Session.h"
 #include "cli/Commands.h"
 
 #include "platform/RtMidiBackend.h"
@@ -13,7 +13,7 @@ namespace cantivo {
 
 namespace {
 
-int RunPorts(CliSession& session)
+int RunPorts(Session& session)
 {
     std::ostream& out = session.Out();
     const Profile& profile = *session.Context().profile;
@@ -60,7 +60,7 @@ int RunPorts(CliSession& session)
 
 } // namespace
 
-CliCommand AddPortsCommand(CLI::App& tool, CliSession& session)
+CliCommand AddPortsCommand(CLI::App& tool, Session& session)
 {
     CLI::App* app =
         tool.add_subcommand("ports", "Lists the MIDI output and input devices and the logical port mapping");

@@ -1,7 +1,7 @@
-#include "cli/CliSession.h"
+#include "rig/Session.h"
 #include "cli/Commands.h"
-#include "cli/EngineRig.h"
-#include "cli/Show.h"
+#include "rig/EngineRig.h"
+#include "rig/Show.h"
 
 #include "app/CommandTable.h"
 #include "app/RenderScript.h"
@@ -48,7 +48,7 @@ void DrawProgress(std::ostream& err, double fraction)
         << std::flush;
 }
 
-int RunRender(CliSession& session, const RenderArguments& arguments)
+int RunRender(Session& session, const RenderArguments& arguments)
 {
     std::ostream& err = session.Err();
     RenderScript script;
@@ -199,7 +199,7 @@ int RunRender(CliSession& session, const RenderArguments& arguments)
 
 } // namespace
 
-CliCommand AddRenderCommand(CLI::App& tool, CliSession& session)
+CliCommand AddRenderCommand(CLI::App& tool, Session& session)
 {
     auto arguments = std::make_shared<RenderArguments>();
     CLI::App* app = tool.add_subcommand(

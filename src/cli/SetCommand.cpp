@@ -1,4 +1,4 @@
-#include "cli/CliSession.h"
+#include "rig/Session.h"
 #include "cli/Commands.h"
 #include "cli/SongText.h"
 
@@ -41,7 +41,7 @@ std::string Absolute(const std::string& path)
 }
 
 // Opens the set as it lists itself: the command line never moves files the set does not list.
-bool OpenSetFile(CliSession& session, CLiveDoc& set, const std::string& path)
+bool OpenSetFile(Session& session, CLiveDoc& set, const std::string& path)
 {
     std::string error;
     if (set.OpenSet(Absolute(path), error, false))
@@ -62,7 +62,7 @@ std::string CueNames(const Song& song)
     return names;
 }
 
-int ListSet(CliSession& session, const SetArguments& arguments)
+int ListSet(Session& session, const SetArguments& arguments)
 {
     DiskSaveFiles files;
     CLiveDoc set(session.Context(), files);
@@ -92,7 +92,7 @@ int ListSet(CliSession& session, const SetArguments& arguments)
     return ExitSuccess;
 }
 
-int NewSet(CliSession& session, const SetArguments& arguments)
+int NewSet(Session& session, const SetArguments& arguments)
 {
     const std::string path = Absolute(arguments.set);
     std::error_code code;
@@ -114,7 +114,7 @@ int NewSet(CliSession& session, const SetArguments& arguments)
 }
 
 // One change through the set's history, then the set saved.
-int ChangeSet(CliSession& session, const SetArguments& arguments, const std::string& what)
+int ChangeSet(Session& session, const SetArguments& arguments, const std::string& what)
 {
     DiskSaveFiles files;
     CLiveDoc set(session.Context(), files);
@@ -166,7 +166,7 @@ int ChangeSet(CliSession& session, const SetArguments& arguments, const std::str
 }
 
 // Copies songs into the set's folder and adds them, then saves the set.
-int ImportIntoSet(CliSession& session, const SetArguments& arguments)
+int ImportIntoSet(Session& session, const SetArguments& arguments)
 {
     DiskSaveFiles files;
     CLiveDoc set(session.Context(), files);
@@ -198,7 +198,7 @@ int ImportIntoSet(CliSession& session, const SetArguments& arguments)
 }
 
 // Writes song N to another file (a template, say); the song in the set stays as it is.
-int ExportFromSet(CliSession& session, const SetArguments& arguments)
+int ExportFromSet(Session& session, const SetArguments& arguments)
 {
     DiskSaveFiles files;
     CLiveDoc set(session.Context(), files);
@@ -233,7 +233,7 @@ int ExportFromSet(CliSession& session, const SetArguments& arguments)
 
 } // namespace
 
-CliCommand AddSetCommand(CLI::App& tool, CliSession& session)
+CliCommand AddSetCommand(CLI::App& tool, Session& session)
 {
     auto arguments = std::make_shared<SetArguments>();
     CLI::App* app = tool.add_subcommand("set", "Lists or edits a set (a show's ordered songs); positions count from 1");

@@ -1,4 +1,4 @@
-#include "cli/CliSession.h"
+#include "rig/Session.h"
 #include "cli/Commands.h"
 
 #include "synthdb/SynthDatabase.h"
@@ -62,7 +62,7 @@ std::string ResetText(int32_t technology)
     return text.empty() ? "none" : text;
 }
 
-std::optional<Synthesizer> FindSynth(CliSession& session, const std::string& name)
+std::optional<Synthesizer> FindSynth(Session& session, const std::string& name)
 {
     SynthDatabase& db = session.SynthDb();
     if (const std::optional<SynthInfo> info = db.FindSynth(name))
@@ -72,7 +72,7 @@ std::optional<Synthesizer> FindSynth(CliSession& session, const std::string& nam
     return std::nullopt;
 }
 
-int ListSynths(CliSession& session)
+int ListSynths(Session& session)
 {
     SynthDatabase& db = session.SynthDb();
     std::ostream& out = session.Out();
@@ -92,7 +92,7 @@ int ListSynths(CliSession& session)
     return ExitSuccess;
 }
 
-int ShowSynth(CliSession& session, const SynthArguments& arguments)
+int ShowSynth(Session& session, const SynthArguments& arguments)
 {
     const std::optional<Synthesizer> synth = FindSynth(session, arguments.name);
     if (!synth)
@@ -131,7 +131,7 @@ int ShowSynth(CliSession& session, const SynthArguments& arguments)
 
 // A file names the synth it holds; importing it again replaces that synth (keeping its number, so the
 // ports bound to it stay bound).
-int ImportSynths(CliSession& session, const SynthArguments& arguments)
+int ImportSynths(Session& session, const SynthArguments& arguments)
 {
     SynthDatabase& db = session.SynthDb();
     int exitCode = ExitSuccess;
@@ -162,7 +162,7 @@ int ImportSynths(CliSession& session, const SynthArguments& arguments)
     return exitCode;
 }
 
-int ExportSynth(CliSession& session, const SynthArguments& arguments)
+int ExportSynth(Session& session, const SynthArguments& arguments)
 {
     const std::optional<Synthesizer> synth = FindSynth(session, arguments.name);
     if (!synth)
@@ -176,7 +176,7 @@ int ExportSynth(CliSession& session, const SynthArguments& arguments)
     return ExitSuccess;
 }
 
-int BindSynth(CliSession& session, const SynthArguments& arguments, bool drumsGiven)
+int BindSynth(Session& session, const SynthArguments& arguments, bool drumsGiven)
 {
     int32_t mask = 0;
     for (int channel : arguments.drums) {
@@ -211,7 +211,7 @@ int BindSynth(CliSession& session, const SynthArguments& arguments, bool drumsGi
 
 } // namespace
 
-CliCommand AddSynthCommand(CLI::App& tool, CliSession& session)
+CliCommand AddSynthCommand(CLI::App& tool, Session& session)
 {
     auto arguments = std::make_shared<SynthArguments>();
     CLI::App* app = tool.add_subcommand("synth", "Lists, shows, imports, exports and binds the synths of the synth "

@@ -1,4 +1,4 @@
-#include "cli/CliSession.h"
+#include "rig/Session.h"
 #include "cli/Commands.h"
 
 #include <exception>
@@ -31,7 +31,7 @@ void ReportUnknownSubcommand(const CLI::App& tool, int argc, char** argv)
 int Run(int argc, char** argv)
 {
     using namespace cantivo;
-    CliSession session(std::cout, std::cerr);
+    Session session(std::cout, std::cerr);
     CLI::App tool{"Cantivo's command-line tool: reads, converts, plays and renders songs.", "cantivo-cli"};
     tool.add_option("--config", session.options.configPath,
                     "Settings file to use (default: $CANTIVO_CONFIG, else $XDG_CONFIG_HOME/Cantivo/Cantivo.ini)");

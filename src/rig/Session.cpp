@@ -1,4 +1,4 @@
-#include "cli/CliSession.h"
+#include "rig/Session.h"
 
 #include "set/DataFolder.h"
 #include "song/MidiFileReader.h"
@@ -11,39 +11,39 @@
 
 namespace cantivo {
 
-CliSession::CliSession(std::ostream& out, std::ostream& err)
-    : out_(out), err_(err), prompter_(err), context_(DefaultSongContext())
+Session::Session(std::ostream& out, std::ostream& err)
+    : out_(out), err_(err), terminal_(err), prompter_(&terminal_), context_(DefaultSongContext())
 {
 }
 
-CliSession::~CliSession() = default;
+Session::~Session() = default;
 
-void CliSession::Start()
+void Session::Start()
 {
-    prompter_.SetPreset(options.yes ? PromptAnswer::Yes : options.no ? PromptAnswer::No : PromptAnswer::NotAsked);
+    terminal_.SetPreset(options.yes ? PromptAnswer::Yes : options.no ? PromptAnswer::No : PromptAnswer::NotAsked);
     profile_ = std::make_unique<IniProfile>(IniProfile::ResolvePath(options.configPath));
     if (auto warning = profile_->TakeWarning())
-        prompter_.Show(*warning, PromptIcon::Warning);
+        prompter_->Show(*warning, PromptIcon::Warning);
     workFolder_ = std::make_unique<WorkFolder>();
     if (workFolder_->Path().empty())
-        prompter_.Show(workFolder_->Error(), PromptIcon::Warning);
-    context_ = SongContext{profile_.get(), &prompter_, &clock_, &audio_, workFolder_->Path()};
+        prompter_->Show(workFolder_->Error(), PromptIcon::Warning);
+    context_ = SongContext{profile_.get(), prompter_, &clock_, &audio_, workFolder_->Path()};
 }
 
-SynthDatabase& CliSession::SynthDb()
+SynthDatabase& Session::SynthDb()
 {
     if (!synthDb_) {
         std::string warning;
         synthDb_ = SynthDatabase::Open({DefaultSynthDatabasePath(options.dataDir), FindDataFolder()}, warning);
         if (!warning.empty())
-            prompter_.Show(warning, PromptIcon::Warning);
+            prompter_->Show(warning, PromptIcon::Warning);
     }
     return *synthDb_;
 }
 
-bool CliSession::OpenSong(Song& song, const std::string& path)
+bool Session::OpenSong(Song& song, const std::string& path)
 {
-    if (cantivo::OpenSong(song, path, prompter_))
+    if (cantivo::OpenSong(song, path, *prompter_))
         return true;
     // The fixed message says little; name the plain causes first.
     namespace fs = std::filesystem;
@@ -53,7 +53,7 @@ bool CliSession::OpenSong(Song& song, const std::string& path)
         err_ << path << ": there is no such file.\n";
     else if (status.type() == fs::file_type::directory)
         err_ << path << ": this is a folder, not a song file.\n";
-    prompter_.Show(DamagedSongMessage, PromptIcon::Error);
+    prompter_->Show(DamagedSongMessage, PromptIcon::Error);
     return false;
 }
 

@@ -1,8 +1,8 @@
-#include "cli/Show.h"
+#include "rig/Show.h"
 
 #include "app/PlaybackHalted.h"
-#include "cli/CliSession.h"
-#include "cli/EngineRig.h"
+#include "rig/EngineRig.h"
+#include "rig/Session.h"
 #include "set/RecentList.h"
 #include "set/SetFile.h"
 #include "song/PositionText.h"
@@ -19,7 +19,7 @@ bool IsSetPath(const std::string& path)
     return HasExtension(path, ".set");
 }
 
-Show::Show(CliSession& session) : session_(session) {}
+Show::Show(Session& session) : session_(session) {}
 
 Show::~Show()
 {

@@ -15,13 +15,13 @@
 
 namespace cantivo {
 
-class CliSession;
+class Session;
 class EngineRig;
 
 // What `play` and `render` perform: one song, or a set with its song changes and auto-advance.
 class Show {
   public:
-    explicit Show(CliSession& session);
+    explicit Show(Session& session);
     ~Show();
     Show(const Show&) = delete;
     Show& operator=(const Show&) = delete;
@@ -58,7 +58,7 @@ class Show {
     void ActivateFirst();
     void DelayedStartup();
 
-    CliSession& session_;
+    Session& session_;
     std::string path_;     // FILE, absolute
     std::string openLast_; // what the delayed start-up opens
     EngineRig* rig_ = nullptr;

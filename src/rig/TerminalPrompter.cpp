@@ -1,4 +1,4 @@
-#include "cli/TerminalPrompter.h"
+#include "rig/TerminalPrompter.h"
 
 namespace cantivo {
 

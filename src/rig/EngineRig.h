@@ -16,7 +16,7 @@
 namespace cantivo {
 
 class CaptureLog;
-class CliSession;
+class Session;
 class Profile;
 class Song;
 class SynthDatabase;
