@@ -1,5 +1,5 @@
-#include "rig/Session.h"
 #include "cli/Commands.h"
+#include "rig/Session.h"
 
 #include "song/MidiFileWriter.h"
 #include "song/Song.h"

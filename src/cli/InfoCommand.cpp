@@ -1,6 +1,6 @@
-#include "rig/Session.h"
 #include "cli/Commands.h"
 #include "cli/SongText.h"
+#include "rig/Session.h"
 
 #include "song/Cue.h"
 #include "song/Song.h"

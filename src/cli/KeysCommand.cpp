@@ -1,7 +1,7 @@
 #include "app/AccelMap.h"
 #include "app/CommandTable.h"
-#include "rig/Session.h"
 #include "cli/Commands.h"
+#include "rig/Session.h"
 
 #include <filesystem>
 #include <fstream>

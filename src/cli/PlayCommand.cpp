@@ -1,6 +1,6 @@
-#include "rig/Session.h"
 #include "cli/Commands.h"
 #include "rig/EngineRig.h"
+#include "rig/Session.h"
 
 #include "app/AccelMap.h"
 #include "app/CommandTable.h"
@@ -8,12 +8,12 @@
 #include "app/ControlMapStore.h"
 #include "app/TransportCommands.h"
 #include "cli/RawTerminal.h"
-#include "rig/Show.h"
 #include "cli/SongText.h"
 #include "cli/TerminalKeys.h"
 #include "platform/PlayThread.h"
 #include "platform/SynthDevice.h"
 #include "playback/Scheduler.h"
+#include "rig/Show.h"
 #include "song/Song.h"
 #include "song/TimeCode.h"
 #include "synthdb/SynthDatabase.h"
@@ -47,26 +47,6 @@ struct PlayArguments {
 };
 
 // The set's own commands, which the show runs rather than the transport.
-bool RunSetCommand(Show& show, uint16_t command)
-{
-    SetViewModel* view = show.View();
-    if (view == nullptr)
-        return false;
-    switch (static_cast<CommandId>(command)) {
-    case CommandId::NextSong:
-        view->NextSong();
-        return true;
-    case CommandId::PreviousSong:
-        view->PreviousSong();
-        return true;
-    case CommandId::RevertToPreviousSong:
-        view->RevertToPreviousSong();
-        return true;
-    default:
-        return false;
-    }
-}
-
 std::string SetListText(const Show& show)
 {
     std::string text;
@@ -163,7 +143,7 @@ int RunPlay(Session& session, const PlayArguments& arguments)
             return ExitUsage;
         }
     } else {
-        if (int exitCode = 0; !show.Open("play", arguments.song, arguments.start, exitCode))
+        if (int exitCode = 0; !show.Open("cantivo-cli play: ", arguments.song, arguments.start, exitCode))
             return exitCode;
     }
 
@@ -210,7 +190,7 @@ int RunPlay(Session& session, const PlayArguments& arguments)
     TransportCommands commands(engine);
     // The control map's actions, through the same dispatch as the keys.
     ControlActions control(engine, scheduler, commands,
-                           [&show](CommandId id) { return RunSetCommand(show, ToNumber(id)); });
+                           [&show](CommandId id) { return show.RunSetCommand(ToNumber(id)); });
     rig.OnInput([&](const EngineNotification& notification) {
         if (notification.message == EngineMessage::MsgSongSelect && show.View() != nullptr)
             show.View()->SongSelect(notification.value);
@@ -240,7 +220,7 @@ int RunPlay(Session& session, const PlayArguments& arguments)
         if (const std::optional<KeyAction> action = keys.Poll(static_cast<int>(wait / 1000))) {
             switch (action->kind) {
             case KeyActionKind::Command:
-                if (RunSetCommand(show, action->command))
+                if (show.RunSetCommand(action->command))
                     break;
                 if (commands.Run(action->command) == CommandOutcome::Disabled && terminal)
                     err << "\r\x1b[K\"" << FunctionName(action->command) << "\" is not available now.\n";

@@ -1,6 +1,6 @@
-#include "rig/Session.h"
 #include "cli/Commands.h"
 #include "rig/EngineRig.h"
+#include "rig/Session.h"
 #include "rig/Show.h"
 
 #include "app/CommandTable.h"
@@ -72,7 +72,7 @@ int RunRender(Session& session, const RenderArguments& arguments)
     }
 
     Show show(session);
-    if (int exitCode = 0; !show.Open("render", arguments.song, arguments.start, exitCode))
+    if (int exitCode = 0; !show.Open("cantivo-cli render: ", arguments.song, arguments.start, exitCode))
         return exitCode;
 
     VirtualMicrosecondClock clock;

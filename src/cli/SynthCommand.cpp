@@ -1,5 +1,5 @@
-#include "rig/Session.h"
 #include "cli/Commands.h"
+#include "rig/Session.h"
 
 #include "synthdb/SynthDatabase.h"
 #include "synthdb/SynthFile.h"

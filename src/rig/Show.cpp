@@ -1,5 +1,6 @@
 #include "rig/Show.h"
 
+#include "app/CommandTable.h"
 #include "app/PlaybackHalted.h"
 #include "rig/EngineRig.h"
 #include "rig/Session.h"
@@ -29,7 +30,7 @@ Show::~Show()
     set_.reset();
 }
 
-bool Show::Open(const char* command, const std::string& path, const std::string& startText, int& exitCode)
+bool Show::Open(const std::string& prefix, const std::string& path, const std::string& startText, int& exitCode)
 {
     Song* first = nullptr;
     std::error_code code;
@@ -39,8 +40,7 @@ bool Show::Open(const char* command, const std::string& path, const std::string&
         set_ = std::make_unique<CLiveDoc>(session_.Context(), files_);
         std::string error;
         if (!set_->OpenSet(path_, error, false)) {
-            session_.Err() << "cantivo-cli " << command << ": " << error
-                           << "\nSorry, the set can not be opened--it may be damaged.\n";
+            session_.Err() << prefix << error << "\nSorry, the set can not be opened--it may be damaged.\n";
             exitCode = ExitFileUnusable;
             return false;
         }
@@ -48,7 +48,7 @@ bool Show::Open(const char* command, const std::string& path, const std::string&
             if (set_->EnsureRead(i))
                 first = &set_->SongAt(i);
         if (first == nullptr) {
-            session_.Err() << "cantivo-cli " << command << ": the set " << path << " holds no song that can be read\n";
+            session_.Err() << prefix << "the set " << path << " holds no song that can be read\n";
             exitCode = ExitFileUnusable;
             return false;
         }
@@ -65,7 +65,7 @@ bool Show::Open(const char* command, const std::string& path, const std::string&
     std::string error;
     const auto parsed = ParsePosition(*first, startText, error);
     if (!parsed) {
-        session_.Err() << "cantivo-cli " << command << ": --start: " << error << "\n";
+        session_.Err() << prefix << "--start: " << error << "\n";
         exitCode = ExitUsage;
         return false;
     }
@@ -176,6 +176,25 @@ std::string Show::PlaceText() const
     const Song& song = *Current();
     const std::string name = song.title.empty() ? StripKnownExtension(StoredPathName(song.pathName)) : song.title;
     return std::to_string(view_->Current() + 1) + "/" + std::to_string(set_->SongCount()) + " " + name;
+}
+
+bool Show::RunSetCommand(uint16_t command)
+{
+    if (view_ == nullptr)
+        return false;
+    switch (static_cast<CommandId>(command)) {
+    case CommandId::NextSong:
+        view_->NextSong();
+        return true;
+    case CommandId::PreviousSong:
+        view_->PreviousSong();
+        return true;
+    case CommandId::RevertToPreviousSong:
+        view_->RevertToPreviousSong();
+        return true;
+    default:
+        return false;
+    }
 }
 
 } // namespace cantivo

@@ -27,8 +27,10 @@ class Show {
     Show& operator=(const Show&) = delete;
 
     // Reads FILE (a set when it ends in ".set", else a song) and the --start position, which counts
-    // in the first song. False with the exit code after telling the user why.
-    [[nodiscard]] bool Open(const char* command, const std::string& path, const std::string& startText, int& exitCode);
+    // in the first song. False with the exit code after telling the user why, each line of the
+    // reason beginning with `prefix` ("cantivo-cli play: ").
+    [[nodiscard]] bool Open(const std::string& prefix, const std::string& path, const std::string& startText,
+                            int& exitCode);
     // Instead of a file named on the command line: the player's delayed start-up opens the set or song
     // opened last ("AutoOpenPath") 1.5 s after the engine started, when "AutoOpen" is 1, and plays it.
     // False, with the reason in `error`, when there is nothing to open again.
@@ -51,6 +53,9 @@ class Show {
     std::optional<HaltOutcome> HandleNotifications();
     // True when nothing more will happen by itself: the song (or the set) is over, or waits for a tap.
     bool Finished() const;
+    // The set's own commands (next, previous, revert to previous song); false for any other command
+    // or without a set.
+    bool RunSetCommand(uint16_t command);
     // "3/12 Title" for a set, "" for a song.
     std::string PlaceText() const;
 
