@@ -476,17 +476,17 @@ std::optional<LyricRect> LyricViewModel::BallAt(int32_t position) const
     return LyricRect{left, top, left + LyricBallSize, top + LyricBallSize};
 }
 
-// The syllable that shows as current: a filler stands for the syllable it bounces on.
-static int CurrentSyllable(const std::vector<LyricItem>& items, int current)
+int LyricViewModel::CurrentSyllable() const
 {
-    while (current >= 0 && items[current].IsFiller())
+    int current = currentItem_;
+    while (current >= 0 && items_[current].IsFiller())
         --current;
     return current;
 }
 
 bool LyricViewModel::Highlighted(int item) const
 {
-    const int current = CurrentSyllable(items_, currentItem_);
+    const int current = CurrentSyllable();
     if (current < 0 || !items_[item].highlight)
         return false;
     switch (options_.Follow()) {
@@ -583,6 +583,28 @@ std::vector<int32_t> LyricViewModel::MarkPending(const LyricRect& band, int sign
             events.push_back(item.eventIndex);
     }
     return events;
+}
+
+std::string LyricViewModel::PrintText() const
+{
+    std::string text;
+    const LyricItem* previous = nullptr;
+    for (const LyricItem& item : items_) {
+        if (item.IsFiller())
+            continue;
+        if (previous != nullptr) {
+            const int breaks = item.breaks.newPage ? 1 : item.breaks.newLines;
+            if (breaks > 0) {
+                while (text.ends_with(' '))
+                    text.pop_back();
+                text.append(static_cast<size_t>(std::min(breaks, 2)), '\n');
+            } else if (item.breaks.newWord && !previous->text.ends_with(' ') && !item.text.starts_with(' '))
+                text += ' ';
+        }
+        text += item.text;
+        previous = &item;
+    }
+    return text;
 }
 
 void LyricViewModel::ClearPending()

@@ -131,11 +131,18 @@ class LyricViewModel {
     std::vector<int32_t> MarkPending(const LyricRect& band, int sign);
     void ClearPending();
 
+    // The lyrics as running text for printing: words apart by a space, a line break as "\n", a
+    // paragraph as an empty line.
+    std::string PrintText() const;
+
     int Track() const { return track_; }
     const std::vector<LyricItem>& Items() const { return items_; }
     const std::vector<LyricPage>& Pages() const { return pages_; }
     const std::string& Title() const { return title_; }
     int CurrentItem() const { return currentItem_; }
+    // The syllable being sung: the current item, or for a filler the syllable it bounces on; -1 before
+    // the first.
+    int CurrentSyllable() const;
     int CurrentPage() const { return currentPage_; }
     std::optional<LyricRect> Ball() const { return ball_; }
     int LineHeight() const { return lineHeight_; }

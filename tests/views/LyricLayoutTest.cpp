@@ -311,6 +311,12 @@ TEST(LyricViewModel, WordsWrapAndOverWideWordsBreakBetweenSyllables)
     }
 }
 
+TEST(LyricViewModel, PrintedAsRunningText)
+{
+    LyricSong lyrics({{0, "Hap"}, {1, "py "}, {2, "\\birth"}, {3, "day"}, {4, " to"}, {5, "|you "}, {6, "/all"}}, 6);
+    EXPECT_EQ(lyrics.Model().PrintText(), "Happy\n\nbirthday to\nyou\nall");
+}
+
 TEST(LyricViewModel, PageTurnsByMarkupAndByPagination)
 {
     LyricOptions paginate;
@@ -446,6 +452,10 @@ TEST(LyricViewModel, GutterLabelsAndZoom)
     EXPECT_EQ(frame.measureLabels[0].text, "1:");
     EXPECT_EQ(frame.measureLabels[1].text, "2:");
     EXPECT_EQ(frame.gutter.right, LyricGutterWidth);
+    LyricViewModel model = lyrics.Model();
+    model.Follow(300);
+    EXPECT_TRUE(model.Items()[model.CurrentItem()].IsFiller());
+    EXPECT_EQ(model.CurrentSyllable(), 0);
 
     int height = 24;
     for (int expected : {16, 8, 8}) {
@@ -482,6 +492,7 @@ TEST(LyricViewModel, CorpusKaraokeSong)
     EXPECT_EQ(current.text, "py ");
     EXPECT_GT(current.line, model.Items()[0].line);
     EXPECT_EQ(model.Frame(song).items.size(), 12u);
+    EXPECT_EQ(model.PrintText(), "Happy birthday to you\nHappy birthday to you");
 }
 
 } // namespace
