@@ -3,12 +3,14 @@
 
 #include "song/MidiFileReader.h"
 #include "song/Song.h"
+#include "support/CommandLine.h"
 #include "support/TestContext.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <utility>
@@ -464,6 +466,38 @@ TEST(LyricViewModel, GutterLabelsAndZoom)
     }
     EXPECT_EQ(ZoomedLyricFontHeight(-24, 1), 32);
     EXPECT_EQ(LyricFontSizeStatus(32), "Font size=32");
+}
+
+TEST(LyricViewModel, PagePictureIsFoundBesideTheSongOrTheDefaultPicture)
+{
+    namespace fs = std::filesystem;
+    TempFolder folder("cantivo-lyric-test");
+    for (const char* file : {"song/here.bmp", "pics/default.bmp", "pics/there.bmp"}) {
+        fs::create_directories((folder.path / file).parent_path());
+        std::ofstream(folder.path / file) << "BM";
+    }
+    struct Case {
+        const char* markup;
+        bool graphic;
+        fs::path expected; // relative to the folder; empty: none
+    } cases[] = {
+        {"{b:here.bmp}x", true, "song/here.bmp"},
+        {"{b:there.bmp}x", true, "pics/there.bmp"},
+        {"{b:absent.bmp}x", true, ""},
+        {"x", true, "pics/default.bmp"},
+        {"{b:here.bmp}x", false, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.markup);
+        LyricSong lyrics({{0, c.markup}}, 0);
+        lyrics.song.folder = (folder.path / "song").string() + "/";
+        LyricOptions options;
+        options.graphic = c.graphic;
+        options.gfxPath = (folder.path / "pics" / "default.bmp").string();
+        const std::string picture = lyrics.Model(options).Frame(lyrics.song).picture;
+        EXPECT_EQ(fs::path(picture).lexically_normal(),
+                  c.expected.empty() ? fs::path() : (folder.path / c.expected).lexically_normal());
+    }
 }
 
 TEST(LyricViewModel, CorpusKaraokeSong)
