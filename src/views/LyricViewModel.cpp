@@ -92,6 +92,7 @@ void LyricViewModel::Rebuild(const Song& song, int track)
     titleLines_.clear();
     title_.clear();
     currentItem_ = -1;
+    currentSyllable_ = -1;
     currentPage_ = 0;
     ball_.reset();
     songFolder_ = song.folder;
@@ -308,6 +309,7 @@ void LyricViewModel::Layout(int clientWidth, int clientHeight, const TextMeasure
         }
     }
     currentItem_ = -1;
+    currentSyllable_ = -1;
     currentPage_ = 0;
     ball_.reset();
     (void)Follow(position_);
@@ -429,6 +431,9 @@ LyricUpdate LyricViewModel::Follow(int32_t position)
     const auto after = std::upper_bound(items_.begin(), items_.end(), position,
                                         [](int32_t tick, const LyricItem& item) { return tick < item.time; });
     currentItem_ = static_cast<int>(after - items_.begin()) - 1;
+    currentSyllable_ = currentItem_;
+    while (currentSyllable_ >= 0 && items_[currentSyllable_].IsFiller())
+        --currentSyllable_;
     currentPage_ = 0;
     for (int p = 0; p < static_cast<int>(pages_.size()); ++p)
         if (pages_[p].firstItem <= currentItem_)
@@ -476,17 +481,9 @@ std::optional<LyricRect> LyricViewModel::BallAt(int32_t position) const
     return LyricRect{left, top, left + LyricBallSize, top + LyricBallSize};
 }
 
-int LyricViewModel::CurrentSyllable() const
-{
-    int current = currentItem_;
-    while (current >= 0 && items_[current].IsFiller())
-        --current;
-    return current;
-}
-
 bool LyricViewModel::Highlighted(int item) const
 {
-    const int current = CurrentSyllable();
+    const int current = currentSyllable_;
     if (current < 0 || !items_[item].highlight)
         return false;
     switch (options_.Follow()) {

@@ -142,7 +142,7 @@ class LyricViewModel {
     int CurrentItem() const { return currentItem_; }
     // The syllable being sung: the current item, or for a filler the syllable it bounces on; -1 before
     // the first.
-    int CurrentSyllable() const;
+    int CurrentSyllable() const { return currentSyllable_; }
     int CurrentPage() const { return currentPage_; }
     std::optional<LyricRect> Ball() const { return ball_; }
     int LineHeight() const { return lineHeight_; }
@@ -164,6 +164,7 @@ class LyricViewModel {
     std::string songFolder_;
     int track_ = -1;
     int currentItem_ = -1;
+    int currentSyllable_ = -1;
     int currentPage_ = 0;
     int lineHeight_ = 0;
     int clientWidth_ = 0;
