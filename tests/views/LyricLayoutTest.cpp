@@ -111,6 +111,30 @@ TEST(LyricMarkup, BreaksDirectivesAndBadMarkup)
     }
 }
 
+TEST(LyricMarkup, GarbageOnlyEverLosesMarkupFromTheFront)
+{
+    // Strings of markup characters in every order: the visible text is always the input's tail, and
+    // a whole song of them lays out and follows.
+    const std::string alphabet = "/\\|{}:,\"fbkdhi0- x%\r\n";
+    uint32_t seed = 12345;
+    Lyrics lyrics;
+    for (int n = 0; n < 500; ++n) {
+        std::string text;
+        for (int length = n % 13; length > 0; --length) {
+            seed = seed * 1103515245u + 12345u;
+            text += alphabet[(seed >> 16) % alphabet.size()];
+        }
+        const std::string visible = ParseLyricMarkup(text).text;
+        ASSERT_TRUE(text.ends_with(visible)) << text;
+        lyrics.emplace_back(n * 30, text);
+    }
+    LyricSong song(lyrics);
+    LyricViewModel model = song.Model({}, 120, 100);
+    for (int32_t position = -10; position < 16000; position += 97)
+        model.Follow(position);
+    EXPECT_FALSE(model.Frame(song.song).items.empty());
+}
+
 TEST(LyricMarkup, FontFieldsAndTheDialogWritesWhatTheParserReads)
 {
     const LyricMarkup markup = ParseLyricMarkup("/{f:d, \"Arial\" ,30,b,i-,u,h-,r,k}Big");
