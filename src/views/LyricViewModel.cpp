@@ -53,6 +53,16 @@ bool IsOrdinaryTrack(const Song& song, int track)
     return track >= 1 && track < static_cast<int>(song.tracks.size()) - 1 && !song.tracks[track]->IsAudio();
 }
 
+bool HoldsLyrics(const Song& song, int track)
+{
+    if (track < 0 || track >= static_cast<int>(song.tracks.size()) || song.tracks[track]->IsAudio())
+        return false;
+    for (const SongEvent& event : song.tracks[track]->events)
+        if (event.IsMeta() && event.Data1() == MetaLyric)
+            return true;
+    return false;
+}
+
 std::string_view EventText(const SongEvent& event)
 {
     if (event.Data() == nullptr || event.length <= 0)
@@ -82,6 +92,13 @@ LyricRect LyricRect::United(const LyricRect& other) const
 int LyricViewModel::ChooseTrack(const Song& song, int firstSelected, int current)
 {
     const int candidate = firstSelected >= 0 ? firstSelected : current;
+    if (IsOrdinaryTrack(song, candidate) && (HoldsLyrics(song, candidate) || firstSelected >= 0))
+        return candidate;
+    // A karaoke file keeps its words in a track of its own, often track 0 of a format 0 file: the
+    // singers see them without choosing a track first.
+    for (int track = 0; track < static_cast<int>(song.tracks.size()); ++track)
+        if (HoldsLyrics(song, track))
+            return track;
     return IsOrdinaryTrack(song, candidate) ? candidate : -1;
 }
 
@@ -96,7 +113,7 @@ void LyricViewModel::Rebuild(const Song& song, int track)
     currentPage_ = 0;
     ball_.reset();
     songFolder_ = song.folder;
-    track_ = IsOrdinaryTrack(song, track) ? track : -1;
+    track_ = IsOrdinaryTrack(song, track) || HoldsLyrics(song, track) ? track : -1;
     if (track_ < 0)
         return;
 

@@ -551,6 +551,14 @@ TEST(LyricViewModel, CorpusKaraokeSong)
     EXPECT_GT(current.line, model.Items()[0].line);
     EXPECT_EQ(model.Frame(song).items.size(), 12u);
     EXPECT_EQ(model.PrintText(), "Happy birthday to you\nHappy birthday to you");
+
+    // Words kept in track 0 (a format 0 file read whole) are found and shown too.
+    song.tracks[0]->events = song.tracks[1]->events;
+    song.tracks[1]->events.clear();
+    const int track = LyricViewModel::ChooseTrack(song, -1, 1);
+    EXPECT_EQ(track, 0);
+    model.Rebuild(song, track);
+    EXPECT_EQ(model.Items().size() >= 12u, true);
 }
 
 } // namespace
