@@ -45,9 +45,13 @@ class Show {
     static constexpr int64_t DelayedStartupMicroseconds = 1'500'000;
 
     bool IsSet() const { return view_ != nullptr; }
+    // The UI loop's timers, made by Begin.
+    ClockScheduler& Scheduler() { return *scheduler_; }
     // The song now current; null once a set has reached its end.
     Song* Current() const;
     SetViewModel* View() const { return view_.get(); }
+    // The set document (closed for a song on its own); null before Begin for a song.
+    CLiveDoc* Document() const { return set_.get(); }
     // The UI loop's turn at the engine's notifications: halts are settled, the end of a song advances
     // through the set. The outcome of the last halt, if there was one.
     std::optional<HaltOutcome> HandleNotifications();

@@ -1,0 +1,616 @@
+#include "gui/MainWindow.h"
+
+#include "app/AccelMap.h"
+#include "app/CommandTable.h"
+#include "gui/LyricWidget.h"
+#include "gui/SetView.h"
+#include "playback/MicrosecondClock.h"
+#include "rig/EngineRig.h"
+#include "rig/Session.h"
+#include "set/CLiveDoc.h"
+#include "set/DataFolder.h"
+#include "set/RecentList.h"
+#include "song/Profile.h"
+#include "song/Song.h"
+#include "song/TimeCode.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDockWidget>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPainter>
+#include <QScreen>
+#include <QSlider>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QUrl>
+
+#include <cmath>
+
+namespace cantivo {
+
+// The beat indicator: a lamp that lights on each beat and fades through it.
+class BeatIndicator final : public QWidget {
+  public:
+    explicit BeatIndicator(QWidget* parent) : QWidget(parent)
+    {
+        setObjectName("beat");
+        setFixedSize(18, 18);
+    }
+    void SetPhase(double phase)
+    {
+        const int level = static_cast<int>(std::lround(255 * (1.0 - std::clamp(phase - std::floor(phase), 0.0, 1.0))));
+        if (level != level_) {
+            level_ = level;
+            update();
+        }
+    }
+
+  protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::darkGray);
+        painter.setBrush(QColor(40 + level_ * 215 / 255, 40 + level_ * 120 / 255, 40));
+        painter.drawEllipse(rect().adjusted(2, 2, -2, -2));
+    }
+
+  private:
+    int level_ = 0;
+};
+
+namespace {
+
+using C = CommandId;
+
+struct MenuSpec {
+    const char* title;
+    std::initializer_list<CommandId> commands; // Menu* entries are separators
+};
+
+// The menus in their order; commands the program does not offer yet stay in place, disabled.
+const MenuSpec Menus[] = {
+    {"&File",
+     {C::NewSongOrSet, C::Open, C::ImportSongs, C::Save, C::SaveAll, C::CloseAll, C::MenuFile, C::RevertToPreviousSong,
+      C::MenuFile, C::Exit}},
+    {"&Edit", {C::Undo, C::Redo, C::MenuEdit, C::Cut, C::Copy, C::Paste, C::Delete, C::SelectAll, C::MenuEdit,
+               C::Properties}},
+    {"&View", {C::ViewLyrics, C::ViewSetTimes, C::BouncingBall}},
+    {"&Insert", {C::InsertCue}},
+    {"&Sequencer",
+     {C::Play, C::PauseUnpause, C::Pause, C::Stop, C::Record, C::MenuSequencer, C::RepeatMeasure, C::SkipNextMeasure,
+      C::LastVamp, C::MenuSequencer, C::GotoBeginning, C::GotoEnd, C::GotoPreviousCue, C::GotoNextCue,
+      C::PreviousMeasure, C::NextMeasure, C::PreviousNote, C::NextNote, C::MenuSequencer, C::NextSong,
+      C::PreviousSong, C::Go, C::AdvanceNo, C::AdvanceWait, C::AdvancePlay, C::MenuSequencer, C::ResetMidi,
+      C::FreeStuckNotes}},
+    {"&Adjust",
+     {C::TempoSlower, C::TempoNormal, C::TempoFaster, C::MenuAdjust, C::VolumeDown, C::VolumeFull, C::VolumeUp}},
+    {"Set&up", {C::SetupPorts, C::SetupSynths, C::Synchronization, C::ExternalControl, C::KeyboardAccelerators,
+                C::MenuSetup, C::Options}},
+    {"&Help", {C::HelpContents, C::CheckForUpdates, C::MenuHelp, C::About}},
+};
+
+bool IsSeparator(CommandId id)
+{
+    switch (id) {
+    case C::MenuFile:
+    case C::MenuEdit:
+    case C::MenuView:
+    case C::MenuSequencer:
+    case C::MenuAdjust:
+    case C::MenuSetup:
+    case C::MenuHelp:
+        return true;
+    default:
+        return false;
+    }
+}
+
+QKeySequence KeyOf(const AccelEntry& entry)
+{
+    int key = 0;
+    if ((entry.flags & AccelVirtualKey) != 0) {
+        const std::optional<int> qtKey = QtKeyFromVirtualKey(entry.key);
+        if (!qtKey)
+            return {};
+        key = *qtKey;
+    } else {
+        key = QChar(entry.key).toUpper().unicode();
+    }
+    return QKeySequence(key | QtModifiersFromAccelFlags(entry.flags));
+}
+
+} // namespace
+
+MainWindow::MainWindow(Session& session, std::ostringstream& messages, EngineRig& rig, const MicrosecondClock& clock)
+    : session_(session), messages_(messages), rig_(rig), clock_(clock), commands_(rig.Engine())
+{
+    setObjectName("mainWindow");
+    setWindowTitle("Cantivo");
+    setView_ = new SetView(this);
+    setCentralWidget(setView_);
+    connect(setView_, &SetView::Go, this, [this](int position, int cue) {
+        if (show_ != nullptr && show_->View() != nullptr)
+            show_->View()->Go(position, cue);
+        SongChanged();
+    });
+    connect(setView_, &SetView::Expand, this, [this](int position, bool expanded) {
+        if (show_ != nullptr && show_->View() != nullptr)
+            show_->View()->SetExpanded(position, expanded);
+    });
+    lyrics_ = new LyricWidget(this);
+    lyricDock_ = new QDockWidget("Lyrics", this);
+    lyricDock_->setObjectName("lyricDock");
+    lyricDock_->setWidget(lyrics_);
+    addDockWidget(Qt::RightDockWidgetArea, lyricDock_);
+    // The singers' window: top-level, for a second screen facing the stage.
+    lyricWindow_ = new LyricWidget(nullptr);
+    lyricWindow_->setWindowTitle("Cantivo - Lyrics");
+    lyricWindow_->resize(800, 500);
+    BuildMenus();
+    BuildTransportBar();
+    ApplyAcceleratorMap();
+    setTimes_ = new QLabel(this);
+    statusBar()->addPermanentWidget(setTimes_);
+    statusBar()->showMessage("Ready");
+    RestoreWindowMetrics();
+    connect(&turn_, &QTimer::timeout, this, &MainWindow::Turn);
+    turn_.start(5);
+}
+
+MainWindow::~MainWindow()
+{
+    turn_.stop();
+    rig_.OnInput(nullptr);
+    control_.reset();
+    show_.reset();
+    delete lyricWindow_;
+}
+
+void MainWindow::BuildMenus()
+{
+    for (const MenuSpec& spec : Menus) {
+        QMenu* menu = menuBar()->addMenu(spec.title);
+        for (const CommandId id : spec.commands) {
+            if (IsSeparator(id))
+                menu->addSeparator();
+            else
+                AddCommand(menu, ToNumber(id));
+        }
+        if (spec.commands.begin()[0] == C::NewSongOrSet) {
+            // The recent lists sit in the File menu, above Exit.
+            QAction* exit = actions_[ToNumber(C::Exit)];
+            recentSets_ = new QMenu("Recent sets", menu);
+            recentSongs_ = new QMenu("Recent songs", menu);
+            menu->insertMenu(exit, recentSets_);
+            menu->insertMenu(exit, recentSongs_);
+            menu->insertSeparator(exit);
+        }
+    }
+    // The lyric pane's own toggle.
+    menuBar()->actions()[2]->menu()->addAction(lyricDock_->toggleViewAction());
+    RebuildRecentMenus();
+}
+
+QAction* MainWindow::AddCommand(QMenu* menu, uint16_t command)
+{
+    const CommandInfo* info = FindCommand(command);
+    const QString name = QString::fromUtf8(FunctionName(command).c_str());
+    auto* action = new QAction(name, this);
+    action->setObjectName(QString("command%1").arg(command));
+    if (info != nullptr) {
+        action->setStatusTip(QString::fromUtf8(info->prompt.data(), static_cast<qsizetype>(info->prompt.size())));
+        action->setToolTip(name);
+    }
+    action->setShortcutContext(Qt::WindowShortcut);
+    connect(action, &QAction::triggered, this, [this, command] { RunCommand(command); });
+    menu->addAction(action);
+    actions_[command] = action;
+    return action;
+}
+
+void MainWindow::ApplyAcceleratorMap()
+{
+    for (auto& [command, action] : actions_)
+        action->setShortcuts({});
+    const ActiveAccelTable table = AccelMapStore(*session_.Context().profile).Activate();
+    if (!table.enabled)
+        return;
+    std::map<uint16_t, QList<QKeySequence>> keys;
+    for (const AccelEntry& entry : table.entries)
+        if (const QKeySequence key = KeyOf(entry); !key.isEmpty())
+            keys[entry.command].append(key);
+    for (auto& [command, sequences] : keys) {
+        auto found = actions_.find(command);
+        if (found == actions_.end()) {
+            // A bound command with no menu place still answers its key.
+            auto* action = new QAction(QString::fromUtf8(FunctionName(command).c_str()), this);
+            action->setShortcutContext(Qt::WindowShortcut);
+            const uint16_t id = command;
+            connect(action, &QAction::triggered, this, [this, id] { RunCommand(id); });
+            addAction(action);
+            found = actions_.emplace(command, action).first;
+        }
+        found->second->setShortcuts(sequences);
+    }
+}
+
+void MainWindow::BuildTransportBar()
+{
+    QToolBar* bar = addToolBar("Transport");
+    bar->setObjectName("transport");
+    bar->setMovable(false);
+    for (const CommandId id : {C::Play, C::PauseUnpause, C::Stop, C::Record, C::GotoPreviousCue, C::GotoNextCue,
+                               C::PreviousSong, C::NextSong})
+        bar->addAction(actions_[ToNumber(id)]);
+    bar->addSeparator();
+    beat_ = new BeatIndicator(bar);
+    bar->addWidget(beat_);
+    position_ = new QLabel(bar);
+    position_->setObjectName("position");
+    position_->setMinimumWidth(230);
+    QFont mono = position_->font();
+    mono.setFamily("Liberation Mono");
+    mono.setStyleHint(QFont::Monospace);
+    position_->setFont(mono);
+    bar->addWidget(position_);
+    tempo_ = new QLabel(bar);
+    tempo_->setObjectName("tempo");
+    tempo_->setFont(mono);
+    bar->addWidget(tempo_);
+    bar->addSeparator();
+    bar->addWidget(new QLabel("Volume ", bar));
+    volume_ = new QSlider(Qt::Horizontal, bar);
+    volume_->setObjectName("volume");
+    volume_->setRange(0, Sequencer::FullVolume);
+    volume_->setFixedWidth(120);
+    volume_->setValue(rig_.Engine().MasterVolume());
+    connect(volume_, &QSlider::valueChanged, this, [this](int value) { rig_.Engine().SetMasterVolume(value); });
+    bar->addWidget(volume_);
+}
+
+void MainWindow::RebuildRecentMenus()
+{
+    Profile& profile = *session_.Context().profile;
+    for (auto [menu, list] : {std::pair{recentSets_, RecentSets(profile)}, std::pair{recentSongs_, RecentSongs(profile)}}) {
+        menu->clear();
+        int number = 1;
+        for (const std::string& path : list.Entries()) {
+            const QString file = QString::fromStdString(path);
+            QAction* action = menu->addAction(QString("&%1 %2").arg(number++).arg(QFileInfo(file).fileName()));
+            action->setStatusTip(file);
+            connect(action, &QAction::triggered, this, [this, file] { OpenPath(file); });
+        }
+        menu->setEnabled(!list.Entries().empty());
+    }
+}
+
+bool MainWindow::OpenPath(const QString& path)
+{
+    // What is open now keeps its changes only if the user says so; Cancel keeps it open.
+    if (show_ != nullptr && show_->Document() != nullptr) {
+        std::string error;
+        Prompter& prompts = session_.Prompts();
+        const SaveQuestion ask = [&prompts](const std::string& title) {
+            const PromptAnswer answer = prompts.AskOrDecline("Save changes to " + title + "?", PromptButtons::YesNo,
+                                                            PromptIcon::Question);
+            return answer == PromptAnswer::Yes ? SaveAnswer::Save
+                                               : answer == PromptAnswer::No ? SaveAnswer::Discard : SaveAnswer::Cancel;
+        };
+        if (!show_->Document()->SaveModified(ask, error)) {
+            if (!error.empty())
+                prompts.Show(error, PromptIcon::Error);
+            return false;
+        }
+    }
+    messages_.str("");
+    auto next = std::make_unique<Show>(session_);
+    int exitCode = 0;
+    if (!next->Open("", path.toStdString(), "", exitCode)) {
+        ShowMessages(true);
+        statusBar()->showMessage("Could not open " + path, 5000);
+        return false;
+    }
+    rig_.Engine().Stop();
+    rig_.OnInput(nullptr);
+    control_.reset();
+    show_ = std::move(next);
+    ClockScheduler& scheduler = show_->Begin(rig_, clock_);
+    control_ = std::make_unique<ControlActions>(rig_.Engine(), scheduler, commands_,
+                                                [this](CommandId id) { return show_->RunSetCommand(ToNumber(id)); });
+    rig_.OnInput([this](const EngineNotification& notification) {
+        if (notification.message == EngineMessage::MsgSongSelect && show_->View() != nullptr)
+            show_->View()->SongSelect(notification.value);
+        else if (control_ != nullptr)
+            control_->Handle(notification);
+    });
+    show_->Remember();
+    RebuildRecentMenus();
+    ShowMessages(false);
+    SongChanged();
+    statusBar()->showMessage("Opened " + path, 3000);
+    return true;
+}
+
+void MainWindow::OpenLastAtStartup()
+{
+    Profile& profile = *session_.Context().profile;
+    const std::string last = profile.GetString("StartupOptions", "AutoOpenPath", "");
+    if (profile.GetInt("StartupOptions", "AutoOpen", 1) == 1 && !last.empty() && show_ == nullptr)
+        OpenPath(QString::fromStdString(last));
+}
+
+void MainWindow::ShowMessages(bool error)
+{
+    std::string text = messages_.str();
+    messages_.str("");
+    while (!text.empty() && text.back() == '\n')
+        text.pop_back();
+    if (!text.empty())
+        session_.Prompts().Show(text, error ? PromptIcon::Error : PromptIcon::Information);
+}
+
+void MainWindow::RunCommand(uint16_t command)
+{
+    if (!IsEnabled(command)) {
+        statusBar()->showMessage(QString("\"%1\" is not available now.").arg(FunctionName(command).c_str()), 3000);
+        return;
+    }
+    if (show_ != nullptr && show_->RunSetCommand(command)) {
+        SongChanged();
+        return;
+    }
+    if (TransportCommands::Handles(command)) {
+        (void)commands_.Run(command);
+        return;
+    }
+    RunWindowCommand(command);
+}
+
+bool MainWindow::RunWindowCommand(uint16_t command)
+{
+    SetViewModel* view = show_ != nullptr ? show_->View() : nullptr;
+    switch (static_cast<CommandId>(command)) {
+    case C::Open: {
+        const QString path = QFileDialog::getOpenFileName(this, "Open", QString(),
+                                                          "Cantivo Sets and MIDI Files (*.set *.mid *.midi *.kar);;"
+                                                          "Cantivo Sets (*.set);;MIDI Files (*.mid *.midi *.kar)");
+        if (!path.isEmpty())
+            OpenPath(path);
+        return true;
+    }
+    case C::SaveAll:
+        if (show_ != nullptr && show_->Document() != nullptr) {
+            std::string error;
+            if (!show_->Document()->SaveAll(error))
+                session_.Prompts().Show(error, PromptIcon::Error);
+        }
+        return true;
+    case C::Exit:
+        close();
+        return true;
+    case C::Go:
+        if (int position = -1, cue = -1; view != nullptr && setView_->CurrentRow(position, cue)) {
+            view->Go(position, cue);
+            SongChanged();
+        }
+        return true;
+    case C::AdvanceNo:
+    case C::AdvanceWait:
+    case C::AdvancePlay:
+        if (view != nullptr)
+            view->SetAutoAdvance(command - ToNumber(C::AdvanceNo));
+        RefreshEnabling();
+        return true;
+    case C::ViewSetTimes:
+        if (view != nullptr)
+            view->SetViewSetTimes(!view->ViewSetTimes());
+        return true;
+    case C::ViewLyrics:
+        lyricWindow_->setVisible(!lyricWindow_->isVisible());
+        if (lyricWindow_->isVisible())
+            lyricWindow_->raise();
+        return true;
+    case C::HelpContents:
+    case C::Help:
+        OpenHelp("index.html");
+        return true;
+    case C::About:
+        QMessageBox::about(this, "About Cantivo",
+                           QString("Cantivo %1\nA MIDI sequencer for live performance.").arg(QApplication::applicationVersion()));
+        return true;
+    default:
+        return false;
+    }
+}
+
+void MainWindow::OpenHelp(const QString& page)
+{
+    const QString file = QString::fromStdString(FindDataFolder()) + "/help/" + page;
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(file)))
+        statusBar()->showMessage("No browser could open " + file, 5000);
+}
+
+bool MainWindow::IsEnabled(uint16_t command) const
+{
+    const SetViewModel* view = show_ != nullptr ? show_->View() : nullptr;
+    switch (static_cast<CommandId>(command)) {
+    case C::Open:
+    case C::Exit:
+    case C::ViewLyrics:
+    case C::HelpContents:
+    case C::Help:
+    case C::About:
+        return true;
+    case C::SaveAll:
+        return show_ != nullptr && show_->Document() != nullptr;
+    case C::NextSong:
+    case C::PreviousSong:
+    case C::Go:
+    case C::AdvanceNo:
+    case C::AdvanceWait:
+    case C::AdvancePlay:
+    case C::ViewSetTimes:
+        return view != nullptr;
+    case C::RevertToPreviousSong:
+        return view != nullptr && view->CanRevert();
+    case C::Record:
+        return false; // recording comes with its own part of the program
+    default:
+        break;
+    }
+    if (TransportCommands::Handles(command))
+        return show_ != nullptr && commands_.IsEnabled(command);
+    return false;
+}
+
+void MainWindow::RefreshEnabling()
+{
+    const SetViewModel* view = show_ != nullptr ? show_->View() : nullptr;
+    for (auto& [command, action] : actions_) {
+        action->setEnabled(IsEnabled(command));
+        const auto id = static_cast<CommandId>(command);
+        if (id == C::AdvanceNo || id == C::AdvanceWait || id == C::AdvancePlay) {
+            action->setCheckable(true);
+            action->setChecked(view != nullptr && view->AutoAdvance() == command - ToNumber(C::AdvanceNo));
+        }
+    }
+}
+
+void MainWindow::Turn()
+{
+    if (show_ == nullptr) {
+        rig_.HandleNotifications();
+        RefreshTransport();
+        return;
+    }
+    show_->Scheduler().RunDue();
+    if (show_->HandleNotifications())
+        SongChanged();
+    if (show_->Current() != shownSong_)
+        SongChanged();
+    RefreshTransport();
+}
+
+void MainWindow::SongChanged()
+{
+    if (show_ == nullptr)
+        return;
+    setView_->Refresh(show_->View());
+    shownSong_ = show_->Current();
+    lyrics_->ShowSong(shownSong_);
+    lyricWindow_->ShowSong(shownSong_);
+}
+
+void MainWindow::RefreshTransport()
+{
+    const Sequencer& engine = rig_.Engine();
+    const Song* song = show_ != nullptr ? show_->Current() : nullptr;
+    beat_->SetPhase(engine.BeatPhase());
+    if (show_ != nullptr)
+        setView_->Refresh(show_->View());
+    if (song != nullptr) {
+        const int32_t position = engine.Position();
+        position_->setText(QString::fromStdString(TransportPositionText(*song, position) + "  " +
+                                                  TransportTimeText(song->TicksToMicroseconds(position), Milliseconds)));
+        const auto& tempo = song->tempoMap.entries[static_cast<size_t>(song->tempoMap.FindTempo(position))];
+        tempo_->setText(
+            QString::fromStdString("  " + TransportTempoText(engine.TempoRatio(), tempo.microsecondsPerQuarter)));
+        lyrics_->Follow(position);
+        if (lyricWindow_->isVisible())
+            lyricWindow_->Follow(position);
+        const SetViewModel* view = show_->View();
+        setTimes_->setText(view != nullptr && view->ViewSetTimes()
+                               ? QString::fromStdString("Set " + view->SetTimesText(song->TicksToMicroseconds(position) / 1e6))
+                               : QString());
+    } else {
+        position_->setText(show_ != nullptr && show_->View() != nullptr ? "End of set" : "No song");
+        tempo_->clear();
+    }
+    if (volume_->value() != engine.MasterVolume()) {
+        const QSignalBlocker block(volume_);
+        volume_->setValue(engine.MasterVolume());
+    }
+    const std::string title =
+        show_ != nullptr && show_->Document() != nullptr ? show_->Document()->WindowTitle("Cantivo") : "Cantivo";
+    if (title != shownTitle_) {
+        shownTitle_ = title;
+        setWindowTitle(QString::fromStdString(title));
+    }
+    RefreshEnabling();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    if (show_ != nullptr && show_->Document() != nullptr) {
+        std::string error;
+        Prompter& prompts = session_.Prompts();
+        const SaveQuestion ask = [&prompts](const std::string& title) {
+            const PromptAnswer answer = prompts.AskOrDecline("Save changes to " + title + "?", PromptButtons::YesNo,
+                                                            PromptIcon::Question);
+            return answer == PromptAnswer::Yes ? SaveAnswer::Save
+                                               : answer == PromptAnswer::No ? SaveAnswer::Discard : SaveAnswer::Cancel;
+        };
+        if (!show_->Document()->SaveModified(ask, error)) {
+            event->ignore();
+            return;
+        }
+    }
+    // Nothing is left sounding, and the placement is kept for the next start.
+    rig_.Engine().Stop();
+    StoreWindowMetrics();
+    lyricWindow_->close();
+    event->accept();
+}
+
+void MainWindow::StoreWindowMetrics()
+{
+    if (!metricsReady_)
+        return;
+    Profile& profile = *session_.Context().profile;
+    const QRect frame = isMaximized() ? normalGeometry() : geometry();
+    profile.WriteInt("WindowMetrics", "Left", frame.x());
+    profile.WriteInt("WindowMetrics", "Top", frame.y());
+    profile.WriteInt("WindowMetrics", "Width", frame.width());
+    profile.WriteInt("WindowMetrics", "Height", frame.height());
+    profile.WriteInt("WindowMetrics", "Maximized", isMaximized() ? 1 : 0);
+}
+
+void MainWindow::RestoreWindowMetrics()
+{
+    const Profile& profile = *session_.Context().profile;
+    QRect frame(profile.GetInt("WindowMetrics", "Left", 80), profile.GetInt("WindowMetrics", "Top", 60),
+                profile.GetInt("WindowMetrics", "Width", 1000), profile.GetInt("WindowMetrics", "Height", 640));
+    // A placement stored on a screen that is gone comes back onto this one.
+    if (const QScreen* screen = QApplication::primaryScreen()) {
+        const QRect available = screen->availableGeometry();
+        frame.setWidth(std::clamp(frame.width(), 400, std::max(available.width(), 400)));
+        frame.setHeight(std::clamp(frame.height(), 300, std::max(available.height(), 300)));
+        if (!available.intersects(frame))
+            frame.moveTopLeft(available.topLeft());
+    }
+    setGeometry(frame);
+    if (profile.GetInt("WindowMetrics", "Maximized", 0) != 0)
+        setWindowState(windowState() | Qt::WindowMaximized);
+    metricsReady_ = true;
+}
+
+void MainWindow::moveEvent(QMoveEvent* event)
+{
+    QMainWindow::moveEvent(event);
+    StoreWindowMetrics();
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    StoreWindowMetrics();
+}
+
+} // namespace cantivo
