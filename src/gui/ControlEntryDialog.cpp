@@ -31,6 +31,8 @@ KeySpinBox::KeySpinBox(QWidget* parent) : QSpinBox(parent)
     setRange(0, 127);
     // Key 0 stands for a controller trigger, so an empty field shows it.
     setSpecialValueText(" ");
+    // Read when typing ends: on the way to "Bb3" the field passes through texts that are no key.
+    setKeyboardTracking(false);
 }
 
 QString KeySpinBox::textFromValue(int value) const
@@ -134,6 +136,13 @@ ControlEntry ControlEntryDialog::Entry() const
 {
     return ControlEntry::Make(port_->currentIndex(), channel_->value() - 1, controller_->value(), key_->value(),
                               static_cast<ControlAction>(action_->currentIndex()));
+}
+
+void ControlEntryDialog::accept()
+{
+    // Enter on OK leaves the key field's text unread while it still has the focus.
+    key_->interpretText();
+    QDialog::accept();
 }
 
 void ControlEntryDialog::StartLearning()

@@ -41,6 +41,8 @@ class ControlEntryDialog final : public QDialog {
 
     ControlEntry Entry() const;
 
+    void accept() override;
+
     // Arms the learner; the poll timer takes what it hears.
     void StartLearning();
     // One poll: fills in a message heard since the last one. True when there was one.
