@@ -3,19 +3,24 @@
 #include "app/ControlMapStore.h"
 #include "gui/AccelMapEditor.h"
 #include "gui/ControlEntryDialog.h"
+#include "gui/ControlMapDialog.h"
 #include "gui/CueDialog.h"
 #include "gui/SyncDialog.h"
 #include "playback/MidiInPort.h"
 #include "song/Song.h"
 #include "support/TestContext.h"
 
+#include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTreeWidget>
 
 using namespace cantivo;
 using cantivo::test::TestContext;
@@ -67,6 +72,9 @@ class DialogsTest : public QObject {
     void ControlEntryLearnsTheNextMessage();
     void ControlEntryReadsTypedKeyText_data();
     void ControlEntryReadsTypedKeyText();
+    void ControlMapsImportAskBeforeReplacing_data();
+    void ControlMapsImportAskBeforeReplacing();
+    void ControlMapRemoveAsksAndOkStoresTheList();
     void AccelEditorAddsAKeyToANewMap();
     void AccelEditorRefusesWhatCannotBeBound_data();
     void AccelEditorRefusesWhatCannotBeBound();
@@ -291,6 +299,81 @@ void DialogsTest::ControlEntryReadsTypedKeyText()
     QTest::keyClicks(field, text);
     field->interpretText();
     QCOMPARE(dialog.Entry().Key(), key);
+}
+
+void DialogsTest::ControlMapsImportAskBeforeReplacing_data()
+{
+    QTest::addColumn<bool>("overwrite");
+    QTest::newRow("no keeps the stored map") << false;
+    QTest::newRow("yes replaces it") << true;
+}
+
+void DialogsTest::ControlMapsImportAskBeforeReplacing()
+{
+    QFETCH(bool, overwrite);
+    TestContext context;
+    ControlMapStore store(context.profile);
+    const ControlEntry stored = ControlEntry::Make(0, 0, 64, 0, ControlAction::PlayTap);
+    const ControlEntry imported = ControlEntry::Make(1, 2, 0, 36, ControlAction::Stop);
+    std::string error;
+    QVERIFY(store.Write(ControlMap{"MIDI", {stored}}, error));
+
+    QTemporaryDir folder;
+    const QString path = folder.filePath("maps.dat");
+    std::vector<uint8_t> bytes =
+        ControlMapFileBytes({ControlMap{"Pads", {imported}}, ControlMap{"MIDI", {imported, imported}}});
+    bytes[4] = 3; // a third map that is not there: the two before it stay and the damage is reported
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+    file.close();
+
+    ControlMapDialog dialog(store, context.prompter, {"Foot"}, nullptr);
+    context.prompter.answers = {overwrite};
+    dialog.ImportFile(path);
+    QCOMPARE(context.prompter.questions, std::vector<std::string>{"Map 'MIDI' already exists.  Overwrite?"});
+    QCOMPARE(dialog.Maps().size(), size_t{2});
+    QCOMPARE(dialog.Maps()[0].name, std::string("MIDI"));
+    QCOMPARE(dialog.Maps()[0].entries.size(), overwrite ? size_t{2} : size_t{1});
+    QCOMPARE(dialog.Maps()[1], (ControlMap{"Pads", {imported}}));
+    QCOMPARE(context.prompter.messages.size(), size_t{1});
+    // Nothing reaches the store before OK.
+    QCOMPARE(store.Maps().size(), size_t{1});
+    QCOMPARE(Child<QTreeWidget>(dialog, "entries")->topLevelItemCount(), int(dialog.Current().entries.size()));
+}
+
+void DialogsTest::ControlMapRemoveAsksAndOkStoresTheList()
+{
+    TestContext context;
+    ControlMapStore store(context.profile);
+    ControlMapDialog dialog(store, context.prompter, {"Foot"}, nullptr);
+    QCOMPARE(dialog.Current().name, std::string("MIDI")); // offered when nothing is stored
+    QVERIFY(dialog.AddEntry(ControlEntry::Make(0, 0, 64, 0, ControlAction::PlayTap)));
+    QVERIFY(dialog.AddEntry(ControlEntry::Make(0, 9, 0, 36, ControlAction::NextSong)));
+    auto* entries = Child<QTreeWidget>(dialog, "entries");
+    const QStringList row{entries->topLevelItem(1)->text(0), entries->topLevelItem(1)->text(1),
+                          entries->topLevelItem(1)->text(2), entries->topLevelItem(1)->text(3),
+                          entries->topLevelItem(1)->text(4)};
+    QCOMPARE(row, (QStringList{"Foot", "10", "<None>", "C2", "Next song"}));
+
+    entries->setCurrentItem(entries->topLevelItem(0));
+    context.prompter.answers = {false, true};
+    dialog.RemoveSelected();
+    QCOMPARE(dialog.Current().entries.size(), size_t{2});
+    entries->setCurrentItem(entries->topLevelItem(0));
+    dialog.RemoveSelected();
+    QCOMPARE(context.prompter.questions, (std::vector<std::string>{"Are you sure?", "Are you sure?"}));
+    QCOMPARE(dialog.Current().entries.size(), size_t{1});
+
+    dialog.SelectMap("Live");
+    Child<QCheckBox>(dialog, "enabled")->setChecked(false);
+    dialog.accept();
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QCOMPARE(store.UseWhich(), std::string("Live"));
+    QVERIFY(!store.Enabled());
+    QCOMPARE(store.Find("MIDI")->entries,
+             std::vector<ControlEntry>{ControlEntry::Make(0, 9, 0, 36, ControlAction::NextSong)});
+    QVERIFY(store.Find("Live"));
 }
 
 void DialogsTest::AccelEditorAddsAKeyToANewMap()
