@@ -128,6 +128,13 @@ void ControlMapDialog::SelectMap(const std::string& name)
     }
     auto at = std::find_if(maps_.begin(), maps_.end(), [&](const ControlMap& map) { return map.name == name; });
     if (at == maps_.end()) {
+        if (maps_.size() >= ControlMapStore::MaxMaps) {
+            prompter_.Show("There are already " + std::to_string(ControlMapStore::MaxMaps) +
+                               " control maps; remove one before adding \"" + name + "\".",
+                           PromptIcon::Warning);
+            ShowEntries();
+            return;
+        }
         at = std::lower_bound(maps_.begin(), maps_.end(), name,
                               [](const ControlMap& map, const std::string& key) { return map.name < key; });
         at = maps_.insert(at, ControlMap{name, {}});
@@ -269,8 +276,11 @@ void ControlMapDialog::accept()
 {
     // A name typed but not confirmed with Enter is still the map the user means to use.
     const std::string typed = mapName_->currentText().toStdString();
-    if (!typed.empty() && typed != Current().name)
+    if (!typed.empty() && typed != Current().name) {
         SelectMap(typed);
+        if (typed != Current().name)
+            return;
+    }
     std::string error;
     if (!store_.Save(maps_, Current().name, enabled_->isChecked(), error)) {
         prompter_.Show(error, PromptIcon::Error);
