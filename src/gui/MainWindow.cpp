@@ -2,7 +2,12 @@
 
 #include "app/AccelMap.h"
 #include "app/CommandTable.h"
+#include "app/ControlMapStore.h"
+#include "gui/AccelMapEditor.h"
+#include "gui/ControlMapDialog.h"
 #include "gui/LyricWidget.h"
+#include "gui/SyncDialog.h"
+#include "gui/SynthDatabaseDialog.h"
 #include "gui/SetView.h"
 #include "playback/MicrosecondClock.h"
 #include "rig/EngineRig.h"
@@ -149,6 +154,7 @@ MainWindow::MainWindow(Session& session, std::ostringstream& messages, EngineRig
     lyricDock_->setObjectName("lyricDock");
     lyricDock_->setWidget(lyrics_);
     addDockWidget(Qt::RightDockWidgetArea, lyricDock_);
+    resizeDocks({lyricDock_}, {460}, Qt::Horizontal);
     // The singers' window: top-level, for a second screen facing the stage.
     lyricWindow_ = new LyricWidget(nullptr);
     lyricWindow_->setWindowTitle("Cantivo - Lyrics");
@@ -249,7 +255,11 @@ void MainWindow::BuildTransportBar()
     for (const CommandId id : {C::Play, C::PauseUnpause, C::Stop, C::Record, C::GotoPreviousCue, C::GotoNextCue,
                                C::PreviousSong, C::NextSong})
         bar->addAction(actions_[ToNumber(id)]);
-    bar->addSeparator();
+    // The position display on a row of its own, so it never folds away behind the buttons.
+    addToolBarBreak();
+    bar = addToolBar("Position");
+    bar->setObjectName("positionBar");
+    bar->setMovable(false);
     beat_ = new BeatIndicator(bar);
     bar->addWidget(beat_);
     position_ = new QLabel(bar);
@@ -421,6 +431,32 @@ bool MainWindow::RunWindowCommand(uint16_t command)
     case C::Help:
         OpenHelp("index.html");
         return true;
+    case C::Synchronization: {
+        Profile& profile = *session_.Context().profile;
+        SyncDialog dialog(profile, session_.Prompts(), rig_.OutputNames(), rig_.InputNames(), this);
+        if (dialog.exec() == QDialog::Accepted)
+            rig_.Engine().SetSync(SyncSettings::Read(profile));
+        return true;
+    }
+    case C::ExternalControl: {
+        ControlMapStore store(*session_.Context().profile);
+        ControlMapDialog dialog(store, session_.Prompts(), rig_.InputNames(), nullptr, this);
+        if (dialog.exec() == QDialog::Accepted)
+            rig_.ReloadControlMap();
+        return true;
+    }
+    case C::KeyboardAccelerators: {
+        AccelMapStore store(*session_.Context().profile);
+        AccelMapEditor dialog(store, session_.Prompts(), this);
+        if (dialog.exec() == QDialog::Accepted)
+            ApplyAcceleratorMap();
+        return true;
+    }
+    case C::SetupSynths: {
+        SynthDatabaseDialog dialog(session_.SynthDb(), session_.Prompts(), this);
+        dialog.exec();
+        return true;
+    }
     case C::About:
         QMessageBox::about(this, "About Cantivo",
                            QString("Cantivo %1\nA MIDI sequencer for live performance.").arg(QApplication::applicationVersion()));
@@ -444,6 +480,10 @@ bool MainWindow::IsEnabled(uint16_t command) const
     case C::Open:
     case C::Exit:
     case C::ViewLyrics:
+    case C::Synchronization:
+    case C::ExternalControl:
+    case C::KeyboardAccelerators:
+    case C::SetupSynths:
     case C::HelpContents:
     case C::Help:
     case C::About:

@@ -68,7 +68,9 @@ void SetView::Refresh(const SetViewModel* model)
     QTreeWidgetItem* currentItem = nullptr;
     for (const SetItem& row : rows) {
         auto* item = new QTreeWidgetItem();
-        item->setText(0, StateMark(row.stateImage) + QString::fromStdString(row.text));
+        // The end-of-set row's image is its own, not a playing marker.
+        const QString mark = row.kind == SetItem::Kind::End ? QStringLiteral("   ") : StateMark(row.stateImage);
+        item->setText(0, mark + QString::fromStdString(row.text));
         item->setData(0, PositionRole, row.position);
         item->setData(0, CueRole, row.cue);
         if (row.kind == SetItem::Kind::Cue && song != nullptr) {

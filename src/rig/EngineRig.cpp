@@ -208,6 +208,24 @@ std::vector<std::string> EngineRig::InputNames() const
     return names;
 }
 
+std::vector<std::string> EngineRig::OutputNames()
+{
+    std::vector<std::string> names;
+    for (int i = 0; i < ports_.OutputCount(); ++i)
+        names.push_back(ports_.Output(i).Name());
+    return names;
+}
+
+void EngineRig::ReloadControlMap()
+{
+    const ControlMapStore store(*profile_);
+    const ControlMap map = store.ActiveMap();
+    for (const auto& input : inputs_) {
+        input->SetControlEnabled(store.Enabled());
+        input->SetEntries(map.entries);
+    }
+}
+
 std::optional<HaltOutcome> EngineRig::HandleNotifications(EndOfSongHandler* endOfSong)
 {
     std::optional<HaltOutcome> outcome;

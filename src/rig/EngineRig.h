@@ -57,8 +57,11 @@ class EngineRig final : public SongActivator {
     std::optional<HaltOutcome> HandleNotifications(EndOfSongHandler* endOfSong = nullptr);
     // Where control-map actions and song selects from the inputs go (on the UI loop).
     void OnInput(std::function<void(const EngineNotification&)> handler) { inputHandler_ = std::move(handler); }
-    // The inputs listened to, by their unique names.
+    // The inputs listened to, by their unique names; the output devices by theirs.
     std::vector<std::string> InputNames() const;
+    std::vector<std::string> OutputNames();
+    // After the control-map dialog's OK: every input takes the map in use and its on/off.
+    void ReloadControlMap();
     // Stops and silences, then closes the capture log; false with the reason when the log is incomplete.
     [[nodiscard]] bool Close(std::string& error);
 
