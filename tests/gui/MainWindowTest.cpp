@@ -1,0 +1,151 @@
+// The main window's bindings on the offscreen platform: the demo set opens into the set view, the
+// command dispatch taps and moves through the set, the menus show the active map's keys, and a
+// damaged set or song is reported while the window keeps what it had.
+#include "app/CommandTable.h"
+#include "gui/MainWindow.h"
+#include "gui/SetView.h"
+#include "playback/MicrosecondClock.h"
+#include "rig/EngineRig.h"
+#include "rig/Session.h"
+#include "support/TestContext.h"
+
+#include <QAction>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <iostream>
+#include <sstream>
+
+using namespace cantivo;
+
+namespace {
+
+const QString DemoSet = QStringLiteral(CANTIVO_SOURCE_DIR "/data/sets/demo/Demo.set");
+
+// A window over the capture device alone, with settings of its own.
+struct Rig {
+    Rig() : session(std::cout, messages), rig(clock)
+    {
+        session.UsePrompter(prompter);
+        session.options.configPath = folder.filePath("cantivo.ini").toStdString();
+        session.options.dataDir = folder.path().toStdString();
+        session.Start();
+        RigOptions options;
+        options.capturePath = folder.filePath("capture.log").toStdString();
+        options.portName = "Capture";
+        std::string error;
+        bool usage = false;
+        std::vector<std::string> notices;
+        if (!rig.Open(*session.Context().profile, options, error, usage, notices))
+            qFatal("the rig did not open: %s", error.c_str());
+        window = std::make_unique<MainWindow>(session, messages, rig, clock);
+    }
+    ~Rig()
+    {
+        window.reset();
+        std::string error;
+        (void)rig.Close(error);
+    }
+    // Runs the play tick by hand (no play thread in a test) and lets the window take its turns.
+    void Run(int milliseconds)
+    {
+        for (int i = 0; i < milliseconds; ++i) {
+            rig.Engine().Service(clock.NowMicroseconds());
+            QTest::qWait(1);
+        }
+    }
+
+    QTemporaryDir folder;
+    std::ostringstream messages;
+    test::ScriptedPrompter prompter;
+    Session session;
+    SteadyMicrosecondClock clock;
+    EngineRig rig;
+    std::unique_ptr<MainWindow> window;
+};
+
+} // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void TheDemoSetPlaysAndMovesOnThroughTheDispatch();
+    void MenusShowTheActiveMapsKeysAndEnableWhatCanRun();
+    void ADamagedFileIsReportedAndTheWindowKeepsItsSet_data();
+    void ADamagedFileIsReportedAndTheWindowKeepsItsSet();
+};
+
+void MainWindowTest::TheDemoSetPlaysAndMovesOnThroughTheDispatch()
+{
+    Rig r;
+    QVERIFY(r.window->OpenPath(DemoSet));
+    auto* tree = r.window->findChild<SetView*>("setView");
+    QVERIFY(tree != nullptr);
+    QCOMPARE(tree->topLevelItemCount(), 4); // three songs and the end of the set
+    QTest::qWait(20);
+    QVERIFY2(r.window->windowTitle().startsWith("Cantivo - Demo"), qPrintable(r.window->windowTitle()));
+    r.window->RunCommand(ToNumber(CommandId::Play));
+    r.Run(300);
+    QVERIFY(r.rig.Engine().State() != SequencerState::Stopped);
+    QVERIFY(r.rig.Engine().Position() > 0);
+    r.window->RunCommand(ToNumber(CommandId::NextSong));
+    QCOMPARE(r.window->CurrentShow()->View()->Current(), 1);
+    r.window->RunCommand(ToNumber(CommandId::TempoFaster));
+    QCOMPARE(r.rig.Engine().TempoRatio(), 101000);
+    r.window->RunCommand(ToNumber(CommandId::Stop));
+    QCOMPARE(r.rig.Engine().State(), SequencerState::Stopped);
+}
+
+void MainWindowTest::MenusShowTheActiveMapsKeysAndEnableWhatCanRun()
+{
+    Rig r;
+    auto* play = r.window->findChild<QAction*>(QString("command%1").arg(ToNumber(CommandId::Play)));
+    QVERIFY(play != nullptr);
+    QCOMPARE(play->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Return));
+    QCOMPARE(play->statusTip().isEmpty(), false);
+    QTest::qWait(20);
+    QVERIFY(!play->isEnabled()); // nothing to play yet
+    QVERIFY(r.window->OpenPath(DemoSet));
+    QTest::qWait(20);
+    QVERIFY(play->isEnabled());
+    auto* record = r.window->findChild<QAction*>(QString("command%1").arg(ToNumber(CommandId::Record)));
+    QVERIFY(!record->isEnabled());
+}
+
+void MainWindowTest::ADamagedFileIsReportedAndTheWindowKeepsItsSet_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("set") << "Broken.set" << QByteArray("\x05\x00\x00\x00\x65", 5) << "the set can not be opened";
+    QTest::newRow("song") << "Broken.mid" << QByteArray("MThd\x00\x00\x00\x06garbage", 17)
+                          << "the song can not be opened";
+    QTest::newRow("missing") << "Gone.mid" << QByteArray() << "no such file";
+}
+
+void MainWindowTest::ADamagedFileIsReportedAndTheWindowKeepsItsSet()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, message);
+    Rig r;
+    QVERIFY(r.window->OpenPath(DemoSet));
+    const QString path = r.folder.filePath(name);
+    if (!bytes.isEmpty()) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+    QVERIFY(!r.window->OpenPath(path));
+    QVERIFY(!r.prompter.messages.empty());
+    QVERIFY2(QString::fromStdString(r.prompter.messages.back()).contains(message, Qt::CaseInsensitive),
+             r.prompter.messages.back().c_str());
+    // The set that was open stays open and playable.
+    QVERIFY(r.window->CurrentShow() != nullptr);
+    QCOMPARE(r.window->CurrentShow()->View()->Current(), 0);
+    QVERIFY(r.window->IsEnabled(ToNumber(CommandId::Play)));
+}
+
+QTEST_MAIN(MainWindowTest)
+#include "MainWindowTest.moc"
