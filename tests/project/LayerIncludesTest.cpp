@@ -15,7 +15,8 @@ namespace {
 namespace fs = std::filesystem;
 
 // The layers each layer may include, itself among them. `platform` implements the interfaces the
-// layers up to `app` declare; `gui` and `cli` are the programs on top.
+// layers up to `app` declare; `rig` is what both programs perform with; `gui` and `cli` are the programs
+// on top.
 const std::map<std::string, std::set<std::string>> AllowedLayers = {
     {"song", {"song"}},
     {"playback", {"playback", "song"}},
@@ -25,8 +26,9 @@ const std::map<std::string, std::set<std::string>> AllowedLayers = {
     {"set", {"set", "edit", "views", "playback", "synthdb", "song"}},
     {"app", {"app", "set", "edit", "views", "playback", "synthdb", "song"}},
     {"platform", {"platform", "app", "set", "edit", "views", "playback", "synthdb", "song"}},
-    {"cli", {"cli", "platform", "app", "set", "edit", "views", "playback", "synthdb", "song"}},
-    {"gui", {"gui", "platform", "app", "set", "edit", "views", "playback", "synthdb", "song"}},
+    {"rig", {"rig", "platform", "app", "set", "edit", "views", "playback", "synthdb", "song"}},
+    {"cli", {"cli", "rig", "platform", "app", "set", "edit", "views", "playback", "synthdb", "song"}},
+    {"gui", {"gui", "rig", "platform", "app", "set", "edit", "views", "playback", "synthdb", "song"}},
 };
 
 // System headers that belong to one library, and the layers that may include them.
