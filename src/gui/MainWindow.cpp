@@ -3,6 +3,8 @@
 #include "app/AccelMap.h"
 #include "app/CommandTable.h"
 #include "app/ControlMapStore.h"
+#include "app/HelpTopics.h"
+#include "app/UpdateVersion.h"
 #include "gui/AccelMapEditor.h"
 #include "gui/ControlMapDialog.h"
 #include "gui/LyricWidget.h"
@@ -356,6 +358,24 @@ void MainWindow::OpenLastAtStartup()
         OpenPath(QString::fromStdString(last));
 }
 
+void MainWindow::CheckForUpdates(bool byCommand)
+{
+    const UpdateSettings settings = ReadUpdateSettings(*session_.Context().profile);
+    if (!byCommand && !settings.checkAtStartUp)
+        return;
+    updates_.Start(settings.url, [this, byCommand, settings](const UpdateResult& result) {
+        const std::optional<std::string> text = UpdateMessage(result, byCommand);
+        if (!text)
+            return;
+        if (result.status == UpdateStatus::Available && !settings.downloadUrl.empty()) {
+            if (session_.Prompts().Ask(*text, PromptButtons::YesNo, PromptIcon::Question))
+                QDesktopServices::openUrl(QUrl(QString::fromStdString(settings.downloadUrl)));
+        } else {
+            session_.Prompts().Show(*text, PromptIcon::Information);
+        }
+    });
+}
+
 void MainWindow::ShowMessages(bool error)
 {
     std::string text = messages_.str();
@@ -431,6 +451,9 @@ bool MainWindow::RunWindowCommand(uint16_t command)
     case C::Help:
         OpenHelp("index.html");
         return true;
+    case C::CheckForUpdates:
+        CheckForUpdates(true);
+        return true;
     case C::Synchronization: {
         Profile& profile = *session_.Context().profile;
         SyncDialog dialog(profile, session_.Prompts(), rig_.OutputNames(), rig_.InputNames(), this);
@@ -487,6 +510,7 @@ bool MainWindow::IsEnabled(uint16_t command) const
     case C::HelpContents:
     case C::Help:
     case C::About:
+    case C::CheckForUpdates:
         return true;
     case C::SaveAll:
         return show_ != nullptr && show_->Document() != nullptr;

@@ -2,6 +2,7 @@
 
 #include "app/ControlActions.h"
 #include "app/TransportCommands.h"
+#include "platform/UpdateCheck.h"
 #include "rig/Show.h"
 
 #include <QMainWindow>
@@ -45,6 +46,8 @@ class MainWindow final : public QMainWindow {
     LyricWidget* LyricWindow() const { return lyricWindow_; }
     // The delayed start-up step: the set or song opened last, when "AutoOpen" says so.
     void OpenLastAtStartup();
+    // The update check: quiet at start-up unless a newer release is out; the command says how it went.
+    void CheckForUpdates(bool byCommand);
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -76,6 +79,7 @@ class MainWindow final : public QMainWindow {
     std::unique_ptr<ControlActions> control_;
     std::map<uint16_t, QAction*> actions_;
     QTimer turn_;
+    UpdateCheck updates_;
     SetView* setView_ = nullptr;
     LyricWidget* lyrics_ = nullptr;
     LyricWidget* lyricWindow_ = nullptr;

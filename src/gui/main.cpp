@@ -5,15 +5,19 @@
 #include "gui/MainWindow.h"
 #include "gui/QtPrompter.h"
 #include "gui/ScriptRunner.h"
+#include "platform/SingleInstance.h"
 #include "platform/PlayThread.h"
 #include "platform/SynthDevice.h"
 #include "playback/MicrosecondClock.h"
 #include "rig/EngineRig.h"
 #include "rig/Session.h"
+#include "app/IniProfile.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -57,6 +61,23 @@ int main(int argc, char** argv)
     const QCommandLineOption screenshots("screenshots", "Where the script's screenshots go.", "DIR", ".");
     parser.addOptions({config, dataDir, capture, port, script, screenshots});
     parser.process(app);
+
+    // One program per user and settings file: a second start hands its files to the first and ends.
+    SingleInstance instance(SingleInstance::ServerName(IniProfile::ResolvePath(parser.value(config).toStdString())));
+    if (!instance.Claim()) {
+        if (instance.Error().empty()) {
+            std::vector<std::string> paths;
+            for (const QString& file : parser.positionalArguments())
+                paths.push_back(QFileInfo(file).absoluteFilePath().toStdString());
+            if (!instance.HandOver(paths)) {
+                std::fprintf(stderr, "cantivo: %s\n", instance.Error().c_str());
+                return 1;
+            }
+            return 0;
+        }
+        std::fprintf(stderr, "cantivo: %s; going on without handing files to a running Cantivo\n",
+                     instance.Error().c_str());
+    }
 
     std::vector<ScriptRunner::Step> steps;
     if (parser.isSet(script)) {
@@ -132,6 +153,15 @@ int main(int argc, char** argv)
             (void)!read(signalPipe[0], &byte, 1);
             window.close();
         });
+
+        instance.SetPathsHandler([&window](const std::vector<std::string>& paths) {
+            window.show();
+            window.raise();
+            window.activateWindow();
+            for (const std::string& path : paths)
+                window.OpenPath(QString::fromStdString(path));
+        });
+        window.CheckForUpdates(false);
 
         ScriptRunner runner(window, std::move(steps), parser.value(screenshots));
         runner.Start();
