@@ -19,6 +19,7 @@
 #include <QRadioButton>
 #include <QSlider>
 #include <QSpinBox>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -239,6 +240,8 @@ OptionsSheet::OptionsSheet(Profile& profile, Prompter& prompter, const OptionsLi
                                                        ConductorPage(), SetPage(),      MacrosPage()};
     for (int i = 0; i < OptionsPageCount; ++i)
         tabs_->addTab(pages[static_cast<size_t>(i)], Text(COptions::PageTitle(static_cast<OptionsPage>(i))));
+    // Wide enough for every tab title at once, so that no page hides behind the scroll arrows.
+    setMinimumWidth(tabs_->tabBar()->sizeHint().width() + 2 * layout->contentsMargins().left());
     tabs_->setCurrentIndex(static_cast<int>(options_.ActivePage()));
     connect(tabs_, &QTabWidget::currentChanged, this,
             [this](int index) { options_.SetActivePage(static_cast<OptionsPage>(index)); });
