@@ -1,6 +1,7 @@
 #include "gui/MainWindow.h"
 
 #include "app/AccelMap.h"
+#include "app/COptions.h"
 #include "app/CommandTable.h"
 #include "app/ControlMapStore.h"
 #include "app/HelpTopics.h"
@@ -8,9 +9,10 @@
 #include "gui/AccelMapEditor.h"
 #include "gui/ControlMapDialog.h"
 #include "gui/LyricWidget.h"
+#include "gui/OptionsSheet.h"
+#include "gui/SetView.h"
 #include "gui/SyncDialog.h"
 #include "gui/SynthDatabaseDialog.h"
-#include "gui/SetView.h"
 #include "playback/MicrosecondClock.h"
 #include "rig/EngineRig.h"
 #include "rig/Session.h"
@@ -20,10 +22,12 @@
 #include "song/Profile.h"
 #include "song/Song.h"
 #include "song/TimeCode.h"
+#include "synthdb/SynthLookup.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QDir>
 #include <QDockWidget>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -86,20 +90,44 @@ const MenuSpec Menus[] = {
     {"&File",
      {C::NewSongOrSet, C::Open, C::ImportSongs, C::Save, C::SaveAll, C::CloseAll, C::MenuFile, C::RevertToPreviousSong,
       C::MenuFile, C::Exit}},
-    {"&Edit", {C::Undo, C::Redo, C::MenuEdit, C::Cut, C::Copy, C::Paste, C::Delete, C::SelectAll, C::MenuEdit,
-               C::Properties}},
+    {"&Edit",
+     {C::Undo, C::Redo, C::MenuEdit, C::Cut, C::Copy, C::Paste, C::Delete, C::SelectAll, C::MenuEdit, C::Properties}},
     {"&View", {C::ViewLyrics, C::ViewSetTimes, C::BouncingBall}},
     {"&Insert", {C::InsertCue}},
     {"&Sequencer",
-     {C::Play, C::PauseUnpause, C::Pause, C::Stop, C::Record, C::MenuSequencer, C::RepeatMeasure, C::SkipNextMeasure,
-      C::LastVamp, C::MenuSequencer, C::GotoBeginning, C::GotoEnd, C::GotoPreviousCue, C::GotoNextCue,
-      C::PreviousMeasure, C::NextMeasure, C::PreviousNote, C::NextNote, C::MenuSequencer, C::NextSong,
-      C::PreviousSong, C::Go, C::AdvanceNo, C::AdvanceWait, C::AdvancePlay, C::MenuSequencer, C::ResetMidi,
+     {C::Play,
+      C::PauseUnpause,
+      C::Pause,
+      C::Stop,
+      C::Record,
+      C::MenuSequencer,
+      C::RepeatMeasure,
+      C::SkipNextMeasure,
+      C::LastVamp,
+      C::MenuSequencer,
+      C::GotoBeginning,
+      C::GotoEnd,
+      C::GotoPreviousCue,
+      C::GotoNextCue,
+      C::PreviousMeasure,
+      C::NextMeasure,
+      C::PreviousNote,
+      C::NextNote,
+      C::MenuSequencer,
+      C::NextSong,
+      C::PreviousSong,
+      C::Go,
+      C::AdvanceNo,
+      C::AdvanceWait,
+      C::AdvancePlay,
+      C::MenuSequencer,
+      C::ResetMidi,
       C::FreeStuckNotes}},
     {"&Adjust",
      {C::TempoSlower, C::TempoNormal, C::TempoFaster, C::MenuAdjust, C::VolumeDown, C::VolumeFull, C::VolumeUp}},
-    {"Set&up", {C::SetupPorts, C::SetupSynths, C::Synchronization, C::ExternalControl, C::KeyboardAccelerators,
-                C::MenuSetup, C::Options}},
+    {"Set&up",
+     {C::SetupPorts, C::SetupSynths, C::Synchronization, C::ExternalControl, C::KeyboardAccelerators, C::MenuSetup,
+      C::Options}},
     {"&Help", {C::HelpContents, C::CheckForUpdates, C::MenuHelp, C::About}},
 };
 
@@ -168,6 +196,7 @@ MainWindow::MainWindow(Session& session, std::ostringstream& messages, EngineRig
     statusBar()->addPermanentWidget(setTimes_);
     statusBar()->showMessage("Ready");
     RestoreWindowMetrics();
+    ApplyLyricOptions();
     connect(&turn_, &QTimer::timeout, this, &MainWindow::Turn);
     turn_.start(5);
 }
@@ -290,7 +319,8 @@ void MainWindow::BuildTransportBar()
 void MainWindow::RebuildRecentMenus()
 {
     Profile& profile = *session_.Context().profile;
-    for (auto [menu, list] : {std::pair{recentSets_, RecentSets(profile)}, std::pair{recentSongs_, RecentSongs(profile)}}) {
+    for (auto [menu, list] :
+         {std::pair{recentSets_, RecentSets(profile)}, std::pair{recentSongs_, RecentSongs(profile)}}) {
         menu->clear();
         int number = 1;
         for (const std::string& path : list.Entries()) {
@@ -310,10 +340,11 @@ bool MainWindow::OpenPath(const QString& path)
         std::string error;
         Prompter& prompts = session_.Prompts();
         const SaveQuestion ask = [&prompts](const std::string& title) {
-            const PromptAnswer answer = prompts.AskOrDecline("Save changes to " + title + "?", PromptButtons::YesNo,
-                                                            PromptIcon::Question);
-            return answer == PromptAnswer::Yes ? SaveAnswer::Save
-                                               : answer == PromptAnswer::No ? SaveAnswer::Discard : SaveAnswer::Cancel;
+            const PromptAnswer answer =
+                prompts.AskOrDecline("Save changes to " + title + "?", PromptButtons::YesNo, PromptIcon::Question);
+            return answer == PromptAnswer::Yes  ? SaveAnswer::Save
+                   : answer == PromptAnswer::No ? SaveAnswer::Discard
+                                                : SaveAnswer::Cancel;
         };
         if (!show_->Document()->SaveModified(ask, error)) {
             if (!error.empty())
@@ -356,6 +387,51 @@ void MainWindow::OpenLastAtStartup()
     const std::string last = profile.GetString("StartupOptions", "AutoOpenPath", "");
     if (profile.GetInt("StartupOptions", "AutoOpen", 1) == 1 && !last.empty() && show_ == nullptr)
         OpenPath(QString::fromStdString(last));
+}
+
+void MainWindow::OpenOptions(int page)
+{
+    Profile& profile = *session_.Context().profile;
+    OptionsLive live;
+    SynthLookup synths(session_.SynthDb());
+    live.playback = PlaybackChoices::Read(profile, synths);
+    live.documentsFolder = QDir::homePath().toStdString();
+    OptionsSheet sheet(profile, session_.Prompts(), live, page, this);
+    if (sheet.exec() != QDialog::Accepted)
+        return;
+    const OptionsOutcome& outcome = sheet.Outcome();
+    const COptions& options = sheet.Options();
+    // What OK changed takes effect at once, without a restart.
+    Sequencer& engine = rig_.Engine();
+    if (outcome.Applied(OptionsPage::Playback) || outcome.Applied(OptionsPage::Record))
+        engine.SetClick(options.playback.Click(false));
+    if (outcome.Applied(OptionsPage::Conductor))
+        engine.SetFollowTap(FollowTapSettings::Read(profile));
+    if (outcome.Applied(OptionsPage::Lyrics) || outcome.Applied(OptionsPage::Macros))
+        ApplyLyricOptions();
+}
+
+void MainWindow::ApplyLyricOptions()
+{
+    const COptions stored(*session_.Context().profile, OptionsLive{});
+    LyricOptions options;
+    const COptionsLyric& page = stored.lyric;
+    options.fontName = page.fontName;
+    options.fontHeight = page.fontHeight;
+    options.fontWeight = page.fontWeight;
+    options.color = static_cast<uint32_t>(page.color);
+    options.backcolor = static_cast<uint32_t>(page.backColor);
+    options.color2 = static_cast<uint32_t>(page.highlightColor);
+    options.backcolor2 = static_cast<uint32_t>(page.highlightBackColor);
+    options.center = page.center;
+    options.paginate = page.paginate;
+    options.graphic = page.graphic;
+    options.gfxPath = page.graphicPath;
+    options.stretch = page.placement;
+    for (size_t i = 0; i < options.macros.size() && i < stored.macros.texts.size(); ++i)
+        options.macros[i] = stored.macros.texts[i];
+    lyrics_->SetOptions(options);
+    lyricWindow_->SetOptions(options);
 }
 
 void MainWindow::CheckForUpdates(bool byCommand)
@@ -454,6 +530,9 @@ bool MainWindow::RunWindowCommand(uint16_t command)
     case C::CheckForUpdates:
         CheckForUpdates(true);
         return true;
+    case C::Options:
+        OpenOptions(0);
+        return true;
     case C::Synchronization: {
         Profile& profile = *session_.Context().profile;
         SyncDialog dialog(profile, session_.Prompts(), rig_.OutputNames(), rig_.InputNames(), this);
@@ -481,8 +560,9 @@ bool MainWindow::RunWindowCommand(uint16_t command)
         return true;
     }
     case C::About:
-        QMessageBox::about(this, "About Cantivo",
-                           QString("Cantivo %1\nA MIDI sequencer for live performance.").arg(QApplication::applicationVersion()));
+        QMessageBox::about(
+            this, "About Cantivo",
+            QString("Cantivo %1\nA MIDI sequencer for live performance.").arg(QApplication::applicationVersion()));
         return true;
     default:
         return false;
@@ -511,6 +591,7 @@ bool MainWindow::IsEnabled(uint16_t command) const
     case C::Help:
     case C::About:
     case C::CheckForUpdates:
+    case C::Options:
         return true;
     case C::SaveAll:
         return show_ != nullptr && show_->Document() != nullptr;
@@ -581,8 +662,9 @@ void MainWindow::RefreshTransport()
         setView_->Refresh(show_->View());
     if (song != nullptr) {
         const int32_t position = engine.Position();
-        position_->setText(QString::fromStdString(TransportPositionText(*song, position) + "  " +
-                                                  TransportTimeText(song->TicksToMicroseconds(position), Milliseconds)));
+        position_->setText(
+            QString::fromStdString(TransportPositionText(*song, position) + "  " +
+                                   TransportTimeText(song->TicksToMicroseconds(position), Milliseconds)));
         const auto& tempo = song->tempoMap.entries[static_cast<size_t>(song->tempoMap.FindTempo(position))];
         tempo_->setText(
             QString::fromStdString("  " + TransportTempoText(engine.TempoRatio(), tempo.microsecondsPerQuarter)));
@@ -590,9 +672,10 @@ void MainWindow::RefreshTransport()
         if (lyricWindow_->isVisible())
             lyricWindow_->Follow(position);
         const SetViewModel* view = show_->View();
-        setTimes_->setText(view != nullptr && view->ViewSetTimes()
-                               ? QString::fromStdString("Set " + view->SetTimesText(song->TicksToMicroseconds(position) / 1e6))
-                               : QString());
+        setTimes_->setText(
+            view != nullptr && view->ViewSetTimes()
+                ? QString::fromStdString("Set " + view->SetTimesText(song->TicksToMicroseconds(position) / 1e6))
+                : QString());
     } else {
         position_->setText(show_ != nullptr && show_->View() != nullptr ? "End of set" : "No song");
         tempo_->clear();
@@ -616,10 +699,11 @@ void MainWindow::closeEvent(QCloseEvent* event)
         std::string error;
         Prompter& prompts = session_.Prompts();
         const SaveQuestion ask = [&prompts](const std::string& title) {
-            const PromptAnswer answer = prompts.AskOrDecline("Save changes to " + title + "?", PromptButtons::YesNo,
-                                                            PromptIcon::Question);
-            return answer == PromptAnswer::Yes ? SaveAnswer::Save
-                                               : answer == PromptAnswer::No ? SaveAnswer::Discard : SaveAnswer::Cancel;
+            const PromptAnswer answer =
+                prompts.AskOrDecline("Save changes to " + title + "?", PromptButtons::YesNo, PromptIcon::Question);
+            return answer == PromptAnswer::Yes  ? SaveAnswer::Save
+                   : answer == PromptAnswer::No ? SaveAnswer::Discard
+                                                : SaveAnswer::Cancel;
         };
         if (!show_->Document()->SaveModified(ask, error)) {
             event->ignore();

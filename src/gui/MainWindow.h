@@ -69,6 +69,8 @@ class MainWindow final : public QMainWindow {
     void RestoreWindowMetrics();
     bool RunWindowCommand(uint16_t command);
     void OpenHelp(const QString& page);
+    void OpenOptions(int page);
+    void ApplyLyricOptions();
 
     Session& session_;
     std::ostringstream& messages_;

@@ -2,16 +2,16 @@
 // line's file, the engine and its devices, the play thread, the main window, then the delayed
 // start-up step. Closing the window (or SIGTERM, SIGINT) stops the engine, leaves nothing sounding
 // and writes the settings.
+#include "app/IniProfile.h"
 #include "gui/MainWindow.h"
 #include "gui/QtPrompter.h"
 #include "gui/ScriptRunner.h"
-#include "platform/SingleInstance.h"
 #include "platform/PlayThread.h"
+#include "platform/SingleInstance.h"
 #include "platform/SynthDevice.h"
 #include "playback/MicrosecondClock.h"
 #include "rig/EngineRig.h"
 #include "rig/Session.h"
-#include "app/IniProfile.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

@@ -1,8 +1,8 @@
 // The main window's bindings on the offscreen platform: the demo set opens into the set view, the
 // command dispatch taps and moves through the set, the menus show the active map's keys, and a
 // damaged set or song is reported while the window keeps what it had.
-#include "app/CommandTable.h"
 #include "gui/MainWindow.h"
+#include "app/CommandTable.h"
 #include "gui/SetView.h"
 #include "playback/MicrosecondClock.h"
 #include "rig/EngineRig.h"
