@@ -72,6 +72,7 @@ class MainWindowTest : public QObject {
   private slots:
     void TheDemoSetPlaysAndMovesOnThroughTheDispatch();
     void MenusShowTheActiveMapsKeysAndEnableWhatCanRun();
+    void TheKeyboardAlonePerformsTheSet();
     void ADamagedFileIsReportedAndTheWindowKeepsItsSet_data();
     void ADamagedFileIsReportedAndTheWindowKeepsItsSet();
 };
@@ -111,6 +112,32 @@ void MainWindowTest::MenusShowTheActiveMapsKeysAndEnableWhatCanRun()
     QVERIFY(play->isEnabled());
     auto* record = r.window->findChild<QAction*>(QString("command%1").arg(ToNumber(CommandId::Record)));
     QVERIFY(!record->isEnabled());
+}
+
+void MainWindowTest::TheKeyboardAlonePerformsTheSet()
+{
+    Rig r;
+    QVERIFY(r.window->OpenPath(DemoSet));
+    r.window->show();
+    QVERIFY(QTest::qWaitForWindowActive(r.window.get()));
+    auto* tree = r.window->findChild<SetView*>("setView");
+    tree->setFocus();
+    QTest::qWait(20);
+    // Ctrl+Enter plays (and taps), Space pauses, Esc stops; Down and Enter go to the next song.
+    QTest::keyClick(tree, Qt::Key_Return, Qt::ControlModifier);
+    r.Run(100);
+    QCOMPARE(r.rig.Engine().State(), SequencerState::Playing);
+    QTest::keyClick(tree, Qt::Key_Escape);
+    QCOMPARE(r.rig.Engine().State(), SequencerState::Stopped);
+    // Down past the current song's cue rows to the next song's row.
+    int position = 0, cue = -1;
+    for (int i = 0; i < 8 && !(position == 1 && cue == -1); ++i) {
+        QTest::keyClick(tree, Qt::Key_Down);
+        QVERIFY(tree->CurrentRow(position, cue));
+    }
+    QTest::keyClick(tree, Qt::Key_Return);
+    QTest::qWait(20);
+    QCOMPARE(r.window->CurrentShow()->View()->Current(), 1);
 }
 
 void MainWindowTest::ADamagedFileIsReportedAndTheWindowKeepsItsSet_data()
