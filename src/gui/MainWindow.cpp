@@ -335,23 +335,8 @@ void MainWindow::RebuildRecentMenus()
 
 bool MainWindow::OpenPath(const QString& path)
 {
-    // What is open now keeps its changes only if the user says so; Cancel keeps it open.
-    if (show_ != nullptr && show_->Document() != nullptr) {
-        std::string error;
-        Prompter& prompts = session_.Prompts();
-        const SaveQuestion ask = [&prompts](const std::string& title) {
-            const PromptAnswer answer =
-                prompts.AskOrDecline("Save changes to " + title + "?", PromptButtons::YesNo, PromptIcon::Question);
-            return answer == PromptAnswer::Yes  ? SaveAnswer::Save
-                   : answer == PromptAnswer::No ? SaveAnswer::Discard
-                                                : SaveAnswer::Cancel;
-        };
-        if (!show_->Document()->SaveModified(ask, error)) {
-            if (!error.empty())
-                prompts.Show(error, PromptIcon::Error);
-            return false;
-        }
-    }
+    if (!SaveModifiedFirst())
+        return false;
     messages_.str("");
     auto next = std::make_unique<Show>(session_);
     int exitCode = 0;
@@ -379,6 +364,27 @@ bool MainWindow::OpenPath(const QString& path)
     SongChanged();
     statusBar()->showMessage("Opened " + path, 3000);
     return true;
+}
+
+bool MainWindow::SaveModifiedFirst()
+{
+    // What is open keeps its changes only if the user says so; Cancel (or closing the box) keeps it open.
+    if (show_ == nullptr || show_->Document() == nullptr)
+        return true;
+    std::string error;
+    Prompter& prompts = session_.Prompts();
+    const SaveQuestion ask = [&prompts](const std::string& title) {
+        const PromptAnswer answer =
+            prompts.AskOrDecline("Save changes to " + title + "?", PromptButtons::YesNo, PromptIcon::Question);
+        return answer == PromptAnswer::Yes  ? SaveAnswer::Save
+               : answer == PromptAnswer::No ? SaveAnswer::Discard
+                                            : SaveAnswer::Cancel;
+    };
+    if (show_->Document()->SaveModified(ask, error))
+        return true;
+    if (!error.empty())
+        prompts.Show(error, PromptIcon::Error);
+    return false;
 }
 
 void MainWindow::OpenLastAtStartup()
@@ -695,20 +701,9 @@ void MainWindow::RefreshTransport()
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
-    if (show_ != nullptr && show_->Document() != nullptr) {
-        std::string error;
-        Prompter& prompts = session_.Prompts();
-        const SaveQuestion ask = [&prompts](const std::string& title) {
-            const PromptAnswer answer =
-                prompts.AskOrDecline("Save changes to " + title + "?", PromptButtons::YesNo, PromptIcon::Question);
-            return answer == PromptAnswer::Yes  ? SaveAnswer::Save
-                   : answer == PromptAnswer::No ? SaveAnswer::Discard
-                                                : SaveAnswer::Cancel;
-        };
-        if (!show_->Document()->SaveModified(ask, error)) {
-            event->ignore();
-            return;
-        }
+    if (!SaveModifiedFirst()) {
+        event->ignore();
+        return;
     }
     // Nothing is left sounding, and the placement is kept for the next start.
     rig_.Engine().Stop();

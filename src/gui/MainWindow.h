@@ -65,6 +65,7 @@ class MainWindow final : public QMainWindow {
     void RefreshEnabling();
     void SongChanged();
     void ShowMessages(bool error);
+    bool SaveModifiedFirst();
     void StoreWindowMetrics();
     void RestoreWindowMetrics();
     bool RunWindowCommand(uint16_t command);
