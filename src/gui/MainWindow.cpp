@@ -6,8 +6,12 @@
 #include "app/ControlMapStore.h"
 #include "app/HelpTopics.h"
 #include "app/UpdateVersion.h"
+#include "edit/CueDialogModel.h"
+#include "edit/UndoHistory.h"
+#include "edit/UndoStep.h"
 #include "gui/AccelMapEditor.h"
 #include "gui/ControlMapDialog.h"
+#include "gui/CueDialog.h"
 #include "gui/LyricWidget.h"
 #include "gui/OptionsSheet.h"
 #include "gui/SetView.h"
@@ -417,6 +421,25 @@ void MainWindow::OpenOptions(int page)
         ApplyLyricOptions();
 }
 
+void MainWindow::InsertCue()
+{
+    Song* song = show_ != nullptr ? show_->Current() : nullptr;
+    if (song == nullptr)
+        return;
+    song->currentPosition = rig_.Engine().Position();
+    CueDialogModel model = CueDialogModel::ForInsertion(*song);
+    CueDialog dialog(model, session_.Prompts(), this);
+    if (dialog.exec() != QDialog::Accepted || !dialog.Result())
+        return;
+    // An undoable step of the song's own history; the engine plays the new cue at once.
+    auto step = std::make_unique<UndoStep>(StepCues, "Insert Cue");
+    step->cues.InsertByTime(*dialog.Result());
+    if (SubmitStep(*song, std::move(step))) {
+        rig_.Rebuild(*song);
+        SongChanged();
+    }
+}
+
 void MainWindow::ApplyLyricOptions()
 {
     const COptions stored(*session_.Context().profile, OptionsLive{});
@@ -539,6 +562,19 @@ bool MainWindow::RunWindowCommand(uint16_t command)
     case C::Options:
         OpenOptions(0);
         return true;
+    case C::InsertCue:
+        InsertCue();
+        return true;
+    case C::Undo:
+    case C::Redo:
+        if (Song* song = show_ != nullptr ? show_->Current() : nullptr) {
+            UndoHistory& history = HistoryOf(*song);
+            if (command == ToNumber(C::Undo) ? history.Undo(*song) : history.Redo(*song)) {
+                rig_.Rebuild(*song);
+                SongChanged();
+            }
+        }
+        return true;
     case C::Synchronization: {
         Profile& profile = *session_.Context().profile;
         SyncDialog dialog(profile, session_.Prompts(), rig_.OutputNames(), rig_.InputNames(), this);
@@ -601,6 +637,16 @@ bool MainWindow::IsEnabled(uint16_t command) const
         return true;
     case C::SaveAll:
         return show_ != nullptr && show_->Document() != nullptr;
+    case C::InsertCue:
+        return show_ != nullptr && show_->Current() != nullptr && rig_.Engine().IsStopped();
+    case C::Undo:
+    case C::Redo: {
+        Song* song = show_ != nullptr ? show_->Current() : nullptr;
+        if (song == nullptr || !rig_.Engine().IsStopped())
+            return false;
+        const UndoHistory& history = HistoryOf(*song);
+        return command == ToNumber(C::Undo) ? history.CanUndo() : history.CanRedo();
+    }
     case C::NextSong:
     case C::PreviousSong:
     case C::Go:

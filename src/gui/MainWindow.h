@@ -72,6 +72,7 @@ class MainWindow final : public QMainWindow {
     void OpenHelp(const QString& page);
     void OpenOptions(int page);
     void ApplyLyricOptions();
+    void InsertCue();
 
     Session& session_;
     std::ostringstream& messages_;

@@ -208,6 +208,11 @@ std::vector<std::string> EngineRig::InputNames() const
     return names;
 }
 
+void EngineRig::Rebuild(const Song& song)
+{
+    sequencer_->Replace(BuildPlaybackModel(song, ports_, LogicalNames(*profile_), song.GridTicks(0)));
+}
+
 std::vector<std::string> EngineRig::OutputNames()
 {
     std::vector<std::string> names;

@@ -48,6 +48,8 @@ class EngineRig final : public SongActivator {
     // does not exist). `notices` gets plain lines worth telling (no MIDI ports, no audio device).
     [[nodiscard]] bool Open(Profile& profile, const RigOptions& options, std::string& error, bool& usageError,
                             std::vector<std::string>& notices);
+    // After an edit of the current song: the engine takes a new model of it where it stands.
+    void Rebuild(const Song& song);
     // Activates the song at `start`.
     void Load(const Song& song, int32_t start);
     // A song change of a set: at `start`, or at the song's own position for -1.

@@ -7,12 +7,17 @@
 #include "playback/MicrosecondClock.h"
 #include "rig/EngineRig.h"
 #include "rig/Session.h"
+#include "song/Song.h"
 #include "support/TestContext.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QDialogButtonBox>
 #include <QFile>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <iostream>
 #include <sstream>
@@ -73,6 +78,7 @@ class MainWindowTest : public QObject {
     void TheDemoSetPlaysAndMovesOnThroughTheDispatch();
     void MenusShowTheActiveMapsKeysAndEnableWhatCanRun();
     void TheKeyboardAlonePerformsTheSet();
+    void ACueInsertedFromTheDialogIsUndone();
     void ADamagedFileIsReportedAndTheWindowKeepsItsSet_data();
     void ADamagedFileIsReportedAndTheWindowKeepsItsSet();
 };
@@ -138,6 +144,26 @@ void MainWindowTest::TheKeyboardAlonePerformsTheSet()
     QTest::keyClick(tree, Qt::Key_Return);
     QTest::qWait(20);
     QCOMPARE(r.window->CurrentShow()->View()->Current(), 1);
+}
+
+void MainWindowTest::ACueInsertedFromTheDialogIsUndone()
+{
+    Rig r;
+    QVERIFY(r.window->OpenPath(DemoSet));
+    QTest::qWait(20);
+    Song& song = *r.window->CurrentShow()->Current();
+    const size_t before = song.cues.size();
+    QTimer::singleShot(100, [] {
+        if (QWidget* dialog = QApplication::activeModalWidget())
+            if (auto* buttons = dialog->findChild<QDialogButtonBox*>())
+                buttons->button(QDialogButtonBox::Ok)->click();
+    });
+    r.window->RunCommand(ToNumber(CommandId::InsertCue));
+    QCOMPARE(song.cues.size(), before + 1);
+    QTest::qWait(20);
+    QVERIFY(r.window->IsEnabled(ToNumber(CommandId::Undo)));
+    r.window->RunCommand(ToNumber(CommandId::Undo));
+    QCOMPARE(song.cues.size(), before);
 }
 
 void MainWindowTest::ADamagedFileIsReportedAndTheWindowKeepsItsSet_data()
