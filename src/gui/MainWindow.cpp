@@ -13,6 +13,7 @@
 #include "gui/ControlMapDialog.h"
 #include "gui/CueDialog.h"
 #include "gui/LyricWidget.h"
+#include "gui/NewDialog.h"
 #include "gui/OptionsSheet.h"
 #include "gui/SetView.h"
 #include "gui/SyncDialog.h"
@@ -343,6 +344,7 @@ bool MainWindow::OpenPath(const QString& path)
         return false;
     messages_.str("");
     auto next = std::make_unique<Show>(session_);
+    next->AllowEmptySet(true);
     int exitCode = 0;
     if (!next->Open("", path.toStdString(), "", exitCode)) {
         ShowMessages(true);
@@ -370,24 +372,28 @@ bool MainWindow::OpenPath(const QString& path)
     return true;
 }
 
-bool MainWindow::SaveModifiedFirst()
+SaveQuestion MainWindow::AskToSave()
 {
-    // What is open keeps its changes only if the user says so; Cancel (or closing the box) keeps it open.
-    if (show_ == nullptr || show_->Document() == nullptr)
-        return true;
-    std::string error;
     Prompter& prompts = session_.Prompts();
-    const SaveQuestion ask = [&prompts](const std::string& title) {
+    return [&prompts](const std::string& title) {
         const PromptAnswer answer =
             prompts.AskOrDecline("Save changes to " + title + "?", PromptButtons::YesNo, PromptIcon::Question);
         return answer == PromptAnswer::Yes  ? SaveAnswer::Save
                : answer == PromptAnswer::No ? SaveAnswer::Discard
                                             : SaveAnswer::Cancel;
     };
-    if (show_->Document()->SaveModified(ask, error))
+}
+
+bool MainWindow::SaveModifiedFirst()
+{
+    // What is open keeps its changes only if the user says so; Cancel (or closing the box) keeps it open.
+    if (show_ == nullptr || show_->Document() == nullptr)
+        return true;
+    std::string error;
+    if (show_->Document()->SaveModified(AskToSave(), error))
         return true;
     if (!error.empty())
-        prompts.Show(error, PromptIcon::Error);
+        session_.Prompts().Show(error, PromptIcon::Error);
     return false;
 }
 
@@ -419,6 +425,84 @@ void MainWindow::OpenOptions(int page)
         engine.SetFollowTap(FollowTapSettings::Read(profile));
     if (outcome.Applied(OptionsPage::Lyrics) || outcome.Applied(OptionsPage::Macros))
         ApplyLyricOptions();
+}
+
+void MainWindow::NewSongOrSet()
+{
+    if (show_ == nullptr || show_->Document() == nullptr)
+        return;
+    CLiveDoc& doc = *show_->Document();
+    Profile& profile = *session_.Context().profile;
+    const std::string templates = FindDataFolder() + "/templates";
+    const std::vector<std::string> choices = doc.NewChoices(templates);
+    std::string location = QDir::homePath().toStdString();
+    if (profile.GetInt("SaveOptions", "DefPath", 0) != 0)
+        location = profile.GetString("SaveOptions", "Path", location);
+    if (!doc.IsClosed())
+        location = QFileInfo(QString::fromStdString(doc.PathName())).absolutePath().toStdString();
+    int initial = 0;
+    if (!doc.IsClosed()) {
+        initial = profile.GetInt("SaveOptions", "Template", 1);
+        if (initial < 0 || initial >= static_cast<int>(choices.size()))
+            initial = 1;
+    }
+    NewDialog dialog(choices, initial, location, !doc.IsClosed(), this);
+    // A refusal ("The specified location is invalid...") is shown and the dialog stays.
+    while (dialog.exec() == QDialog::Accepted) {
+        NewRequest request = dialog.Request();
+        if (int position = -1, cue = -1; setView_->CurrentRow(position, cue))
+            request.position = position;
+        std::string error;
+        if (!doc.NewSongOrSet(request, templates, error)) {
+            if (!error.empty())
+                session_.Prompts().Show(error, PromptIcon::Error);
+            continue;
+        }
+        // A new set, or a song standing alone, is opened as any file is; a song added to the open
+        // set is already in the set view.
+        const std::string made = doc.PathName();
+        if (request.choice == "Empty Set" || !request.addToSet || doc.IsClosed()) {
+            const Song* current = doc.CurrentSong();
+            OpenPath(
+                QString::fromStdString(request.choice == "Empty Set" || current == nullptr ? made : current->pathName));
+        }
+        SongChanged();
+        return;
+    }
+}
+
+void MainWindow::ImportSongs()
+{
+    if (show_ == nullptr || show_->Document() == nullptr || show_->Document()->IsClosed())
+        return;
+    const QStringList files =
+        QFileDialog::getOpenFileNames(this, "Import (copy) song(s) into set...", QString(),
+                                      "MIDI files (*.mid *.midi *.smf *.kar *.rss);;All files (*)");
+    if (files.isEmpty())
+        return;
+    std::vector<std::string> paths;
+    for (const QString& file : files)
+        paths.push_back(file.toStdString());
+    int position = -1, cue = -1;
+    if (!setView_->CurrentRow(position, cue) || position < 0)
+        position = show_->Document()->SongCount();
+    show_->Document()->ImportSongs(paths, position);
+    SongChanged();
+}
+
+void MainWindow::DeleteSong()
+{
+    int position = -1, cue = -1;
+    if (show_ == nullptr || show_->Document() == nullptr || !setView_->CurrentRow(position, cue) || cue >= 0 ||
+        position < 0 || position >= show_->Document()->SongCount())
+        return;
+    CLiveDoc& doc = *show_->Document();
+    const std::optional<DeleteChoice> choice =
+        AskDeleteChoice(doc.SongAt(position).title, doc.StoredDeleteChoice(), this);
+    if (!choice)
+        return;
+    if (doc.DeleteSong(position, *choice, AskToSave()))
+        SongChanged();
 }
 
 void MainWindow::InsertCue()
@@ -565,6 +649,15 @@ bool MainWindow::RunWindowCommand(uint16_t command)
     case C::InsertCue:
         InsertCue();
         return true;
+    case C::NewSongOrSet:
+        NewSongOrSet();
+        return true;
+    case C::ImportSongs:
+        ImportSongs();
+        return true;
+    case C::Delete:
+        DeleteSong();
+        return true;
     case C::Undo:
     case C::Redo:
         if (Song* song = show_ != nullptr ? show_->Current() : nullptr) {
@@ -639,6 +732,11 @@ bool MainWindow::IsEnabled(uint16_t command) const
         return show_ != nullptr && show_->Document() != nullptr;
     case C::InsertCue:
         return show_ != nullptr && show_->Current() != nullptr && rig_.Engine().IsStopped();
+    case C::NewSongOrSet:
+        return show_ != nullptr && show_->Document() != nullptr && rig_.Engine().IsStopped();
+    case C::ImportSongs:
+    case C::Delete:
+        return view != nullptr && !show_->Document()->IsClosed() && rig_.Engine().IsStopped();
     case C::Undo:
     case C::Redo: {
         Song* song = show_ != nullptr ? show_->Current() : nullptr;

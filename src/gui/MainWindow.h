@@ -66,6 +66,7 @@ class MainWindow final : public QMainWindow {
     void SongChanged();
     void ShowMessages(bool error);
     bool SaveModifiedFirst();
+    SaveQuestion AskToSave();
     void StoreWindowMetrics();
     void RestoreWindowMetrics();
     bool RunWindowCommand(uint16_t command);
@@ -73,6 +74,9 @@ class MainWindow final : public QMainWindow {
     void OpenOptions(int page);
     void ApplyLyricOptions();
     void InsertCue();
+    void NewSongOrSet();
+    void ImportSongs();
+    void DeleteSong();
 
     Session& session_;
     std::ostringstream& messages_;

@@ -47,7 +47,7 @@ bool Show::Open(const std::string& prefix, const std::string& path, const std::s
         for (int i = 0; i < set_->SongCount() && first == nullptr; ++i)
             if (set_->EnsureRead(i))
                 first = &set_->SongAt(i);
-        if (first == nullptr) {
+        if (first == nullptr && !(allowEmptySet_ && set_->SongCount() == 0)) {
             session_.Err() << prefix << "the set " << path << " holds no song that can be read\n";
             exitCode = ExitFileUnusable;
             return false;

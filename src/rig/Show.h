@@ -31,6 +31,8 @@ class Show {
     // reason beginning with `prefix` ("cantivo-cli play: ").
     [[nodiscard]] bool Open(const std::string& prefix, const std::string& path, const std::string& startText,
                             int& exitCode);
+    // The desktop opens a set with no song yet (one just made, to be filled); the player refuses it.
+    void AllowEmptySet(bool allow) { allowEmptySet_ = allow; }
     // Instead of a file named on the command line: the player's delayed start-up opens the set or song
     // opened last ("AutoOpenPath") 1.5 s after the engine started, when "AutoOpen" is 1, and plays it.
     // False, with the reason in `error`, when there is nothing to open again.
@@ -80,6 +82,7 @@ class Show {
     std::unique_ptr<Autosave> autosave_;
     int32_t start_ = 0;
     bool ended_ = false;
+    bool allowEmptySet_ = false;
 };
 
 // True for a path the set document opens (".set", in any case).

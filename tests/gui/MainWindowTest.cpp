@@ -13,12 +13,17 @@
 #include <QAction>
 #include <QApplication>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFile>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
+#include <functional>
 #include <iostream>
 #include <sstream>
 
@@ -79,6 +84,7 @@ class MainWindowTest : public QObject {
     void MenusShowTheActiveMapsKeysAndEnableWhatCanRun();
     void TheKeyboardAlonePerformsTheSet();
     void ACueInsertedFromTheDialogIsUndone();
+    void NewMakesASetAndDeleteTakesASongOut();
     void ADamagedFileIsReportedAndTheWindowKeepsItsSet_data();
     void ADamagedFileIsReportedAndTheWindowKeepsItsSet();
 };
@@ -164,6 +170,51 @@ void MainWindowTest::ACueInsertedFromTheDialogIsUndone()
     QVERIFY(r.window->IsEnabled(ToNumber(CommandId::Undo)));
     r.window->RunCommand(ToNumber(CommandId::Undo));
     QCOMPARE(song.cues.size(), before);
+}
+
+// Answers the dialog in front once it is up: `fill` sets its fields, then OK.
+void AnswerDialog(std::function<void(QWidget&)> fill)
+{
+    QTimer::singleShot(100, [fill] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        if (dialog == nullptr)
+            return;
+        fill(*dialog);
+        if (auto* buttons = dialog->findChild<QDialogButtonBox*>())
+            buttons->button(QDialogButtonBox::Ok)->click();
+    });
+}
+
+void MainWindowTest::NewMakesASetAndDeleteTakesASongOut()
+{
+    Rig r;
+    // A copy of the demo set, so that nothing in the source tree changes.
+    const QString copy = r.folder.filePath("demo");
+    QDir().mkpath(copy);
+    for (const QString& name : QDir(QStringLiteral(CANTIVO_SOURCE_DIR "/data/sets/demo")).entryList(QDir::Files))
+        QVERIFY(QFile::copy(QStringLiteral(CANTIVO_SOURCE_DIR "/data/sets/demo/") + name, copy + "/" + name));
+    QVERIFY(r.window->OpenPath(copy + "/Demo.set"));
+    auto* tree = r.window->findChild<SetView*>("setView");
+    QTest::qWait(20);
+    tree->setCurrentItem(tree->topLevelItem(2));
+    AnswerDialog([](QWidget& dialog) { dialog.findChild<QRadioButton*>("removeOnly")->setChecked(true); });
+    r.window->RunCommand(ToNumber(CommandId::Delete));
+    QCOMPARE(r.window->CurrentShow()->Document()->SongCount(), 2);
+    QVERIFY2(QFile::exists(copy + "/3 Finale.mid"), "only taken out of the set");
+
+    AnswerDialog([&r](QWidget& dialog) {
+        auto* choices = dialog.findChild<QListWidget*>("choices");
+        choices->setCurrentItem(choices->findItems("Empty Set", Qt::MatchExactly).front());
+        dialog.findChild<QLineEdit*>("name")->setText("Gig");
+        dialog.findChild<QLineEdit*>("location")->setText(r.folder.path());
+        // The open set's changes are asked about first: the scripted prompter says No.
+    });
+    r.window->RunCommand(ToNumber(CommandId::NewSongOrSet));
+    QTest::qWait(20);
+    QVERIFY(QFile::exists(r.folder.filePath("Gig/Gig.set")));
+    QVERIFY(r.window->CurrentShow() != nullptr);
+    QCOMPARE(r.window->CurrentShow()->Document()->SongCount(), 0);
+    QCOMPARE(tree->topLevelItemCount(), 1); // the end of the set alone
 }
 
 void MainWindowTest::ADamagedFileIsReportedAndTheWindowKeepsItsSet_data()
