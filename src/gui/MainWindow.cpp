@@ -40,6 +40,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPainter>
+#include <QGuiApplication>
 #include <QScreen>
 #include <QSlider>
 #include <QStatusBar>
@@ -632,9 +633,18 @@ bool MainWindow::RunWindowCommand(uint16_t command)
             view->SetViewSetTimes(!view->ViewSetTimes());
         return true;
     case C::ViewLyrics:
-        lyricWindow_->setVisible(!lyricWindow_->isVisible());
-        if (lyricWindow_->isVisible())
-            lyricWindow_->raise();
+        if (lyricWindow_->isVisible()) {
+            lyricWindow_->hide();
+            return true;
+        }
+        // With a second screen (the one facing the singers) the lyrics fill it.
+        if (const QList<QScreen*> screens = QGuiApplication::screens(); screens.size() > 1) {
+            lyricWindow_->setGeometry(screens[1]->availableGeometry());
+            lyricWindow_->showFullScreen();
+        } else {
+            lyricWindow_->show();
+        }
+        lyricWindow_->raise();
         return true;
     case C::HelpContents:
     case C::Help:
