@@ -36,11 +36,11 @@
 #include <QDockWidget>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPainter>
-#include <QGuiApplication>
 #include <QScreen>
 #include <QSlider>
 #include <QStatusBar>
