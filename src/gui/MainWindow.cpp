@@ -86,13 +86,13 @@ namespace {
 
 using C = CommandId;
 
-struct MenuSpec {
+struct MenuLayout {
     const char* title;
     std::initializer_list<CommandId> commands; // Menu* entries are separators
 };
 
 // The menus in their order; commands the program does not offer yet stay in place, disabled.
-const MenuSpec Menus[] = {
+const MenuLayout Menus[] = {
     {"&File",
      {C::NewSongOrSet, C::Open, C::ImportSongs, C::Save, C::SaveAll, C::CloseAll, C::MenuFile, C::RevertToPreviousSong,
       C::MenuFile, C::Exit}},
@@ -218,15 +218,15 @@ MainWindow::~MainWindow()
 
 void MainWindow::BuildMenus()
 {
-    for (const MenuSpec& spec : Menus) {
-        QMenu* menu = menuBar()->addMenu(spec.title);
-        for (const CommandId id : spec.commands) {
+    for (const MenuLayout& entry : Menus) {
+        QMenu* menu = menuBar()->addMenu(entry.title);
+        for (const CommandId id : entry.commands) {
             if (IsSeparator(id))
                 menu->addSeparator();
             else
                 AddCommand(menu, ToNumber(id));
         }
-        if (spec.commands.begin()[0] == C::NewSongOrSet) {
+        if (entry.commands.begin()[0] == C::NewSongOrSet) {
             // The recent lists sit in the File menu, above Exit.
             QAction* exit = actions_[ToNumber(C::Exit)];
             recentSets_ = new QMenu("Recent sets", menu);
