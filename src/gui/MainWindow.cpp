@@ -687,7 +687,7 @@ bool MainWindow::RunWindowCommand(uint16_t command)
     }
     case C::ExternalControl: {
         ControlMapStore store(*session_.Context().profile);
-        ControlMapDialog dialog(store, session_.Prompts(), rig_.InputNames(), nullptr, this);
+        ControlMapDialog dialog(store, session_.Prompts(), rig_.InputNames(), &rig_.Learner(), this);
         if (dialog.exec() == QDialog::Accepted)
             rig_.ReloadControlMap();
         return true;

@@ -192,7 +192,7 @@ void EngineRig::OpenInputs(Profile& profile)
     const ControlMap map = store.ActiveMap();
     for (size_t i = 0; i < inputDevices_.size(); ++i) {
         auto port = std::make_unique<MidiInPort>(static_cast<int>(i), unique[i], notifications_);
-        port->Connect(sequencer_.get(), sequencer_.get(), nullptr);
+        port->Connect(sequencer_.get(), sequencer_.get(), &learner_);
         port->SetControlEnabled(store.Enabled());
         port->SetEntries(map.entries);
         if (inputDevices_[i]->Start(*port))

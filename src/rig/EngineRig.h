@@ -64,6 +64,8 @@ class EngineRig final : public SongActivator {
     std::vector<std::string> OutputNames();
     // After the control-map dialog's OK: every input takes the map in use and its on/off.
     void ReloadControlMap();
+    // What the control-map entry dialog learns from: every input hears for it while it is armed.
+    ControlLearner& Learner() { return learner_; }
     // Stops and silences, then closes the capture log; false with the reason when the log is incomplete.
     [[nodiscard]] bool Close(std::string& error);
 
@@ -86,6 +88,7 @@ class EngineRig final : public SongActivator {
     PortTable ports_;
     std::unique_ptr<DatabaseResets> resets_;
     std::vector<std::unique_ptr<MidiInDevice>> inputDevices_;
+    ControlLearner learner_;
     std::vector<std::unique_ptr<MidiInPort>> inputs_;
     std::function<void(const EngineNotification&)> inputHandler_;
     std::unique_ptr<Sequencer> sequencer_;
