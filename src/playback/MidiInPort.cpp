@@ -124,9 +124,7 @@ void MidiInPort::ShortMessage(int64_t microseconds, uint32_t message)
 {
     const auto status = static_cast<uint8_t>(message & 0xFF);
     if (status >= 0xF0) {
-        // Song select, while stopped, asks the set for a song.
-        if (status == 0xF3 && engine_ != nullptr && engine_->State() == SequencerState::Stopped)
-            notifications_.Post({EngineMessage::MsgSongSelect, static_cast<int32_t>(message >> 8 & 0x7F), 0});
+        // Song select among them: a slave's sync port asks the set for a song.
         if (sync_ != nullptr)
             sync_->OnSystemMessage(index_, microseconds, message);
         return;

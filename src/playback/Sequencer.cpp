@@ -534,13 +534,22 @@ void Sequencer::SlaveBeginPlaying(PlaybackModel& model, int32_t tick, int64_t ti
 
 void Sequencer::SlaveMessage(int port, uint32_t message, int64_t time)
 {
-    const SyncSettings& sync = syncMaster_.Settings();
-    if (!IsSlave() || hooks_->Recording() || (sync.port != 0 && sync.port - 1 != port))
+    if (!IsSlave())
         return;
     const auto status = static_cast<uint8_t>(message & 0xFF);
     bool refresh = false;
     {
         std::lock_guard lock(rolling_);
+        // The settings under the lock: SetSync may change them from the UI thread meanwhile.
+        const SyncSettings& sync = syncMaster_.Settings();
+        if (hooks_->Recording() || (sync.port != 0 && sync.port - 1 != port))
+            return;
+        if (status == 0xF3) {
+            // Song select asks the set for a song, and only while nothing plays.
+            if (State() == SequencerState::Stopped)
+                notifications_.Post({EngineMessage::MsgSongSelect, static_cast<int32_t>(message >> 8 & 0x7F), 0});
+            return;
+        }
         PlaybackModel* model = Model();
         if (model == nullptr)
             return;
@@ -558,12 +567,12 @@ void Sequencer::SlaveMessage(int port, uint32_t message, int64_t time)
 bool Sequencer::ClockMessageLocked(PlaybackModel& model, uint8_t status, uint32_t message, int64_t time)
 {
     const SyncSettings& sync = syncMaster_.Settings();
-    const int32_t clockTicks = std::max(model.timebase / 24, 1);
+    const int timebase = std::max<int>(model.timebase, 1);
     const SequencerState state = State();
     const bool moving = state == SequencerState::Playing || state == SequencerState::Starting;
     // The song's own clock interval at `tick`: the follower's guess until the master's is measured.
     const auto restart = [&](int32_t tick) {
-        clockFollower_.Restart(model.TickTime(tick + clockTicks) - model.TickTime(tick));
+        clockFollower_.Restart((model.TickTime(tick + timebase) - model.TickTime(tick)) / 24);
     };
     const auto enterPlaying = [&](int32_t tick) {
         if (State() == SequencerState::Starting)
@@ -573,25 +582,25 @@ bool Sequencer::ClockMessageLocked(PlaybackModel& model, uint8_t status, uint32_
     case 0xF2: { // song position pointer, in sixteenths
         if (state != SequencerState::Stopped)
             HaltSlaveLocked();
-        const int32_t sixteenths = static_cast<int32_t>((message >> 8 & 0x7F) | (message >> 16 & 0x7F) << 7);
-        slaveTick_ = sixteenths * std::max(model.timebase / 4, 1);
-        songClock_ = model.TickTime(slaveTick_);
-        slaveTick_ = ChaseLocked(model, slaveTick_, SequencerState::Stopped);
-        restart(slaveTick_);
+        const int64_t sixteenths = (message >> 8 & 0x7F) | (message >> 16 & 0x7F) << 7;
+        const auto tick = static_cast<int32_t>(sixteenths * timebase / 4);
+        songClock_ = model.TickTime(tick);
+        restart(ChaseLocked(model, tick, SequencerState::Stopped));
         return true;
     }
     case 0xF8: { // clock
         if (!moving)
             return false;
-        enterPlaying(slaveTick_);
-        clockFollower_.Clock(time, slaveTick_, clockTicks);
+        const int32_t tick = SlaveClockTick(timebase);
+        enterPlaying(tick);
+        clockFollower_.Clock(time, static_cast<double>(slaveClock_) * timebase / 24, timebase / 24.0);
         SyncHeard(time);
         // Smoothed, the clock only steers; the song moves on between clocks in the play tick.
-        const int32_t reached = sync.smoothing ? std::max(clockFollower_.TickAt(time), Position()) : slaveTick_;
+        const int32_t reached = sync.smoothing ? std::max(clockFollower_.TickAt(time), Position()) : tick;
         position_.store(reached, std::memory_order_release);
         SendDueEvents(model, reached);
         WakeDisplay();
-        slaveTick_ += clockTicks;
+        ++slaveClock_;
         return false;
     }
     case 0xF9: { // tick: ten milliseconds of song time
@@ -610,7 +619,7 @@ bool Sequencer::ClockMessageLocked(PlaybackModel& model, uint8_t status, uint32_
         if (state == SequencerState::Playing)
             return false;
         songClock_ = 0;
-        slaveTick_ = 0;
+        slaveClock_ = 0;
         startTick_ = 0;
         restart(0);
         state_.store(SequencerState::Starting, std::memory_order_release);
@@ -618,10 +627,10 @@ bool Sequencer::ClockMessageLocked(PlaybackModel& model, uint8_t status, uint32_
     case 0xFB: // continue
         if (state == SequencerState::Playing)
             return false;
-        slaveTick_ = Position() / clockTicks * clockTicks;
-        songClock_ = model.TickTime(slaveTick_);
-        startTick_ = slaveTick_;
-        restart(slaveTick_);
+        slaveClock_ = int64_t{Position()} * 24 / timebase;
+        startTick_ = SlaveClockTick(timebase);
+        songClock_ = model.TickTime(startTick_);
+        restart(startTick_);
         state_.store(SequencerState::Starting, std::memory_order_release);
         return true;
     case 0xFC: // stop
@@ -706,7 +715,9 @@ int64_t Sequencer::SlaveWake(PlaybackModel& model, int64_t now)
     for (size_t i = 0; i < model.tracks.size(); ++i)
         if (model.tracks[i].port != nullptr && model.Plays(i))
             due = std::min(due, model.cursors[i].nextEventTime);
-    if (due == NoTick)
+    // Beyond the next clock's tick only that clock moves the song: its input callback sends the event,
+    // and the play tick has only the loss of the clock to watch for, at its usual period.
+    if (due == NoTick || due > clockFollower_.Horizon())
         return nextDeadline_;
     const double wait = std::ceil(clockFollower_.TimeOf(due)) - static_cast<double>(now);
     if (!(wait < static_cast<double>(nextDeadline_ - now)))
@@ -1241,7 +1252,7 @@ void Sequencer::PlayTick(PlaybackModel& model, int64_t now)
     lastTickTime_ = now;
     songClock_ += static_cast<double>(elapsed) * TempoRatio() / NormalTempo;
     int32_t tick = model.tempoMap.MicrosecondsToTicks(songClock_, model.timebase);
-    syncMaster_.Tick(ports_, model, tick, songClock_);
+    syncMaster_.Tick(ports_, model, songClock_);
 
     while (static_cast<size_t>(measureIndex_) + 1 < model.measures.size() &&
            model.measures[static_cast<size_t>(measureIndex_) + 1].start <= tick)
@@ -1457,12 +1468,15 @@ int64_t Sequencer::NextWake(PlaybackModel& model, int64_t now)
         return nextDeadline_;
     if (IsSlave())
         return SlaveWake(model, now);
-    // The earliest of the next event that will sound, the stop and the next beat's click.
+    // The earliest of the next event that will sound, the stop, the next beat's click and the next
+    // sync message.
     int32_t due = std::min(cues_.StopTick(), cues_.TriggerTick());
     for (size_t i = 0; i < model.tracks.size(); ++i)
         if (model.tracks[i].port != nullptr && model.Plays(i))
             due = std::min(due, model.cursors[i].nextEventTime);
     double dueTime = due == NoTick ? 1e300 : model.TickTime(due);
+    // The next MIDI clock or quarter frame goes out at its own time, not a period late.
+    dueTime = std::min(dueTime, syncMaster_.NextDue(model));
     if (clickPort_ != nullptr && click_.enabled && !model.measures.empty()) {
         const Measure& bar = model.measures[static_cast<size_t>(measureIndex_)];
         const int32_t interval = BeatInterval(model, measureIndex_);

@@ -229,6 +229,8 @@ class Sequencer final : public Transport, public SyncInput {
     bool ClockMessageLocked(PlaybackModel& model, uint8_t status, uint32_t message, int64_t time);
     bool QuarterFrameLocked(PlaybackModel& model, uint8_t data, int64_t time);
     void SyncHeard(int64_t time);
+    // The tick of the external clock counted now: whole each time, so no timebase drifts.
+    int32_t SlaveClockTick(int timebase) const { return static_cast<int32_t>(slaveClock_ * timebase / 24); }
     void SlaveTick(PlaybackModel& model, int64_t now);
     int64_t SlaveWake(PlaybackModel& model, int64_t now);
     void SendEvent(const PlaybackTrack& track, const struct RawEvent& event);
@@ -261,9 +263,9 @@ class Sequencer final : public Transport, public SyncInput {
     std::atomic<int64_t> haltedAt_{0};
     SyncMaster syncMaster_; // under rolling_
     std::atomic<bool> slave_{false};
-    // The slave's state, under rolling_: the external clock's tick, its smoothed timing, the time
+    // The slave's state, under rolling_: the external clock's count, its smoothed timing, the time
     // code being put together, and when the master was last heard.
-    int32_t slaveTick_ = 0;
+    int64_t slaveClock_ = 0; // the external clocks counted from the song's start
     ClockFollower clockFollower_;
     TimeCodeAssembler timeCode_;
     bool timeCodeLocked_ = false;

@@ -6,14 +6,10 @@
 #include "song/Profile.h"
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 
 namespace cantivo {
-
-double QuarterFrameLength(int format)
-{
-    static constexpr double Frame[] = {1e6 / 24, 1e6 / 25, 1e6 * 1001 / 30000, 1e6 / 30, 1000};
-    return Frame[std::clamp(format, 0, 4)] / 4;
-}
 
 SyncSettings SyncSettings::Read(const Profile& profile)
 {
@@ -48,23 +44,43 @@ void SyncMaster::SendLong(PortTable& ports, std::span<const uint8_t> bytes)
 
 void SyncMaster::Started(int32_t startTick, double songClock)
 {
-    nextClockTick_ = startTick;
+    clockStart_ = startTick;
+    clockCount_ = 0;
     timeCodeClock_ = songClock;
     piece_ = 0;
 }
 
-void SyncMaster::Tick(PortTable& ports, const PlaybackModel& model, int32_t tick, double songClock)
+double SyncMaster::ClockTime(const PlaybackModel& model) const
 {
+    const double exact = clockStart_ + static_cast<double>(clockCount_) * model.timebase / 24;
+    const auto whole = static_cast<int32_t>(std::floor(exact));
+    const double start = model.TickTime(whole);
+    return start + (exact - whole) * (model.TickTime(whole + 1) - start);
+}
+
+double SyncMaster::NextDue(const PlaybackModel& model) const
+{
+    if (settings_.MasterClock())
+        return ClockTime(model);
+    if (settings_.MasterTimeCode())
+        return timeCodeClock_;
+    return std::numeric_limits<double>::infinity();
+}
+
+void SyncMaster::Tick(PortTable& ports, const PlaybackModel& model, double songClock)
+{
+    // Half a microsecond of slack: a wake-up at a due time rounded to the microsecond sends it then.
+    const double reached = songClock + 0.5;
     if (settings_.MasterClock()) {
-        const int32_t step = std::max(model.timebase / 24, 1);
-        while (nextClockTick_ <= tick) {
+        while (ClockTime(model) <= reached) {
             Send(ports, 0xF8);
-            nextClockTick_ += step;
+            ++clockCount_;
         }
     } else if (settings_.MasterTimeCode()) {
-        while (timeCodeClock_ <= songClock) {
+        const int format = TimeCodeFormat();
+        while (timeCodeClock_ <= reached) {
             if (piece_ == 0)
-                frame_ = TimeCode(timeCodeClock_ + model.smpteOffset + 1.0, settings_.smpte);
+                frame_ = TimeCode(timeCodeClock_ + model.smpteOffset + 1.0, format);
             int value = 0;
             switch (piece_) {
             case 0:
@@ -89,11 +105,11 @@ void SyncMaster::Tick(PortTable& ports, const PlaybackModel& model, int32_t tick
                 value = frame_.hours & 0x0F;
                 break;
             default:
-                value = (frame_.hours >> 4 & 1) + (std::min(settings_.smpte, 3) << 1);
+                value = (frame_.hours >> 4 & 1) + (format << 1);
                 break;
             }
             Send(ports, 0xF1 | static_cast<uint32_t>(piece_ * 16 + value) << 8);
-            timeCodeClock_ += QuarterFrameLength(settings_.smpte);
+            timeCodeClock_ += QuarterFrameLength(format);
             piece_ = (piece_ + 1) % 8;
         }
     }
@@ -107,7 +123,7 @@ void SyncMaster::Located(PortTable& ports, const PlaybackModel& model, int32_t p
             Send(ports, 0xFC);
             syncStarted_ = false;
         }
-        const int32_t sixteenths = position / std::max(model.timebase / 4, 1);
+        const auto sixteenths = static_cast<int32_t>(int64_t{position} * 4 / std::max<int64_t>(model.timebase, 1));
         Send(ports, 0xF2 | static_cast<uint32_t>(sixteenths & 0x7F) << 8 |
                         static_cast<uint32_t>(sixteenths >> 7 & 0x7F) << 16);
         if (wasStarted || state == SequencerState::Starting) {
@@ -116,7 +132,8 @@ void SyncMaster::Located(PortTable& ports, const PlaybackModel& model, int32_t p
         }
     } else if (settings_.MasterTimeCode()) {
         uint8_t bytes[10];
-        FullFrame(TimeCode(model.TickTime(position) + model.smpteOffset, settings_.smpte), settings_.smpte, bytes);
+        const int format = TimeCodeFormat();
+        FullFrame(TimeCode(model.TickTime(position) + model.smpteOffset, format), format, bytes);
         SendLong(ports, bytes);
     }
 }

@@ -26,7 +26,10 @@ struct SyncSettings {
 };
 
 // A quarter of one frame of time code `format` (a millisecond "frame" in format 4), microseconds.
-double QuarterFrameLength(int format);
+inline double QuarterFrameLength(int format)
+{
+    return TimeCodeUnitLength(format) / 4;
+}
 
 // Cantivo leading other gear: MIDI clock (24 per quarter, so it follows the tempo ratio), stop,
 // continue and song position pointer around every chase, or time code quarter frames and a full
@@ -38,8 +41,11 @@ class SyncMaster {
 
     // Starting turned into Playing at `startTick`, song time `songClock`.
     void Started(int32_t startTick, double songClock);
-    // A play tick reached `tick` at song time `songClock`.
-    void Tick(PortTable& ports, const PlaybackModel& model, int32_t tick, double songClock);
+    // A play tick reached song time `songClock`: the clocks and quarter frames due by then go out.
+    void Tick(PortTable& ports, const PlaybackModel& model, double songClock);
+    // The song time the next clock or quarter frame is due at, so the play thread wakes for it and
+    // sends it on time rather than at its next period; infinite when nothing is due.
+    double NextDue(const PlaybackModel& model) const;
     // A chase left the song at `position`; `state` is the sequencer's state then.
     void Located(PortTable& ports, const PlaybackModel& model, int32_t position, SequencerState state);
     void Stopped(PortTable& ports);
@@ -48,12 +54,18 @@ class SyncMaster {
     static void FullFrame(const TimeCodeFields& fields, int format, uint8_t (&bytes)[10]);
 
   private:
+    // Time code goes out at a frame rate: a millisecond display format sends 30 frames non-drop.
+    int TimeCodeFormat() const { return settings_.smpte == Milliseconds ? Frames30 : settings_.smpte; }
+    double ClockTime(const PlaybackModel& model) const;
     void Send(PortTable& ports, uint32_t message);
     void SendLong(PortTable& ports, std::span<const uint8_t> bytes);
 
     SyncSettings settings_;
     bool syncStarted_ = false; // a Continue went out and no Stop since
-    int32_t nextClockTick_ = 0;
+    // Clock k of a run is due at tick start + k x timebase / 24, computed whole each time so a
+    // timebase that is no multiple of 24 does not drift.
+    int32_t clockStart_ = 0;
+    int64_t clockCount_ = 0;
     double timeCodeClock_ = 0;
     int piece_ = 0;
     TimeCodeFields frame_;

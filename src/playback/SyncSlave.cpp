@@ -21,7 +21,7 @@ void ClockFollower::Restart(double period)
     period_ = std::max(period, 1.0);
 }
 
-void ClockFollower::Clock(int64_t time, int32_t tick, int32_t clockTicks)
+void ClockFollower::Clock(int64_t time, double tick, double clockTicks)
 {
     const auto heard = static_cast<double>(time);
     if (count_ == 1 && time > lastHeard_) {
@@ -29,10 +29,11 @@ void ClockFollower::Clock(int64_t time, int32_t tick, int32_t clockTicks)
         clockTime_ = heard;
     } else if (count_ >= 2) {
         const double error = heard - (clockTime_ + period_);
-        // A clock far off the prediction (a master's jump, a long gap) starts the loop again there.
+        // A clock far off the prediction (a master's jump, a long gap) starts the loop again there:
+        // it is the run's first clock, and the next one measures the period afresh.
         if (std::abs(error) > 4 * period_) {
             clockTime_ = heard;
-            count_ = 1;
+            count_ = 0;
         } else {
             clockTime_ += period_ + PhaseGain * error;
             period_ = std::max(period_ + PeriodGain * error, 1.0);
@@ -43,15 +44,15 @@ void ClockFollower::Clock(int64_t time, int32_t tick, int32_t clockTicks)
     ++count_;
     lastHeard_ = time;
     tick_ = tick;
-    clockTicks_ = std::max(clockTicks, 1);
+    clockTicks_ = std::max(clockTicks, 1e-3);
 }
 
 int32_t ClockFollower::TickAt(int64_t now) const
 {
     if (count_ == 0)
-        return tick_;
+        return static_cast<int32_t>(std::floor(tick_));
     const double clocks = std::clamp((static_cast<double>(now) - clockTime_) / period_, -1.0, 1.0);
-    return tick_ + static_cast<int32_t>(std::floor(clocks * clockTicks_));
+    return static_cast<int32_t>(std::floor(tick_ + clocks * clockTicks_));
 }
 
 bool TimeCodeAssembler::Piece(uint8_t data)

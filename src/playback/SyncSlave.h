@@ -3,6 +3,7 @@
 #include "song/TimeCode.h"
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 
 namespace cantivo {
@@ -17,12 +18,15 @@ class ClockFollower {
     // A start, continue or pointer: the next clock is the first of a new run. `period` is the
     // song's own clock interval there (microseconds), the guess until two clocks were heard.
     void Restart(double period);
-    // The clock for `tick` arrived at `time`; `clockTicks` is the song's ticks per clock.
-    void Clock(int64_t time, int32_t tick, int32_t clockTicks);
+    // The clock for `tick` arrived at `time`; `clockTicks` is the song's ticks per clock. Both are
+    // exact (fractions of a tick where the timebase is no multiple of 24).
+    void Clock(int64_t time, double tick, double clockTicks);
     // Where the song is at `now`: from the last clock's tick to one clock past it.
     int32_t TickAt(int64_t now) const;
+    // The furthest the song may go before the next clock is heard: the next clock's tick.
+    int32_t Horizon() const { return static_cast<int32_t>(std::floor(tick_ + clockTicks_)); }
     // When the song will reach `tick` at the smoothed pace (microseconds).
-    double TimeOf(int32_t tick) const { return clockTime_ + static_cast<double>(tick - tick_) / clockTicks_ * period_; }
+    double TimeOf(int32_t tick) const { return clockTime_ + (tick - tick_) / clockTicks_ * period_; }
     bool Heard() const { return count_ > 0; }
     int64_t LastHeard() const { return lastHeard_; }
     double Period() const { return period_; }
@@ -32,8 +36,8 @@ class ClockFollower {
     int64_t lastHeard_ = 0;
     double clockTime_ = 0; // the smoothed time of the last clock
     double period_ = 20833;
-    int32_t tick_ = 0;
-    int32_t clockTicks_ = 1;
+    double tick_ = 0;
+    double clockTicks_ = 1;
 };
 
 // Quarter frames put together into a time code. Eight pieces in order (0 to 7) make one value; a

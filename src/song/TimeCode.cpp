@@ -79,6 +79,11 @@ int64_t DropFrameCount(const TimeCodeFields& fields)
 
 } // namespace
 
+double TimeCodeUnitLength(int format)
+{
+    return UnitLength(format);
+}
+
 TimeCodeFields TimeCode(double microseconds, int format)
 {
     format = ValidFormat(format);

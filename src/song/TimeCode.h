@@ -18,6 +18,8 @@ struct TimeCodeFields {
 };
 
 TimeCodeFields TimeCode(double microseconds, int format);
+// The length of one unit of the fourth field (a frame, or a millisecond in format 4), microseconds.
+double TimeCodeUnitLength(int format);
 double TimeCodeToMicroseconds(const TimeCodeFields& fields, int format);
 
 // The transport display: position "12A.3.045", time "1:02:03.004" or "1:02:03:01", tempo

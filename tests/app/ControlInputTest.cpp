@@ -26,7 +26,7 @@ class ControlInputTest : public ::testing::Test {
         Finish(*song);
         engine.Load(*song);
         engine.sequencer->SetScheduler(&scheduler);
-        input.Connect(engine.sequencer.get(), nullptr, &learner);
+        input.Connect(engine.sequencer.get(), engine.sequencer.get(), &learner);
         ASSERT_TRUE(loop.in->Start(input));
     }
     void TearDown() override { loop.in->Stop(); }
@@ -218,6 +218,7 @@ TEST_F(ControlInputTest, DamagedInputNeverSticksAndSongSelectAsksTheSet)
     for (uint8_t& byte : noise)
         byte = static_cast<uint8_t>(random());
     input.OnMidiIn(0, noise);
+    engine.sequencer->SetSync({2, 0, 0, 3}); // song select comes to a slave
     // A sysex cut short by a status, real-time bytes inside one, running status.
     const uint8_t stream[] = {0xF0, 0x41, 0x10, 0x90, 0x3C, 0x00, 0xF0, 0x7E, 0xF8, 0x7F, 0xF7, 0xF3, 0x05};
     input.OnMidiIn(0, stream);

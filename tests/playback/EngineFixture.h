@@ -98,13 +98,18 @@ struct Engine {
     std::unique_ptr<Sequencer> sequencer;
     int64_t nextWake = 0;
 
-    explicit Engine(int periodMilliseconds = 2, bool click = false)
+    // `second`, when given, is a second output after the recorder (a loopback to another engine, say).
+    explicit Engine(int periodMilliseconds = 2, bool click = false, std::unique_ptr<MidiOutDevice> second = nullptr)
     {
         clock.Set(1'000'000);
         std::vector<OutputDeviceEntry> devices;
         auto recorder = std::make_unique<RecordingDevice>(clock);
         device = recorder.get();
         devices.push_back({"Recorder", std::move(recorder)});
+        if (second) {
+            std::string name = second->Name();
+            devices.push_back({std::move(name), std::move(second)});
+        }
         ports.OpenOutputs(std::move(devices), context.profile);
         sequencer = std::make_unique<Sequencer>(ports, clock, notifications);
         if (click)

@@ -1,9 +1,10 @@
 // MIDI synchronisation in virtual time. As master: MIDI clock following the tempo ratio, the pointer,
 // continue and stop around chases and stops; time code quarter frames at the rate and full frames. As
-// slave: an external clock heard by an input moves the song.
+// slave: an external clock heard by an input moves the song (over the wire: tests/platform).
 #include "playback/EngineFixture.h"
 #include "playback/MidiInPort.h"
 #include "playback/SyncMaster.h"
+#include "playback/SyncSlave.h"
 
 #include <gtest/gtest.h>
 
@@ -104,79 +105,6 @@ TEST(SyncMaster, TimeCodeSendsQuarterFramesAtTheRateAndAFullFrameAfterAChase)
     const bool full =
         std::any_of(after.begin(), after.end(), [](const Sent& s) { return s.message == 0xF0 && s.length == 10; });
     EXPECT_TRUE(full) << "a chase sends the full frame";
-}
-
-TEST(SyncSlave, AnExternalClockPlaysTheSongStopsContinuesAndRelocates)
-{
-    Engine engine(1);
-    const auto song = LoadBeats(engine, 64);
-    engine.sequencer->SetSync({2, 0, 0, 3, false}); // raw: each clock moves the song as it arrives
-    MidiInPort input(0, "Clock", engine.notifications);
-    input.Connect(engine.sequencer.get(), engine.sequencer.get(), nullptr);
-    const auto send = [&](uint32_t message) { Hear(input, engine.clock.NowMicroseconds(), message); };
-    // 100 bpm: 24 clocks a quarter, one every 25 ms.
-    const auto clocks = [&](int count) {
-        for (int i = 0; i < count; ++i) {
-            send(0xF8);
-            engine.RunFor(25'000);
-        }
-    };
-    engine.device->Clear();
-    send(0xFA);
-    engine.RunFor(100'000);
-    EXPECT_EQ(engine.device->Count(), 0u) << "the play timer does not move a slave";
-    clocks(24 * 8);
-    std::vector<int64_t> beats;
-    const std::vector<Sent> sentAll = engine.device->Since(0);
-    for (const Sent& sent : sentAll)
-        if ((sent.message & 0xF0) == 0x90 && (sent.message >> 16 & 0x7F) > 0)
-            beats.push_back(sent.time);
-    ASSERT_GE(beats.size(), 8u);
-    const double beat = static_cast<double>(beats.back() - beats.front()) / static_cast<double>(beats.size() - 1);
-    EXPECT_NEAR(beat, 600'000, 600'000 * 0.005) << "the song follows the clock's 100 bpm";
-
-    send(0xFC);
-    EXPECT_EQ(engine.sequencer->State(), SequencerState::Stopped);
-    EXPECT_TRUE(Sounding::Of(engine.device->Since(0)).Silent());
-    const int32_t held = engine.sequencer->Position();
-    clocks(24);
-    EXPECT_EQ(engine.sequencer->Position(), held) << "clocks while stopped move nothing";
-    send(0xFB);
-    clocks(24);
-    EXPECT_EQ(engine.sequencer->Position(), held / 5 * 5 + 23 * 5) << "continued in place";
-
-    // A pointer of 16 sixteenths at timebase 120 is tick 480, and stops playback.
-    send(0x0010F2);
-    EXPECT_EQ(engine.sequencer->State(), SequencerState::Stopped);
-    EXPECT_EQ(engine.sequencer->Position(), 480);
-}
-
-TEST(SyncSlave, ASlaveFollowsAMasterThroughThirtySecondsWithinOneClock)
-{
-    Engine master(1), slave(1);
-    const auto masterSong = LoadBeats(master, 80);
-    const auto slaveSong = LoadBeats(slave, 80);
-    master.sequencer->SetSync({1, 0, 0, 3});
-    slave.sequencer->SetSync({2, 0, 0, 3});
-    MidiInPort input(0, "From master", slave.notifications);
-    input.Connect(slave.sequencer.get(), slave.sequencer.get(), nullptr);
-    master.device->Clear();
-    master.sequencer->PlayFrom(0, false);
-    master.sequencer->SetTempoRatio(110000); // the clock follows the ratio, and so does the slave
-    size_t forwarded = 0;
-    for (int ms = 0; ms < 30'000; ++ms) {
-        master.RunFor(1'000);
-        slave.RunFor(1'000);
-        for (; forwarded < master.device->Count(); ++forwarded) {
-            const uint32_t message = (*master.device)[forwarded].message;
-            if ((message & 0xFF) < 0xF1)
-                continue;
-            Hear(input, slave.clock.NowMicroseconds(), message);
-        }
-    }
-    EXPECT_EQ(slave.sequencer->State(), SequencerState::Playing);
-    EXPECT_GT(master.sequencer->Position(), 120 * 60);
-    EXPECT_LE(std::abs(master.sequencer->Position() - slave.sequencer->Position()), 120 / 24);
 }
 
 // The onsets of the notes a device played, microseconds.
@@ -317,6 +245,177 @@ TEST(SyncSlave, AFullFrameRelocatesAndStopsAndTheTickMessageMovesTenMilliseconds
     EXPECT_EQ(engine.sequencer->State(), SequencerState::Stopped);
     EXPECT_EQ(engine.sequencer->Position(), 480);
     EXPECT_TRUE(Sounding::Of(engine.device->Since(0)).Silent());
+}
+
+// The gaps between the sent messages of one status, microseconds.
+std::vector<int64_t> Gaps(const RecordingDevice& device, uint32_t status)
+{
+    std::vector<int64_t> gaps;
+    int64_t last = -1;
+    for (const Sent& sent : device.Since(0)) {
+        if ((sent.message & 0xFF) != status || sent.length != 0)
+            continue;
+        if (last >= 0)
+            gaps.push_back(sent.time - last);
+        last = sent.time;
+    }
+    return gaps;
+}
+
+TEST(SyncMaster, ClocksAndQuarterFramesGoOutAtTheirOwnTimeAndMillisecondsSendThirtyFrames)
+{
+    // A 2 ms play period would put them on its grid, up to 2 ms late.
+    struct Case {
+        const char* name;
+        SyncSettings sync;
+        uint32_t status;
+        double interval;
+        uint32_t lastPiece; // the piece-7 message (format in bits 1-2), 0 for the clock
+    };
+    const Case cases[] = {
+        {"clock at 120 bpm", {1, 0, 0, 3}, 0xF8, 500'000.0 / 24, 0},
+        {"25 frames", {1, 0, 1, 1}, 0xF1, 10'000.0, 0x72F1},
+        {"milliseconds display sends 30 frames non-drop", {1, 0, 1, 4}, 0xF1, 1e6 / 120, 0x76F1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Engine engine(2);
+        const auto song = LoadBeats(engine, 64);
+        engine.sequencer->SetSync(c.sync);
+        engine.device->Clear();
+        engine.sequencer->PlayFrom(0, false);
+        engine.RunFor(2'000'000);
+        const std::vector<int64_t> gaps = Gaps(*engine.device, c.status);
+        ASSERT_GE(gaps.size(), static_cast<size_t>(1.9e6 / c.interval));
+        for (const int64_t gap : gaps)
+            ASSERT_NEAR(static_cast<double>(gap), c.interval, 1.5);
+        if (c.lastPiece != 0) {
+            const std::vector<uint32_t> sync = SyncMessages(*engine.device);
+            EXPECT_NE(std::find(sync.begin(), sync.end(), c.lastPiece), sync.end());
+        }
+    }
+}
+
+TEST(Sync, ClocksCountTwentyFourPerQuarterAtEveryTimebase)
+{
+    // 480 clocks are 20 quarters (10 s at 120 bpm); a timebase that is no multiple of 24 must not drift.
+    for (const int timebase : {96, 120, 192, 480, 1000, 25}) {
+        SCOPED_TRACE(timebase);
+        Engine master(1), slave(1);
+        for (Engine* engine : {&master, &slave})
+            engine->context.profile.WriteInt("SongDefaults", "Timebase", timebase);
+        auto masterSong = MakeSong(master.context, 1);
+        auto slaveSong = MakeSong(slave.context, 1);
+        for (Song* song : {masterSong.get(), slaveSong.get()}) {
+            song->tracks[0]->events.push_back(SongEvent::Note(0, 0, 60, 100, timebase * 40));
+            Finish(*song);
+        }
+        master.Load(*masterSong);
+        slave.Load(*slaveSong);
+
+        master.sequencer->SetSync({1, 0, 0, 3});
+        master.device->Clear();
+        master.sequencer->PlayFrom(0, false);
+        master.RunFor(10'000'000 - 1'000);
+        EXPECT_EQ(Count(SyncMessages(*master.device), 0xF8), 480u) << "the master";
+
+        slave.sequencer->SetSync({2, 0, 0, 3, false});
+        MidiInPort input(0, "Clock", slave.notifications);
+        input.Connect(slave.sequencer.get(), slave.sequencer.get(), nullptr);
+        Hear(input, slave.clock.NowMicroseconds(), 0xFA);
+        for (int clock = 0; clock < 480; ++clock) {
+            Hear(input, slave.clock.NowMicroseconds(), 0xF8);
+            slave.RunFor(20'833);
+        }
+        EXPECT_EQ(slave.sequencer->Position(), 479 * timebase / 24) << "the slave, at the last clock heard";
+    }
+}
+
+TEST(SyncSlave, AClockThatFallsSilentLeavesThePlayThreadAtItsPeriod)
+{
+    // A note on every clock: the next one is always due one clock on, past where the song may go.
+    Engine engine(2);
+    auto song = MakeSong(engine.context, 1);
+    for (int tick = 0; tick < 120 * 16; tick += 5)
+        song->tracks[0]->events.push_back(SongEvent::Note(tick, 0, 60, 100, 2));
+    Finish(*song);
+    engine.Load(*song);
+    engine.sequencer->SetSync({2, 0, 0, 3, true});
+    MidiInPort input(0, "Clock", engine.notifications);
+    input.Connect(engine.sequencer.get(), engine.sequencer.get(), nullptr);
+    Hear(input, engine.clock.NowMicroseconds(), 0xFA);
+    for (int clock = 0; clock < 48; ++clock) {
+        Hear(input, engine.clock.NowMicroseconds(), 0xF8);
+        engine.RunFor(20'833);
+    }
+    // The master pauses: over the 150 ms until the clock counts as lost, the play thread wakes at its
+    // 2 ms period (and once for the one clock the song may still go), never a microsecond apart.
+    int wakes = 0;
+    const int64_t end = engine.clock.NowMicroseconds() + 150'000;
+    while (engine.nextWake <= end) {
+        const int64_t now = std::max(engine.nextWake, engine.clock.NowMicroseconds());
+        engine.clock.Set(now);
+        engine.nextWake = engine.sequencer->Service(now);
+        ASSERT_GT(engine.nextWake, now);
+        ++wakes;
+    }
+    EXPECT_LE(wakes, 150 / 2 + 5);
+    EXPECT_EQ(engine.sequencer->State(), SequencerState::Playing) << "paused, not stopped";
+}
+
+TEST(SyncSlave, SongSelectAsksTheSetOnlyFromTheSyncPortWhileStopped)
+{
+    struct Case {
+        const char* name;
+        SyncSettings sync;
+        int port;
+        bool playing;
+        bool selects;
+    };
+    const Case cases[] = {
+        {"slave, sync port, stopped", {2, 2, 0, 3}, 1, false, true},
+        {"slave, all ports", {2, 0, 0, 3}, 3, false, true},
+        {"another port", {2, 2, 0, 3}, 0, false, false},
+        {"playing", {2, 0, 0, 3}, 0, true, false},
+        {"independent", {0, 0, 0, 3}, 0, false, false},
+        {"master", {1, 0, 0, 3}, 0, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Engine engine(1);
+        const auto song = LoadBeats(engine, 8);
+        engine.sequencer->SetSync(c.sync);
+        MidiInPort input(c.port, "Pedal", engine.notifications);
+        input.Connect(engine.sequencer.get(), engine.sequencer.get(), nullptr);
+        if (c.playing) {
+            Hear(input, engine.clock.NowMicroseconds(), 0xFA);
+            Hear(input, engine.clock.NowMicroseconds(), 0xF8);
+        }
+        engine.Drain();
+        Hear(input, engine.clock.NowMicroseconds(), 0x05F3);
+        std::vector<int32_t> selected;
+        while (auto n = engine.notifications.Take())
+            if (n->message == EngineMessage::MsgSongSelect)
+                selected.push_back(n->value);
+        EXPECT_EQ(selected, c.selects ? std::vector<int32_t>{5} : std::vector<int32_t>{});
+    }
+}
+
+TEST(ClockFollower, AClockFarOffThePredictionMeasuresThePeriodAfresh)
+{
+    ClockFollower follower;
+    follower.Restart(20'000);
+    int64_t time = 0;
+    for (int clock = 0; clock < 24; ++clock, time += 20'833)
+        follower.Clock(time, clock * 5.0, 5.0);
+    EXPECT_NEAR(follower.Period(), 20'833, 1);
+    // The master halves its tempo after a gap: the first interval heard after it is the new period.
+    time += 200'000;
+    follower.Clock(time, 24 * 5.0, 5.0);
+    follower.Clock(time + 41'666, 25 * 5.0, 5.0);
+    EXPECT_DOUBLE_EQ(follower.Period(), 41'666);
+    EXPECT_EQ(follower.TickAt(time + 41'666 + 20'833), 25 * 5 + 2);
+    EXPECT_EQ(follower.Horizon(), 26 * 5);
 }
 
 } // namespace
