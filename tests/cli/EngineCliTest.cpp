@@ -433,3 +433,47 @@ TEST_F(EngineCliTest, TheDemoSetRendersThroughEveryHoldWithItsScript)
     ASSERT_FALSE(last.empty());
     EXPECT_GT(last.back(), 44'000'000);
 }
+
+TEST_F(EngineCliTest, AsSyncMasterTheCaptureHoldsTwentyFourClocksAQuarterAtTheTempoInForceAndStopAtTheEnd)
+{
+    // 32 quarters at 120 bpm; after 4 s the ratio goes to 110%.
+    const fs::path song = BeatSong({});
+    std::ofstream(folder / "settings.ini") << "[SyncOptions]\nMasterSlave=1\n";
+    std::string script = "0 Play\n";
+    for (int i = 0; i < 10; ++i)
+        script += "4000 Tempo faster\n";
+    const fs::path log = folder / "sync.log";
+    const RunResult result = Run({"render", song.string(), (folder / "sync.wav").string(), "--capture", log.string(),
+                                  "--script", Script(script).string()});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    // "Port" 0 is every output; the first one's share.
+    std::vector<Logged> sync;
+    for (const Logged& entry : ReadLog(log))
+        if (entry.port == 0 && !entry.bytes.empty() && entry.bytes[0] >= 0xF1 && entry.bytes[0] != 0xF7)
+            sync.push_back(entry);
+    const auto start = std::find_if(sync.begin(), sync.end(), [](const Logged& e) { return e.bytes[0] == 0xFB; });
+    ASSERT_NE(start, sync.end());
+    ASSERT_NE(start, sync.begin());
+    EXPECT_EQ(start[-1].bytes, (std::vector<int>{0xF2, 0x00, 0x00})) << "the pointer at bar 1, then Continue";
+    EXPECT_EQ(sync.back().bytes, (std::vector<int>{0xFC})) << "Stop at the end";
+    std::vector<int64_t> clocks;
+    for (const Logged& entry : sync)
+        if (entry.bytes == std::vector<int>{0xF8})
+            clocks.push_back(entry.time);
+    // The song's 32 quarters, and the clock due at its very end.
+    EXPECT_GE(clocks.size(), 32u * 24);
+    EXPECT_LE(clocks.size(), 32u * 24 + 1);
+    // Each gap is a 24th of a quarter at the tempo in force: 20833 us, then 18939 us at 110%.
+    size_t slow = 0, fast = 0;
+    for (size_t i = 1; i < clocks.size(); ++i) {
+        const double gap = static_cast<double>(clocks[i] - clocks[i - 1]);
+        if (std::abs(gap - 500'000.0 / 24) <= 2)
+            ++slow;
+        else if (std::abs(gap - 500'000.0 / 24 / 1.1) <= 2)
+            ++fast;
+    }
+    EXPECT_GE(slow, 4u * 2 * 24 - 2) << "four seconds at 120 bpm";
+    EXPECT_GE(fast, 24u * 24 - 2) << "the other 24 quarters at 110%";
+    EXPECT_GE(slow + fast, clocks.size() - 2) << "at most the gap across the change is neither";
+    EXPECT_EQ(LeftSounding(ReadLog(log)), (std::pair<size_t, size_t>{0, 0}));
+}
