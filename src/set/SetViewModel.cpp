@@ -256,7 +256,7 @@ void SetViewModel::RecomputeTimes()
 
 std::string SetViewModel::SetTimesText(double currentSongSeconds) const
 {
-    const int format = profile_.GetInt("SyncOptions", "SMPTE", Milliseconds);
+    const int format = profile_.GetInt("SyncOptions", "SMPTE", Frames30); // the sync options' default
     const double elapsed = before_ + currentSongSeconds;
     return TransportTimeText(elapsed * 1e6, format) + " / " +
            TransportTimeText(std::max(total_ - elapsed, 0.0) * 1e6, format);

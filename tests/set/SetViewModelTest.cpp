@@ -196,8 +196,8 @@ TEST_F(ShowTest, SetTimesCountARepeatedSongTwice)
     EXPECT_NEAR(view->TotalSeconds(), 4 * song, 1e-9);
     EXPECT_NEAR(view->SecondsBefore(), 3 * song, 1e-9);
     const double elapsed = 3 * song + 1.5;
-    EXPECT_EQ(view->SetTimesText(1.5), TransportTimeText(elapsed * 1e6, Milliseconds) + " / " +
-                                           TransportTimeText((4 * song - elapsed) * 1e6, Milliseconds));
+    EXPECT_EQ(view->SetTimesText(1.5), TransportTimeText(elapsed * 1e6, Frames30) + " / " +
+                                           TransportTimeText((4 * song - elapsed) * 1e6, Frames30));
     engine.context.profile.WriteInt("SyncOptions", "SMPTE", Frames25);
     EXPECT_EQ(view->SetTimesText(1.5), TransportTimeText(elapsed * 1e6, Frames25) + " / " +
                                            TransportTimeText((4 * song - elapsed) * 1e6, Frames25));
