@@ -157,5 +157,37 @@ TEST_F(KeysCliTest, ControlMapsImportShowExportAndRefuseWhatIsDamaged)
     EXPECT_EQ(ReadFile(Settings()), before) << "nothing stored changed";
 }
 
+// A damaged file is read whole before anything is stored: a whole first map does not slip in.
+TEST_F(KeysCliTest, AControlMapFileDamagedAfterAWholeMapChangesNothing)
+{
+    const std::string pedal = ControlFile("Pedal", 0x00400001);
+    std::ofstream(File("pedal.dat"), std::ios::binary) << pedal;
+    ASSERT_EQ(Run({"control", "import", File("pedal.dat")}).exitCode, 0);
+    const std::string before = ReadFile(Settings());
+    // Two maps: "New" whole, then "Pedal" (stored already, so Yes would replace it) damaged.
+    const std::string whole = std::string("\3New\1\0\0\0\2\0\0\0", 12);
+    const std::string head = std::string("\1\0\0\0\2\0\0\0", 8) + whole + "\5Pedal";
+    const struct {
+        const char* what;
+        std::string file;
+        const char* message;
+    } cases[] = {
+        {"cut inside the entries", head + std::string("\2\0\0\0\1\0\0\0\1\0", 10),
+         "The file ends inside the entries of map \"Pedal\". Nothing was imported."},
+        {"cut inside the count", head + std::string("\2\0", 2),
+         "The file ends inside map 2 of 2. Nothing was imported."},
+        {"over 128 entries", head + std::string("\x81\0\0\0", 4) + std::string(129 * 4, '\1'),
+         "Map \"Pedal\" has 129 entries; a control map holds at most 128. Nothing was imported."},
+    };
+    for (const auto& c : cases) {
+        std::ofstream(File("bad.dat"), std::ios::binary) << c.file;
+        const RunResult run = Run({"control", "import", File("bad.dat"), "--yes"});
+        EXPECT_EQ(run.exitCode, 1) << c.what;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << c.what << ": " << run.err;
+        EXPECT_EQ(run.out, "") << c.what;
+        EXPECT_EQ(ReadFile(Settings()), before) << c.what;
+    }
+}
+
 } // namespace
 } // namespace cantivo
