@@ -231,6 +231,11 @@ void EngineRig::ReloadControlMap()
     }
 }
 
+bool EngineRig::ControlHeld() const
+{
+    return std::any_of(inputs_.begin(), inputs_.end(), [](const auto& input) { return input->Holding(); });
+}
+
 std::optional<HaltOutcome> EngineRig::HandleNotifications(EndOfSongHandler* endOfSong)
 {
     std::optional<HaltOutcome> outcome;
