@@ -103,6 +103,34 @@ bool ControlMapStore::Save(const std::vector<ControlMap>& maps, const std::strin
     return true;
 }
 
+std::optional<ControlEntry> ControlMapStore::Learn(const ControlLearner::Heard& heard, ControlAction action,
+                                                   std::string& error)
+{
+    if (heard.port < 0 || heard.port > 15) {
+        error = "MIDI input " + std::to_string(heard.port + 1) +
+                " can not be bound: a control map names only the first 16 inputs.";
+        return std::nullopt;
+    }
+    if (heard.key == 0) {
+        error = "Note 0 (C-1) can not be bound: an entry with key 0 is a controller trigger. Use another key.";
+        return std::nullopt;
+    }
+    const ControlEntry entry =
+        ControlEntry::Make(heard.port, heard.channel, std::max(heard.controller, 0), std::max(heard.key, 0), action);
+    ControlMap map = ActiveMap();
+    // The same trigger does one thing: a new binding replaces an old one.
+    std::erase_if(map.entries,
+                  [&entry](const ControlEntry& old) { return (old.bits & ~0xFFu) == (entry.bits & ~0xFFu); });
+    if (map.entries.size() == ControlMap::MaxEntries) {
+        error = "The map \"" + map.name + "\" already holds 128 entries; nothing was stored.";
+        return std::nullopt;
+    }
+    map.entries.push_back(entry);
+    if (!Write(map, error))
+        return std::nullopt;
+    return entry;
+}
+
 std::vector<std::string> ControlMapStore::Import(std::span<const uint8_t> file,
                                                  const std::function<bool(const std::string&)>& overwrite,
                                                  std::string& error)

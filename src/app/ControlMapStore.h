@@ -1,6 +1,7 @@
 #pragma once
 
 #include "playback/ControlMap.h"
+#include "playback/MidiInPort.h"
 
 #include <functional>
 #include <optional>
@@ -43,6 +44,11 @@ class ControlMapStore {
     // The names imported.
     std::vector<std::string> Import(std::span<const uint8_t> file,
                                     const std::function<bool(const std::string&)>& overwrite, std::string& error);
+
+    // Learning's last step: what an input heard bound to `action` in the map in use, replacing what
+    // that trigger did there. Nullopt with the reason when the entry cannot hold it (an input past the
+    // sixteenth, note 0, which an entry reads as a controller trigger) or the store refuses.
+    std::optional<ControlEntry> Learn(const ControlLearner::Heard& heard, ControlAction action, std::string& error);
 
   private:
     Profile& profile_;

@@ -38,11 +38,14 @@ std::string EntryText(const ControlEntry& entry, const std::vector<std::string>&
     return text + "  " + ControlActionName(static_cast<int>(entry.Action()));
 }
 
+// The inputs that opened, numbered and named as `play` numbers them, so a learnt entry's port field
+// names the same input there.
 std::vector<std::string> InputNames(MidiPortList& ports)
 {
     std::vector<std::string> names;
     for (const auto& port : ports.inputs)
-        names.push_back(port.name);
+        if (port.device)
+            names.push_back(port.device->Name());
     return PortTable::UniqueNames(names);
 }
 
@@ -153,13 +156,15 @@ int Learn(Session& session, const ControlArguments& arguments)
     ControlLearner learner;
     std::vector<std::unique_ptr<MidiInPort>> listening;
     std::vector<MidiInDevice*> started;
-    for (size_t i = 0; i < ports.inputs.size(); ++i) {
-        if (!ports.inputs[i].device)
+    int index = 0;
+    for (auto& input : ports.inputs) {
+        if (!input.device)
             continue;
-        auto port = std::make_unique<MidiInPort>(static_cast<int>(i), names[i], queue);
+        auto port = std::make_unique<MidiInPort>(index, names[static_cast<size_t>(index)], queue);
+        ++index;
         port->Connect(nullptr, nullptr, &learner);
-        if (ports.inputs[i].device->Start(*port)) {
-            started.push_back(ports.inputs[i].device.get());
+        if (input.device->Start(*port)) {
+            started.push_back(input.device.get());
             listening.push_back(std::move(port));
         }
     }
@@ -183,21 +188,14 @@ int Learn(Session& session, const ControlArguments& arguments)
         err << "cantivo-cli control learn: nothing was heard; nothing was stored.\n";
         return ExitFileUnusable;
     }
-    const ControlEntry entry =
-        ControlEntry::Make(heard->port, heard->channel, heard->controller >= 0 ? heard->controller : 0,
-                           heard->key >= 0 ? heard->key : 0, *action);
     ControlMapStore store(*session.Context().profile);
-    ControlMap map = store.ActiveMap();
-    // The same trigger does one thing: a new binding replaces an old one.
-    std::erase_if(map.entries,
-                  [&entry](const ControlEntry& old) { return (old.bits & ~0xFFu) == (entry.bits & ~0xFFu); });
-    map.entries.push_back(entry);
     std::string error;
-    if (!store.Write(map, error)) {
+    const std::optional<ControlEntry> entry = store.Learn(*heard, *action, error);
+    if (!entry) {
         err << "cantivo-cli control learn: " << error << "\n";
         return ExitFileUnusable;
     }
-    session.Out() << "Bound in \"" << map.name << "\": " << EntryText(entry, names) << "\n";
+    session.Out() << "Bound in \"" << store.UseWhich() << "\": " << EntryText(*entry, names) << "\n";
     return ExitSuccess;
 }
 
