@@ -297,6 +297,11 @@ std::string AccelMapStore::UseWhich() const
     return profile_.GetString(AccelMapKey, "UseWhich", DefaultAccelMapName);
 }
 
+bool AccelMapStore::Use(const std::string& name)
+{
+    return profile_.WriteString(AccelMapKey, "UseWhich", name);
+}
+
 std::optional<AccelMap> AccelMapStore::Load(const std::string& name) const
 {
     const std::optional<std::vector<uint8_t>> bytes = profile_.GetBinary(AccelMapKey, name);

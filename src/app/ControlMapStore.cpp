@@ -63,6 +63,11 @@ std::optional<ControlMap> ControlMapStore::Find(const std::string& name) const
     return ControlMap{stored, ControlEntriesFromBytes(*bytes)};
 }
 
+bool ControlMapStore::Use(const std::string& name)
+{
+    return profile_.WriteString(Section, "UseWhich", StoredControlMapName(name));
+}
+
 ControlMap ControlMapStore::ActiveMap() const
 {
     const std::string name = UseWhich();

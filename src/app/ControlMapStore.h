@@ -35,6 +35,8 @@ class ControlMapStore {
     // "UseWhich" and "Enabled". False with the reason when the store refuses a write.
     [[nodiscard]] bool Save(const std::vector<ControlMap>& maps, const std::string& useWhich, bool enabled,
                             std::string& error);
+    // Makes `name` (cut as stored) the map in use, "UseWhich"; it need not be stored yet.
+    [[nodiscard]] bool Use(const std::string& name);
     // One map written (added or replaced); the others stay.
     [[nodiscard]] bool Write(const ControlMap& map, std::string& error);
 

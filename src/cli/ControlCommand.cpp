@@ -124,6 +124,25 @@ int Export(Session& session, const ControlArguments& arguments)
     return ExitSuccess;
 }
 
+int Use(Session& session, const ControlArguments& arguments)
+{
+    if (arguments.name.empty()) {
+        session.Err() << "cantivo-cli control use: give the name of a map\n";
+        return ExitUsage;
+    }
+    ControlMapStore store(*session.Context().profile);
+    if (!store.Use(arguments.name)) {
+        session.Err() << "cantivo-cli control: the settings could not be written\n";
+        return ExitFileUnusable;
+    }
+    session.Out() << "The control map in use is now \"" << store.UseWhich() << "\""
+                  << (store.Find(arguments.name) ? ""
+                                                 : "; no such map is stored yet, so it is empty until "
+                                                   "\"control learn\" or \"control import\" fills it")
+                  << (store.Enabled() ? "" : " (external control is off: \"Enabled\" is 0)") << ".\n";
+    return ExitSuccess;
+}
+
 // The action by its listed name (any case) or its code.
 std::optional<ControlAction> ActionNamed(const std::string& text)
 {
@@ -216,7 +235,11 @@ CliCommand AddControlCommand(CLI::App& tool, Session& session)
     CLI::App* learn = app->add_subcommand("learn", "Binds the next pedal, key or controller heard to ACTION");
     learn->add_option("ACTION", arguments->action, "The action, by its name (\"Play/Tap (Cue)\") or code")->required();
     learn->add_option("--timeout", arguments->timeout, "Seconds to wait (default 30)");
-    return {app, [&session, arguments, list, show, import, exporting] {
+    CLI::App* use = app->add_subcommand("use", "Makes NAME the map in use (\"UseWhich\")");
+    use->add_option("NAME", arguments->name, "The map")->required();
+    return {app, [&session, arguments, list, show, import, exporting, use] {
+                if (use->parsed())
+                    return Use(session, *arguments);
                 if (list->parsed())
                     return List(session);
                 if (show->parsed())

@@ -189,5 +189,41 @@ TEST_F(KeysCliTest, AControlMapFileDamagedAfterAWholeMapChangesNothing)
     }
 }
 
+// A rig without a desktop chooses its maps from the command line.
+TEST_F(KeysCliTest, UseChoosesTheMapInUse)
+{
+    std::ofstream(File("pedal.dat"), std::ios::binary) << ControlFile("Pedal", 0x00400001);
+    ASSERT_EQ(Run({"control", "import", File("pedal.dat")}).exitCode, 0);
+    const struct {
+        std::vector<std::string> args;
+        int exitCode;
+        const char* said; // on stdout, or stderr when it fails
+    } cases[] = {
+        {{"keys", "use", "Nope"}, 2, "there is no accelerator map named 'Nope'"},
+        {{"keys", "list"}, 0, "* Default (62 entries)"},
+        {{"control", "use", "Pedal"}, 0, "The control map in use is now \"Pedal\".\n"},
+        {{"control", "list"}, 0, "* Pedal  1 entries"},
+        {{"control", "use", "Stage"}, 0, "\"Stage\"; no such map is stored yet"},
+        {{"control", "list"}, 0, "the map in use: \"Stage\""},
+        {{"control", "use", ""}, 2, "give the name of a map"},
+    };
+    for (const auto& c : cases) {
+        const RunResult run = Run(c.args);
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.args.back() << run.err;
+        EXPECT_NE((c.exitCode == 0 ? run.out : run.err).find(c.said), std::string::npos)
+            << c.args.back() << ": " << run.out << run.err;
+    }
+    // A copy of "Default" imported under another name becomes the active accelerator map.
+    ASSERT_EQ(Run({"keys", "export", "Default", File("default.dat")}).exitCode, 0);
+    std::string copy = ReadFile(File("default.dat"));
+    copy.replace(8, 8, std::string("\7Concert", 8));
+    std::ofstream(File("concert.dat"), std::ios::binary) << copy;
+    ASSERT_EQ(Run({"keys", "import", File("concert.dat")}).exitCode, 0);
+    RunResult run = Run({"keys", "use", "Concert"});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    run = Run({"keys", "list"});
+    EXPECT_NE(run.out.find("* Concert (62 entries)"), std::string::npos) << run.out;
+}
+
 } // namespace
 } // namespace cantivo
