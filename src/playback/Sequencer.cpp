@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <thread>
 
 namespace cantivo {
 
@@ -783,8 +784,14 @@ void Sequencer::Thru(int inputPort, uint32_t message, int64_t microseconds)
     if (thruTracks_.load(std::memory_order_acquire) == 0)
         return;
     const int channel = static_cast<int>(status & 0x0F);
-    // The input callback never waits: behind a long chase the message is dropped, not delayed.
+    // The input callback never blocks: it outwaits a play tick's hold of the lock (tens of
+    // microseconds), but behind a chase or a song change the message is dropped and counted.
     std::unique_lock lock(rolling_, std::try_to_lock);
+    const int64_t start = clock_.NowMicroseconds();
+    for (int tries = 0; !lock.owns_lock() && tries < 10'000 && clock_.NowMicroseconds() - start < 1'000; ++tries) {
+        std::this_thread::yield();
+        (void)lock.try_lock();
+    }
     if (!lock.owns_lock()) {
         thruDropped_.fetch_add(1, std::memory_order_relaxed);
         return;

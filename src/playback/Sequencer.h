@@ -85,7 +85,8 @@ class Sequencer final : public Transport, public SyncInput {
     // Start-up: the options, the timer period, the click; then the click patch is set up. Stopped with
     // the beat timer running.
     void Start(const Profile& profile, int timerPeriodMilliseconds);
-    void SetHooks(SequencerHooks* hooks) { hooks_ = hooks; }
+    // Null puts back the hooks that do nothing.
+    void SetHooks(SequencerHooks* hooks) { hooks_ = hooks != nullptr ? hooks : &defaultHooks_; }
     // The UI loop's timers, for the conductor's return step; without one the ratio stays where taps leave it.
     void SetScheduler(Scheduler* scheduler) { scheduler_ = scheduler; }
     // The "FollowTap" settings, at start-up and whenever the options page is saved.
@@ -155,8 +156,9 @@ class Sequencer final : public Transport, public SyncInput {
     // From an input's callback thread: sends a channel message heard on physical input `inputPort` to
     // every selected track listening there, on the track's port and channel, its key offset applied
     // and its own bank, patch and controllers asserted first where the port holds others; then the
-    // recording hook. With no track selected it touches no lock; otherwise it only tries the transport
-    // lock, and a message that finds it held (a long chase) is dropped and counted. Allocates nothing.
+    // recording hook. With no track selected it touches no lock; otherwise it tries the transport lock
+    // for at most a millisecond (a tick's hold), and a message that finds it held longer (a chase) is
+    // dropped and counted. Allocates nothing.
     void Thru(int inputPort, uint32_t message, int64_t microseconds = 0);
     // Input messages thru dropped because the transport lock was held.
     uint64_t ThruDropped() const { return thruDropped_.load(std::memory_order_relaxed); }

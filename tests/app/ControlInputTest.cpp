@@ -14,7 +14,9 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
 #include <random>
+#include <thread>
 
 namespace cantivo::test {
 namespace {
@@ -420,6 +422,45 @@ TEST_F(ControlInputTest, TheRecordingHookFollowsTheControlMapAndThru)
     Send(0x003C80);
     EXPECT_EQ(recorder.calls.size(), 1u) << "no track selected";
     EXPECT_EQ(engine.sequencer->ThruDropped(), 0u);
+    engine.sequencer->SetHooks(nullptr);
+}
+
+// A hook that holds the transport lock until it is let go, as a long chase would.
+class HoldingHook final : public SequencerHooks {
+  public:
+    void RecordInput(Sequencer&, int, uint32_t, int64_t) override
+    {
+        if (held_.exchange(true))
+            return;
+        entered.set_value();
+        letGo.wait();
+    }
+    std::promise<void> entered;
+    std::shared_future<void> letGo;
+
+  private:
+    std::atomic<bool> held_{false};
+};
+
+TEST_F(ControlInputTest, ThruDropsAndCountsWhatFindsTheTransportLockHeld)
+{
+    song->tracks[1]->inputChannel = 0;
+    engine.Load(*song);
+    engine.sequencer->SetInputMapping({0});
+    const int selected[] = {1};
+    engine.sequencer->SetSelectedTracks(selected);
+    HoldingHook hook;
+    std::promise<void> letGo;
+    hook.letGo = letGo.get_future().share();
+    engine.sequencer->SetHooks(&hook);
+    std::thread holder([&] { engine.sequencer->Thru(0, 0x403C90, 0); });
+    hook.entered.get_future().wait();
+    engine.device->Clear();
+    engine.sequencer->Thru(0, 0x003C80, 0); // returns without waiting for the holder
+    EXPECT_EQ(engine.sequencer->ThruDropped(), 1u);
+    EXPECT_EQ(engine.device->Count(), 0u);
+    letGo.set_value();
+    holder.join();
     engine.sequencer->SetHooks(nullptr);
 }
 
