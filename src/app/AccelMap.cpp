@@ -1,7 +1,7 @@
 #include "app/AccelMap.h"
 
 #include "app/CommandTable.h"
-#include "song/TextEncoding.h"
+#include "song/ArchiveBytes.h"
 
 #include <algorithm>
 #include <array>
@@ -156,83 +156,6 @@ const KeyName* FindKeyName(uint16_t virtualKey)
     return nullptr;
 }
 
-void Put(std::vector<uint8_t>& out, uint32_t value, int size)
-{
-    for (int i = 0; i < size; ++i)
-        out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-
-void PutCountedString(std::vector<uint8_t>& out, const std::string& text)
-{
-    const size_t length = text.size();
-    if (length < 0xFF) {
-        Put(out, static_cast<uint32_t>(length), 1);
-    } else if (length < 0xFFFE) {
-        Put(out, 0xFF, 1);
-        Put(out, static_cast<uint32_t>(length), 2);
-    } else {
-        Put(out, 0xFF, 1);
-        Put(out, 0xFFFF, 2);
-        Put(out, static_cast<uint32_t>(length), 4);
-    }
-    out.insert(out.end(), text.begin(), text.end());
-}
-
-// Little-endian reads bounded by what the file holds.
-class Reader {
-  public:
-    explicit Reader(std::span<const uint8_t> bytes) : bytes_(bytes) {}
-
-    bool Left(uint64_t count) const { return bytes_.size() - at_ >= count; }
-    bool Take(int size, uint32_t& value)
-    {
-        if (!Left(static_cast<uint64_t>(size)))
-            return false;
-        value = 0;
-        for (int i = 0; i < size; ++i)
-            value |= static_cast<uint32_t>(bytes_[at_++]) << (8 * i);
-        return true;
-    }
-    std::span<const uint8_t> Bytes(size_t count)
-    {
-        const std::span<const uint8_t> taken = bytes_.subspan(at_, count);
-        at_ += count;
-        return taken;
-    }
-    bool CountedString(std::string& text)
-    {
-        uint32_t length = 0;
-        if (!Take(1, length))
-            return false;
-        bool wide = false;
-        if (length == 0xFF) {
-            if (!Take(2, length))
-                return false;
-            if (length == 0xFFFE) {
-                // The wide form: the mark, then a length of its own in UTF-16 units.
-                wide = true;
-                if (!Take(1, length))
-                    return false;
-                if (length == 0xFF && (!Take(2, length) || (length == 0xFFFF && !Take(4, length))))
-                    return false;
-            } else if (length == 0xFFFF && !Take(4, length)) {
-                return false;
-            }
-        }
-        const uint64_t size = wide ? uint64_t{length} * 2 : length;
-        if (!Left(size))
-            return false;
-        const std::span<const uint8_t> raw = Bytes(static_cast<size_t>(size));
-        text = wide ? Utf16LeToUtf8(raw)
-                    : LegacyTextToUtf8(std::string_view(reinterpret_cast<const char*>(raw.data()), raw.size()));
-        return true;
-    }
-
-  private:
-    std::span<const uint8_t> bytes_;
-    size_t at_ = 0;
-};
-
 std::string FileError(const std::string& what)
 {
     return "The accelerator map file is damaged: " + what + ".";
@@ -253,10 +176,10 @@ std::vector<uint8_t> EncodeAccelEntries(std::span<const AccelEntry> entries)
     std::vector<uint8_t> bytes;
     bytes.reserve(entries.size() * AccelEntrySize);
     for (const AccelEntry& entry : entries) {
-        Put(bytes, entry.flags, 1);
-        Put(bytes, 0, 1);
-        Put(bytes, entry.key, 2);
-        Put(bytes, entry.command, 2);
+        PutArchiveNumber(bytes, entry.flags, 1);
+        PutArchiveNumber(bytes, 0, 1);
+        PutArchiveNumber(bytes, entry.key, 2);
+        PutArchiveNumber(bytes, entry.command, 2);
     }
     return bytes;
 }
@@ -374,6 +297,11 @@ std::string AccelMapStore::UseWhich() const
     return profile_.GetString(AccelMapKey, "UseWhich", DefaultAccelMapName);
 }
 
+bool AccelMapStore::Use(const std::string& name)
+{
+    return profile_.WriteString(AccelMapKey, "UseWhich", name);
+}
+
 std::optional<AccelMap> AccelMapStore::Load(const std::string& name) const
 {
     const std::optional<std::vector<uint8_t>> bytes = profile_.GetBinary(AccelMapKey, name);
@@ -437,11 +365,11 @@ std::string AccelOverwriteQuestion(const std::string& name)
 std::vector<uint8_t> WriteAccelMapFile(std::span<const AccelMap> maps)
 {
     std::vector<uint8_t> bytes;
-    Put(bytes, 1, 4);
-    Put(bytes, static_cast<uint32_t>(maps.size()), 4);
+    PutArchiveNumber(bytes, 1, 4);
+    PutArchiveNumber(bytes, static_cast<uint32_t>(maps.size()), 4);
     for (const AccelMap& map : maps) {
         PutCountedString(bytes, map.name);
-        Put(bytes, static_cast<uint32_t>(map.entries.size()), 4);
+        PutArchiveNumber(bytes, static_cast<uint32_t>(map.entries.size()), 4);
         const std::vector<uint8_t> entries = EncodeAccelEntries(map.entries);
         bytes.insert(bytes.end(), entries.begin(), entries.end());
     }
@@ -457,26 +385,26 @@ std::vector<uint8_t> ExportAccelMaps(std::span<const AccelMap> maps)
 AccelMapFileRead ReadAccelMapFile(std::span<const uint8_t> bytes)
 {
     AccelMapFileRead read;
-    Reader reader(bytes);
-    uint32_t version = 0;
-    uint32_t count = 0;
-    if (!reader.Take(4, version) || !reader.Take(4, count)) {
+    ArchiveReader reader(bytes);
+    if (!reader.Left(8)) {
         read.error = FileError("it ends inside its header");
         return read;
     }
+    (void)reader.Take(4); // the version, written as 1
+    const uint32_t count = reader.Take(4);
     for (uint32_t i = 0; i < count; ++i) {
         AccelMap map;
-        uint32_t entries = 0;
-        if (!reader.CountedString(map.name) || !reader.Take(4, entries)) {
+        if (!reader.CountedString(map.name) || !reader.Left(4)) {
             read.error = FileError("it ends inside map " + std::to_string(i + 1) + " of " + std::to_string(count));
             return read;
         }
+        const uint32_t entries = reader.Take(4);
         if (entries > MaxAccelEntries) {
             read.error = FileError("map '" + map.name + "' has " + std::to_string(entries) + " entries, at most " +
                                    std::to_string(MaxAccelEntries) + " fit");
             return read;
         }
-        if (!reader.Left(uint64_t{entries} * AccelEntrySize)) {
+        if (!reader.Left(size_t{entries} * AccelEntrySize)) {
             read.error = FileError("it ends inside the entries of map '" + map.name + "'");
             return read;
         }

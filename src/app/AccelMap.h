@@ -94,6 +94,8 @@ class AccelMapStore {
 
     // Stores one map, replacing one of the same name.
     [[nodiscard]] bool Store(const AccelMap& map);
+    // Makes `name` the map in use ("UseWhich") from the next activation on.
+    [[nodiscard]] bool Use(const std::string& name);
     // The editor's OK: replaces every stored map by `maps` (written from the last to the first), then
     // stores "UseWhich" and "Enabled". False when the store refused a write.
     [[nodiscard]] bool SaveAll(const std::vector<AccelMap>& maps, const std::string& useWhich, bool enabled);

@@ -35,6 +35,10 @@ void ControlActions::Handle(const EngineNotification& notification)
     repeating_ = action;
     counter_ = -7; // the first repeat seven periods on: 875 ms
     scheduler_.StartTimer(RepeatTimer, RepeatPeriod, [this] {
+        if (held_ && !held_()) {
+            scheduler_.KillTimer(RepeatTimer);
+            return;
+        }
         if (++counter_ >= 0)
             Run(repeating_, message_);
     });

@@ -30,6 +30,9 @@ class ControlActions {
     ControlActions& operator=(const ControlActions&) = delete;
 
     void Handle(const EngineNotification& notification);
+    // Whether the inputs still hold a press: a repeat stops at the first turn that finds none, even
+    // when the release itself never arrived (a full queue drops it).
+    void SetHeldProbe(std::function<bool()> held) { held_ = std::move(held); }
 
   private:
     void Run(ControlAction action, uint32_t message);
@@ -39,6 +42,7 @@ class ControlActions {
     Scheduler& scheduler_;
     TransportCommands& commands_;
     std::function<bool(CommandId)> setCommands_;
+    std::function<bool()> held_;
     ControlAction repeating_ = ControlAction::None;
     uint32_t message_ = 0;
     int counter_ = 0;

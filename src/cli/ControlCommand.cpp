@@ -38,11 +38,14 @@ std::string EntryText(const ControlEntry& entry, const std::vector<std::string>&
     return text + "  " + ControlActionName(static_cast<int>(entry.Action()));
 }
 
+// The inputs that opened, numbered and named as `play` numbers them, so a learnt entry's port field
+// names the same input there.
 std::vector<std::string> InputNames(MidiPortList& ports)
 {
     std::vector<std::string> names;
     for (const auto& port : ports.inputs)
-        names.push_back(port.name);
+        if (port.device)
+            names.push_back(port.device->Name());
     return PortTable::UniqueNames(names);
 }
 
@@ -121,6 +124,25 @@ int Export(Session& session, const ControlArguments& arguments)
     return ExitSuccess;
 }
 
+int Use(Session& session, const ControlArguments& arguments)
+{
+    if (arguments.name.empty()) {
+        session.Err() << "cantivo-cli control use: give the name of a map\n";
+        return ExitUsage;
+    }
+    ControlMapStore store(*session.Context().profile);
+    if (!store.Use(arguments.name)) {
+        session.Err() << "cantivo-cli control: the settings could not be written\n";
+        return ExitFileUnusable;
+    }
+    session.Out() << "The control map in use is now \"" << store.UseWhich() << "\""
+                  << (store.Find(arguments.name) ? ""
+                                                 : "; no such map is stored yet, so it is empty until "
+                                                   "\"control learn\" or \"control import\" fills it")
+                  << (store.Enabled() ? "" : " (external control is off: \"Enabled\" is 0)") << ".\n";
+    return ExitSuccess;
+}
+
 // The action by its listed name (any case) or its code.
 std::optional<ControlAction> ActionNamed(const std::string& text)
 {
@@ -153,13 +175,15 @@ int Learn(Session& session, const ControlArguments& arguments)
     ControlLearner learner;
     std::vector<std::unique_ptr<MidiInPort>> listening;
     std::vector<MidiInDevice*> started;
-    for (size_t i = 0; i < ports.inputs.size(); ++i) {
-        if (!ports.inputs[i].device)
+    int index = 0;
+    for (auto& input : ports.inputs) {
+        if (!input.device)
             continue;
-        auto port = std::make_unique<MidiInPort>(static_cast<int>(i), names[i], queue);
+        auto port = std::make_unique<MidiInPort>(index, names[static_cast<size_t>(index)], queue);
+        ++index;
         port->Connect(nullptr, nullptr, &learner);
-        if (ports.inputs[i].device->Start(*port)) {
-            started.push_back(ports.inputs[i].device.get());
+        if (input.device->Start(*port)) {
+            started.push_back(input.device.get());
             listening.push_back(std::move(port));
         }
     }
@@ -183,21 +207,14 @@ int Learn(Session& session, const ControlArguments& arguments)
         err << "cantivo-cli control learn: nothing was heard; nothing was stored.\n";
         return ExitFileUnusable;
     }
-    const ControlEntry entry =
-        ControlEntry::Make(heard->port, heard->channel, heard->controller >= 0 ? heard->controller : 0,
-                           heard->key >= 0 ? heard->key : 0, *action);
     ControlMapStore store(*session.Context().profile);
-    ControlMap map = store.ActiveMap();
-    // The same trigger does one thing: a new binding replaces an old one.
-    std::erase_if(map.entries,
-                  [&entry](const ControlEntry& old) { return (old.bits & ~0xFFu) == (entry.bits & ~0xFFu); });
-    map.entries.push_back(entry);
     std::string error;
-    if (!store.Write(map, error)) {
+    const std::optional<ControlEntry> entry = store.Learn(*heard, *action, error);
+    if (!entry) {
         err << "cantivo-cli control learn: " << error << "\n";
         return ExitFileUnusable;
     }
-    session.Out() << "Bound in \"" << map.name << "\": " << EntryText(entry, names) << "\n";
+    session.Out() << "Bound in \"" << store.UseWhich() << "\": " << EntryText(*entry, names) << "\n";
     return ExitSuccess;
 }
 
@@ -218,7 +235,11 @@ CliCommand AddControlCommand(CLI::App& tool, Session& session)
     CLI::App* learn = app->add_subcommand("learn", "Binds the next pedal, key or controller heard to ACTION");
     learn->add_option("ACTION", arguments->action, "The action, by its name (\"Play/Tap (Cue)\") or code")->required();
     learn->add_option("--timeout", arguments->timeout, "Seconds to wait (default 30)");
-    return {app, [&session, arguments, list, show, import, exporting] {
+    CLI::App* use = app->add_subcommand("use", "Makes NAME the map in use (\"UseWhich\")");
+    use->add_option("NAME", arguments->name, "The map")->required();
+    return {app, [&session, arguments, list, show, import, exporting, use] {
+                if (use->parsed())
+                    return Use(session, *arguments);
                 if (list->parsed())
                     return List(session);
                 if (show->parsed())

@@ -166,6 +166,23 @@ int ExportMaps(Session& session, const KeysArguments& arguments)
     return ExitSuccess;
 }
 
+int UseMap(Session& session, const KeysArguments& arguments)
+{
+    AccelMapStore store(*session.Context().profile);
+    (void)StoredMaps(store);
+    if (!store.Load(arguments.name)) {
+        session.Err() << "cantivo-cli keys: there is no accelerator map named '" << arguments.name << "'\n";
+        return ExitUsage;
+    }
+    if (!store.Use(arguments.name)) {
+        session.Err() << "cantivo-cli keys: the settings could not be written\n";
+        return ExitFileUnusable;
+    }
+    session.Out() << "The accelerator map in use is now '" << arguments.name << "'"
+                  << (store.Enabled() ? "" : " (keyboard shortcuts are off: \"Enabled\" is 0)") << "\n";
+    return ExitSuccess;
+}
+
 } // namespace
 
 CliCommand AddKeysCommand(CLI::App& tool, Session& session)
@@ -183,7 +200,11 @@ CliCommand AddKeysCommand(CLI::App& tool, Session& session)
     CLI::App* exporting = app->add_subcommand("export", "Writes one map, or with --all every map, to a file (.dat)");
     exporting->add_option("ARGS", arguments->exportArguments, "NAME FILE, or FILE with --all")->required();
     exporting->add_flag("--all", arguments->all, "Every stored map");
-    return {app, [&session, arguments, list, show, import] {
+    CLI::App* use = app->add_subcommand("use", "Makes a stored map the one in use (\"UseWhich\")");
+    use->add_option("NAME", arguments->name, "The map")->required();
+    return {app, [&session, arguments, list, show, import, use] {
+                if (use->parsed())
+                    return UseMap(session, *arguments);
                 if (list->parsed())
                     return ListMaps(session);
                 if (show->parsed())

@@ -191,6 +191,7 @@ int RunPlay(Session& session, const PlayArguments& arguments)
     // The control map's actions, through the same dispatch as the keys.
     ControlActions control(engine, scheduler, commands,
                            [&show](CommandId id) { return show.RunSetCommand(ToNumber(id)); });
+    control.SetHeldProbe([&rig] { return rig.ControlHeld(); });
     rig.OnInput([&](const EngineNotification& notification) {
         if (notification.message == EngineMessage::MsgSongSelect && show.View() != nullptr)
             show.View()->SongSelect(notification.value);

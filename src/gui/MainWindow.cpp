@@ -359,6 +359,7 @@ bool MainWindow::OpenPath(const QString& path)
     ClockScheduler& scheduler = show_->Begin(rig_, clock_);
     control_ = std::make_unique<ControlActions>(rig_.Engine(), scheduler, commands_,
                                                 [this](CommandId id) { return show_->RunSetCommand(ToNumber(id)); });
+    control_->SetHeldProbe([this] { return rig_.ControlHeld(); });
     rig_.OnInput([this](const EngineNotification& notification) {
         if (notification.message == EngineMessage::MsgSongSelect && show_->View() != nullptr)
             show_->View()->SongSelect(notification.value);

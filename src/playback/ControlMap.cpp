@@ -122,6 +122,11 @@ std::vector<ControlMap> ReadControlMapFile(std::span<const uint8_t> bytes, std::
             return maps;
         }
         const uint32_t entries = reader.Take(4);
+        if (entries > ControlMap::MaxEntries) {
+            error = "Map \"" + map.name + "\" has " + std::to_string(entries) +
+                    " entries; a control map holds at most 128.";
+            return maps;
+        }
         // Never trust a count: it must fit in what is left.
         if (!reader.Left(size_t{entries} * 4)) {
             error = "The file ends inside the entries of map \"" + map.name + "\".";

@@ -76,8 +76,8 @@ std::vector<uint8_t> ControlEntriesToBytes(const std::vector<ControlEntry>& entr
 // The exchange file: format 1, the map count, then each map (a counted name, the entry count, the
 // entries). Export writes the maps from the last to the first.
 std::vector<uint8_t> ControlMapFileBytes(const std::vector<ControlMap>& maps);
-// Reads the maps in file order; a bad or truncated file ends the reading there, keeping what came
-// before, and says so in `error` (empty when the whole file was read).
+// Reads the maps in file order; a bad or truncated file (or a map over 128 entries) ends the reading
+// there, keeping what came before, and says so in `error` (empty when the whole file was read).
 std::vector<ControlMap> ReadControlMapFile(std::span<const uint8_t> bytes, std::string& error);
 
 // The key field of the entry dialog: empty is no key (nullopt with `none` set); a number 0-127; or a

@@ -50,8 +50,16 @@ void MidiInPort::Connect(Sequencer* engine, SyncInput* sync, ControlLearner* lea
     learner_ = learner;
 }
 
+void MidiInPort::SetControlEnabled(bool enabled)
+{
+    if (!enabled)
+        ForgetPress();
+    controlEnabled_.store(enabled, std::memory_order_release);
+}
+
 void MidiInPort::SetEntries(std::span<const ControlEntry> entries)
 {
+    ForgetPress(); // the press may belong to an entry that is gone
     std::lock_guard lock(entriesMutex_);
     entryCount_ = 0;
     for (const ControlEntry& entry : entries)
@@ -141,12 +149,31 @@ void MidiInPort::ShortMessage(int64_t microseconds, uint32_t message)
         controllers_[Slot(channel, data1)] = static_cast<uint8_t>(data2);
 
     const bool control = type == 0x80 || type == 0x90 || type == 0xB0;
-    if (learner_ != nullptr && learner_->Armed() && ((type == 0x90 && data2 > 0) || type == 0xB0))
+    if (forgetPress_.exchange(false, std::memory_order_acq_rel)) {
+        pressedController_ = pressedNote_ = -1;
+        holding_.store(false, std::memory_order_release);
+    }
+    // The release of a press ends it whatever came since (learning armed, control turned off, another
+    // map): otherwise the repeat it started would never stop.
+    if (control && data2 == 0 && Released())
+        Post(ControlAction::None, message, microseconds);
+    else if (learner_ != nullptr && learner_->Armed() && ((type == 0x90 && data2 > 0) || type == 0xB0))
         learner_->Hear({index_, channel, type == 0x90 ? data1 : -1, type == 0xB0 ? data1 : -1});
     else if (control && controlEnabled_.load(std::memory_order_acquire))
         MatchControl(message, microseconds);
     if (engine_ != nullptr)
-        engine_->Thru(index_, message);
+        engine_->Thru(index_, message, microseconds);
+}
+
+bool MidiInPort::Released()
+{
+    const bool released = (pressedController_ >= 0 && controllers_[static_cast<size_t>(pressedController_)] == 0) ||
+                          (pressedNote_ >= 0 && notes_[static_cast<size_t>(pressedNote_)] == 0);
+    if (released) {
+        pressedController_ = pressedNote_ = -1;
+        holding_.store(false, std::memory_order_release);
+    }
+    return released;
 }
 
 void MidiInPort::MatchControl(uint32_t message, int64_t microseconds)
@@ -155,18 +182,9 @@ void MidiInPort::MatchControl(uint32_t message, int64_t microseconds)
     const int channel = static_cast<int>(message & 0x0F);
     const int data1 = static_cast<int>(message >> 8 & 0x7F);
     const int data2 = type == 0x80 ? 0 : static_cast<int>(message >> 16 & 0x7F);
-    if (data2 == 0) {
-        const bool released = (pressedController_ >= 0 && controllers_[static_cast<size_t>(pressedController_)] == 0) ||
-                              (pressedNote_ >= 0 && notes_[static_cast<size_t>(pressedNote_)] == 0);
-        if (released) {
-            pressedController_ = pressedNote_ = -1;
-            Post(ControlAction::None, message, microseconds);
-            return;
-        }
-        if (type != 0xB0)
-            return;
-        // A slider at 0 is a value, not a release: without this, its bottom could never be reached.
-    }
+    // A slider at 0 is a value, not a release: without this, its bottom could never be reached.
+    if (data2 == 0 && type != 0xB0)
+        return;
     std::unique_lock lock(entriesMutex_, std::try_to_lock);
     if (!lock.owns_lock())
         return;
@@ -184,22 +202,33 @@ void MidiInPort::MatchControl(uint32_t message, int64_t microseconds)
             if (!slider && (pressedController_ >= 0 || pressedNote_ >= 0))
                 return; // held: further values are not new presses
             if (!slider)
-                pressedController_ = static_cast<int>(Slot(channel, data1));
+                Press(static_cast<int>(Slot(channel, data1)), -1);
             Post(action, message, microseconds);
             return;
         }
         if (type != 0x90 || entry.Key() != data1 || data2 == 0)
             continue;
-        if (entry.Controller() != 0) {
-            // A key with a modifier controller triggers only while that controller is up.
-            if (controllers_[Slot(channel, entry.Controller())] == 0)
-                continue;
-            pressedController_ = static_cast<int>(Slot(channel, entry.Controller()));
-        }
-        pressedNote_ = static_cast<int>(Slot(channel, data1));
+        // A key with a modifier controller triggers only while that controller is up.
+        if (entry.Controller() != 0 && controllers_[Slot(channel, entry.Controller())] == 0)
+            continue;
+        Press(entry.Controller() != 0 ? static_cast<int>(Slot(channel, entry.Controller())) : -1,
+              static_cast<int>(Slot(channel, data1)));
         Post(entry.Action(), message, microseconds);
         return;
     }
+}
+
+void MidiInPort::Press(int controllerSlot, int noteSlot)
+{
+    pressedController_ = controllerSlot;
+    pressedNote_ = noteSlot;
+    holding_.store(true, std::memory_order_release);
+}
+
+void MidiInPort::ForgetPress()
+{
+    holding_.store(false, std::memory_order_release);
+    forgetPress_.store(true, std::memory_order_release);
 }
 
 void MidiInPort::Post(ControlAction action, uint32_t message, int64_t microseconds)

@@ -54,10 +54,14 @@ class MidiInPort final : public MidiInReceiver {
     const std::string& UniqueName() const { return name_; }
     // Set before the device starts: any may be null.
     void Connect(Sequencer* engine, SyncInput* sync, ControlLearner* learner);
-    // "KeyMap"/"Enabled": whether the control map is matched at all.
-    void SetControlEnabled(bool enabled) { controlEnabled_.store(enabled, std::memory_order_release); }
-    // The map in use; this port keeps the entries whose port field is its index. UI thread.
+    // "KeyMap"/"Enabled": whether the control map is matched at all. Turning it off ends a held press.
+    void SetControlEnabled(bool enabled);
+    // The map in use; this port keeps the entries whose port field is its index, and a held press ends.
+    // UI thread.
     void SetEntries(std::span<const ControlEntry> entries);
+    // Whether a press is held (its release not yet heard): the UI's repeat runs only while one is, so a
+    // release lost to a full queue cannot leave it repeating.
+    bool Holding() const { return holding_.load(std::memory_order_acquire); }
 
     void OnMidiIn(int64_t microseconds, std::span<const uint8_t> bytes) override;
 
@@ -72,6 +76,10 @@ class MidiInPort final : public MidiInReceiver {
     void Byte(int64_t microseconds, uint8_t byte);
     void ShortMessage(int64_t microseconds, uint32_t message);
     void MatchControl(uint32_t message, int64_t microseconds);
+    // True (and the press forgotten) when the state byte of the held press went to 0.
+    bool Released();
+    void Press(int controllerSlot, int noteSlot);
+    void ForgetPress();
     void Post(ControlAction action, uint32_t message, int64_t microseconds);
 
     const int index_;
@@ -81,6 +89,8 @@ class MidiInPort final : public MidiInReceiver {
     SyncInput* sync_ = nullptr;
     ControlLearner* learner_ = nullptr;
     std::atomic<bool> controlEnabled_{true};
+    std::atomic<bool> holding_{false};     // written by the input thread, and cleared by the UI's ForgetPress
+    std::atomic<bool> forgetPress_{false}; // the UI asks the input thread to drop its press
 
     // Touched by the input thread only.
     std::array<uint8_t, 16 * 128> notes_{};

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <thread>
 
 namespace cantivo {
 
@@ -777,6 +778,7 @@ void Sequencer::SetSelectedTracks(std::span<const int> tracks)
     selectedCount_ = std::min(tracks.size(), MaxSelectedTracks);
     for (size_t i = 0; i < selectedCount_; ++i)
         selected_[i] = static_cast<int16_t>(tracks[i]);
+    thruTracks_.store(selectedCount_, std::memory_order_release);
 }
 
 void Sequencer::SetInputMapping(std::vector<int32_t> mapping)
@@ -785,13 +787,26 @@ void Sequencer::SetInputMapping(std::vector<int32_t> mapping)
     inputMapping_ = std::move(mapping);
 }
 
-void Sequencer::Thru(int inputPort, uint32_t message)
+void Sequencer::Thru(int inputPort, uint32_t message, int64_t microseconds)
 {
     const uint32_t status = message & 0xFF;
     if (status < 0x80 || status >= 0xF0 || (eventFilter_ >> (status >> 4) & 1) == 0)
         return;
+    if (thruTracks_.load(std::memory_order_acquire) == 0)
+        return;
     const int channel = static_cast<int>(status & 0x0F);
-    std::lock_guard lock(rolling_);
+    // The input callback never blocks: it outwaits a play tick's hold of the lock (tens of
+    // microseconds), but behind a chase or a song change the message is dropped and counted.
+    std::unique_lock lock(rolling_, std::try_to_lock);
+    const int64_t start = clock_.NowMicroseconds();
+    for (int tries = 0; !lock.owns_lock() && tries < 10'000 && clock_.NowMicroseconds() - start < 1'000; ++tries) {
+        std::this_thread::yield();
+        (void)lock.try_lock();
+    }
+    if (!lock.owns_lock()) {
+        thruDropped_.fetch_add(1, std::memory_order_relaxed);
+        return;
+    }
     PlaybackModel* model = Model();
     if (model == nullptr)
         return;
@@ -803,9 +818,12 @@ void Sequencer::Thru(int inputPort, uint32_t message)
         const int logical = track.inputPort;
         const bool listens = logical >= 0 && static_cast<size_t>(logical) < inputMapping_.size() &&
                              inputMapping_[static_cast<size_t>(logical)] == inputPort;
-        if (!track.midi || track.port == nullptr || !listens ||
-            (track.inputChannel >= 0 && track.inputChannel != channel))
+        if (!track.midi || !listens || (track.inputChannel >= 0 && track.inputChannel != channel))
             continue;
+        if (track.port == nullptr) {
+            hooks_->RecordInput(*this, number, message, microseconds);
+            continue;
+        }
         MidiOutPort& port = *track.port;
         const int out = track.channel;
         // The track's own sounds, where the port holds others (each sends only what differs).
@@ -826,6 +844,7 @@ void Sequencer::Thru(int inputPort, uint32_t message)
             sent = (sent & 0xFF00FF) | static_cast<uint32_t>(key) << 8;
         }
         port.SendShort(sent);
+        hooks_->RecordInput(*this, number, message, microseconds);
     }
 }
 

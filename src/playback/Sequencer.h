@@ -41,6 +41,9 @@ class SequencerHooks {
     virtual void SyncOutput(Sequencer& /*sequencer*/, int32_t /*tick*/) {}
     virtual void SyncLocated(Sequencer& /*sequencer*/, int32_t /*position*/) {}
     virtual void SyncStopped(Sequencer& /*sequencer*/) {}
+    // From an input's callback thread, after thru: a channel message heard at `microseconds` for
+    // selected track `track`, which listens to that input and channel and lets its kind through.
+    virtual void RecordInput(Sequencer& /*sequencer*/, int /*track*/, uint32_t /*message*/, int64_t /*microseconds*/) {}
 };
 
 // What the halt handling found (the play thread halted at a stop tick).
@@ -82,7 +85,8 @@ class Sequencer final : public Transport, public SyncInput {
     // Start-up: the options, the timer period, the click; then the click patch is set up. Stopped with
     // the beat timer running.
     void Start(const Profile& profile, int timerPeriodMilliseconds);
-    void SetHooks(SequencerHooks* hooks) { hooks_ = hooks; }
+    // Null puts back the hooks that do nothing.
+    void SetHooks(SequencerHooks* hooks) { hooks_ = hooks != nullptr ? hooks : &defaultHooks_; }
     // The UI loop's timers, for the conductor's return step; without one the ratio stays where taps leave it.
     void SetScheduler(Scheduler* scheduler) { scheduler_ = scheduler; }
     // The "FollowTap" settings, at start-up and whenever the options page is saved.
@@ -151,9 +155,13 @@ class Sequencer final : public Transport, public SyncInput {
     void SetSelectedTracks(std::span<const int> tracks);
     // From an input's callback thread: sends a channel message heard on physical input `inputPort` to
     // every selected track listening there, on the track's port and channel, its key offset applied
-    // and its own bank, patch and controllers asserted first where the port holds others. Holds the
-    // transport lock for the sends only, as the play thread does for a tick; allocates nothing.
-    void Thru(int inputPort, uint32_t message);
+    // and its own bank, patch and controllers asserted first where the port holds others; then the
+    // recording hook. With no track selected it touches no lock; otherwise it tries the transport lock
+    // for at most a millisecond (a tick's hold), and a message that finds it held longer (a chase) is
+    // dropped and counted. Allocates nothing.
+    void Thru(int inputPort, uint32_t message, int64_t microseconds = 0);
+    // Input messages thru dropped because the transport lock was held.
+    uint64_t ThruDropped() const { return thruDropped_.load(std::memory_order_relaxed); }
     // How logical input ports map to physical ones ("MIDIIN%d"); set on the UI thread before inputs start.
     void SetInputMapping(std::vector<int32_t> mapping);
     // Chases to `tick` in the current state and refreshes.
@@ -275,6 +283,8 @@ class Sequencer final : public Transport, public SyncInput {
     // Under rolling_: the thru targets and the input mapping they are matched by.
     std::array<int16_t, MaxSelectedTracks> selected_{};
     size_t selectedCount_ = 0;
+    std::atomic<size_t> thruTracks_{0}; // selectedCount_ for the input thread's look without the lock
+    std::atomic<uint64_t> thruDropped_{0};
     std::vector<int32_t> inputMapping_;
     uint32_t eventFilter_ = 0xDB00; // "RecordOptions"/"EventFilter": bit n lets status n*16 through
     std::atomic<int32_t> tempoRatio_{NormalTempo};

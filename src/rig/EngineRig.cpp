@@ -195,8 +195,9 @@ void EngineRig::OpenInputs(Profile& profile)
         port->Connect(sequencer_.get(), sequencer_.get(), &learner_);
         port->SetControlEnabled(store.Enabled());
         port->SetEntries(map.entries);
-        if (inputDevices_[i]->Start(*port))
-            inputs_.push_back(std::move(port));
+        // Kept even when it would not start, so the inputs keep the numbers `control learn` gives them.
+        (void)inputDevices_[i]->Start(*port);
+        inputs_.push_back(std::move(port));
     }
 }
 
@@ -229,6 +230,11 @@ void EngineRig::ReloadControlMap()
         input->SetControlEnabled(store.Enabled());
         input->SetEntries(map.entries);
     }
+}
+
+bool EngineRig::ControlHeld() const
+{
+    return std::any_of(inputs_.begin(), inputs_.end(), [](const auto& input) { return input->Holding(); });
 }
 
 std::optional<HaltOutcome> EngineRig::HandleNotifications(EndOfSongHandler* endOfSong)

@@ -62,8 +62,11 @@ class EngineRig final : public SongActivator {
     // The inputs listened to, by their unique names; the output devices by theirs.
     std::vector<std::string> InputNames() const;
     std::vector<std::string> OutputNames();
-    // After the control-map dialog's OK: every input takes the map in use and its on/off.
+    // After the control-map dialog's OK: every input takes the map in use and its on/off (a held
+    // press ends).
     void ReloadControlMap();
+    // Whether any input holds a control press: the probe that ends a repeat whose release was lost.
+    bool ControlHeld() const;
     // What the control-map entry dialog learns from: every input hears for it while it is armed.
     ControlLearner& Learner() { return learner_; }
     // Stops and silences, then closes the capture log; false with the reason when the log is incomplete.

@@ -2,16 +2,21 @@
 // releases, auto-repeat, sliders, a modifier controller, thru to the selected tracks, learning, song
 // select; the map file and the key text of the entry dialog.
 #include "app/ControlActions.h"
+#include "app/ControlMapStore.h"
+#include "app/PlaybackHalted.h"
 #include "app/TransportCommands.h"
 #include "platform/LoopbackPair.h"
 #include "playback/ControlMap.h"
 #include "playback/EngineFixture.h"
 #include "playback/MidiInPort.h"
 #include "playback/Scheduler.h"
+#include "song/Cue.h"
 
 #include <gtest/gtest.h>
 
+#include <future>
 #include <random>
+#include <thread>
 
 namespace cantivo::test {
 namespace {
@@ -26,6 +31,7 @@ class ControlInputTest : public ::testing::Test {
         Finish(*song);
         engine.Load(*song);
         engine.sequencer->SetScheduler(&scheduler);
+        control.SetHeldProbe([this] { return input.Holding(); });
         input.Connect(engine.sequencer.get(), engine.sequencer.get(), &learner);
         ASSERT_TRUE(loop.in->Start(input));
     }
@@ -48,6 +54,8 @@ class ControlInputTest : public ::testing::Test {
                 actions.push_back(n->value);
             if (n->message == EngineMessage::MsgSongSelect)
                 songSelects.push_back(n->value);
+            if (n->message == EngineMessage::MsgPlaybackHalted)
+                (void)HandlePlaybackHalted(*engine.sequencer, nullptr);
             control.Handle(*n);
         }
     }
@@ -232,6 +240,291 @@ TEST_F(ControlInputTest, DamagedInputNeverSticksAndSongSelectAsksTheSet)
         << "running status carried the release";
     ASSERT_FALSE(songSelects.empty());
     EXPECT_EQ(songSelects.back(), 5);
+}
+
+TEST_F(ControlInputTest, TempoUpHeldStepsAtThePressAt875MsThenEvery125MsAndStopsAtTheRelease)
+{
+    Map({ControlEntry::Make(0, 0, 20, 0, ControlAction::TempoUp)});
+    Send(0x7F14B0);
+    // Milliseconds run since the previous row; the timer starts on the loop's first turn, 5 ms on.
+    const struct {
+        int64_t run;
+        int32_t ratio;
+    } steps[] = {{5, 101000}, {860, 101000}, {20, 102000}, {100, 102000}, {25, 103000}, {125, 104000}};
+    int64_t at = 0;
+    for (const auto& step : steps) {
+        Run(step.run);
+        at += step.run;
+        EXPECT_EQ(engine.sequencer->TempoRatio(), step.ratio) << at << " ms";
+    }
+    Send(0x0014B0);
+    Run(1000);
+    EXPECT_EQ(engine.sequencer->TempoRatio(), 104000) << "the release stops it";
+    EXPECT_FALSE(scheduler.IsRunning(ControlActions::RepeatTimer));
+}
+
+TEST_F(ControlInputTest, ARepeatEndsWhateverBecomesOfItsRelease)
+{
+    const std::vector<ControlEntry> map = {ControlEntry::Make(0, 0, 20, 0, ControlAction::TempoUp)};
+    Map(map);
+    const auto release = [this] { Send(0x0014B0); };
+    const struct {
+        const char* what;
+        std::function<void()> disturb;
+    } cases[] = {
+        {"released", release},
+        {"released while learning", [&] { learner.Arm(), release(); }},
+        {"released with external control off", [&] { input.SetControlEnabled(false), release(); }},
+        {"external control turned off while held", [&] { input.SetControlEnabled(false); }},
+        {"the map reloaded while held", [&] { Map(map); }},
+        {"released into a full queue",
+         [&] {
+             while (queue.Post({EngineMessage::CmdRefreshPosition, 0, 0, -1})) {
+             }
+             release();
+         }},
+    };
+    for (const auto& c : cases) {
+        engine.sequencer->SetTempoRatio(Sequencer::NormalTempo);
+        Send(0x7F14B0);
+        Run(300);
+        c.disturb();
+        Run(1500);
+        EXPECT_EQ(engine.sequencer->TempoRatio(), 101000) << c.what << ": one step, no repeat";
+        EXPECT_FALSE(scheduler.IsRunning(ControlActions::RepeatTimer)) << c.what;
+        EXPECT_FALSE(learner.Take()) << c.what << ": a press's release is not learnt";
+        // Afterwards the pedal presses anew.
+        learner.Disarm();
+        input.SetControlEnabled(true);
+        release();
+        Run(10);
+        Send(0x7F14B0);
+        Run(10);
+        EXPECT_EQ(engine.sequencer->TempoRatio(), 102000) << c.what;
+        release();
+        Run(10);
+    }
+}
+
+TEST_F(ControlInputTest, ANoteOnBoundToPlayTapReleasesAFermataAndFollowsTheTempo)
+{
+    engine.context.profile.WriteInt("FollowTap", "Enabled", 1);
+    engine.sequencer->SetFollowTap(FollowTapSettings::Read(engine.context.profile));
+    Cue fermata;
+    fermata.kind = CueFermata;
+    fermata.stopAt = 960; // bar 3, held from its third beat
+    fermata.restartAt = 1200;
+    song->cues.push_back(std::make_unique<Cue>(fermata));
+    Finish(*song);
+    engine.Load(*song);
+    Map({ControlEntry::Make(0, 0, 0, 60, ControlAction::PlayTap)});
+    const auto tap = [this] {
+        Send(0x7F3C90);
+        Send(0x003C80);
+    };
+    tap();
+    Run(5000);
+    ASSERT_EQ(engine.sequencer->State(), SequencerState::Holding);
+    EXPECT_EQ(engine.sequencer->Position(), 1200);
+    // Taps 450 ms apart on a 500 ms beat: the first releases the hold, the others push the tempo on.
+    for (int i = 0; i < 6; ++i) {
+        tap();
+        Run(450);
+    }
+    EXPECT_EQ(engine.sequencer->State(), SequencerState::Playing);
+    EXPECT_GT(engine.sequencer->Position(), 1200);
+    EXPECT_GT(engine.sequencer->TempoRatio(), Sequencer::NormalTempo);
+}
+
+TEST_F(ControlInputTest, SongSelectAsksTheSetAndAProgramChangeTriggersNothing)
+{
+    // A program change is no trigger kind of an entry: only song select chooses a song.
+    Map({ControlEntry::Make(0, 0, 5, 0, ControlAction::Stop), ControlEntry::Make(0, 0, 0, 5, ControlAction::Stop)});
+    engine.sequencer->SetSync({2, 0, 0, 3}); // song select comes to a slave
+    Send(0x05C0);
+    Send(0x07F3);
+    Run(5);
+    EXPECT_TRUE(actions.empty());
+    EXPECT_EQ(songSelects, std::vector<int>{7});
+}
+
+TEST_F(ControlInputTest, TwoInputsKeepTheirOwnRunningStatus)
+{
+    MidiInPort pads{1, "Pads", engine.notifications};
+    pads.Connect(engine.sequencer.get(), nullptr, &learner);
+    const std::vector<ControlEntry> map = {ControlEntry::Make(0, 0, 0, 60, ControlAction::Stop),
+                                           ControlEntry::Make(1, 0, 64, 0, ControlAction::Pause)};
+    input.SetEntries(map);
+    pads.SetEntries(map);
+    // Bytes as two interfaces deliver them, interleaved mid-message.
+    const std::vector<std::pair<MidiInPort*, std::vector<uint8_t>>> chunks = {
+        {&input, {0x90, 0x3C}},      {&pads, {0xB0, 0x40}},  {&input, {0x64}},
+        {&pads, {0x7F, 0x41, 0x22}}, {&input, {0x3E, 0x50}},
+    };
+    for (const auto& [port, bytes] : chunks)
+        port->OnMidiIn(0, bytes);
+    Run(5);
+    EXPECT_EQ(input.NoteState(0, 60), 100);
+    EXPECT_EQ(input.NoteState(0, 62), 80);
+    EXPECT_EQ(input.ControllerState(0, 64), 0);
+    EXPECT_EQ(pads.ControllerState(0, 64), 127);
+    EXPECT_EQ(pads.ControllerState(0, 65), 0x22);
+    EXPECT_EQ(pads.NoteState(0, 60), 0);
+    EXPECT_EQ(actions,
+              (std::vector<int>{static_cast<int>(ControlAction::Stop), static_cast<int>(ControlAction::Pause)}));
+}
+
+// The recording issue's way in: after the control map and thru, before nothing else of the message.
+class InputRecorder final : public SequencerHooks {
+  public:
+    struct Call {
+        int track;
+        uint32_t message;
+        int64_t time;
+        size_t sentBefore;
+        bool operator==(const Call&) const = default;
+    };
+    InputRecorder(RecordingDevice& device, NotificationQueue& queue) : device_(device), queue_(queue) {}
+    void RecordInput(Sequencer&, int track, uint32_t message, int64_t microseconds) override
+    {
+        calls.push_back({track, message, microseconds, device_.Count()});
+        queue_.Post({EngineMessage::CmdRefreshPosition, track, 0, -1}); // marks its place among the actions
+    }
+    std::vector<Call> calls;
+
+  private:
+    RecordingDevice& device_;
+    NotificationQueue& queue_;
+};
+
+TEST_F(ControlInputTest, TheRecordingHookFollowsTheControlMapAndThru)
+{
+    Track& track = *song->tracks[1];
+    track.inputChannel = 0;
+    engine.Load(*song);
+    engine.sequencer->SetInputMapping({0});
+    InputRecorder recorder(*engine.device, queue);
+    engine.sequencer->SetHooks(&recorder);
+    Map({ControlEntry::Make(0, 0, 0, 60, ControlAction::VolumeFull)});
+    const int selected[] = {1};
+    engine.sequencer->SetSelectedTracks(selected);
+    engine.device->Clear();
+    const int64_t now = engine.clock.NowMicroseconds();
+    Send(0x403C90);
+    Send(0x403C91); // another channel: the track does not listen
+    Send(0xF8);     // real time goes to sync only
+    const std::vector<EngineMessage> expectedOrder = {EngineMessage::MsgControlAction,
+                                                      EngineMessage::CmdRefreshPosition};
+    std::vector<EngineMessage> order;
+    while (auto n = queue.Take())
+        order.push_back(n->message);
+    EXPECT_EQ(order, expectedOrder);
+    EXPECT_EQ(recorder.calls, (std::vector<InputRecorder::Call>{{1, 0x403C90, now, 1}})) << "after its thru send";
+    engine.sequencer->SetSelectedTracks({});
+    Send(0x003C80);
+    EXPECT_EQ(recorder.calls.size(), 1u) << "no track selected";
+    EXPECT_EQ(engine.sequencer->ThruDropped(), 0u);
+    engine.sequencer->SetHooks(nullptr);
+}
+
+// A hook that holds the transport lock until it is let go, as a long chase would.
+class HoldingHook final : public SequencerHooks {
+  public:
+    void RecordInput(Sequencer&, int, uint32_t, int64_t) override
+    {
+        if (held_.exchange(true))
+            return;
+        entered.set_value();
+        letGo.wait();
+    }
+    std::promise<void> entered;
+    std::shared_future<void> letGo;
+
+  private:
+    std::atomic<bool> held_{false};
+};
+
+TEST_F(ControlInputTest, ThruDropsAndCountsWhatFindsTheTransportLockHeld)
+{
+    song->tracks[1]->inputChannel = 0;
+    engine.Load(*song);
+    engine.sequencer->SetInputMapping({0});
+    const int selected[] = {1};
+    engine.sequencer->SetSelectedTracks(selected);
+    HoldingHook hook;
+    std::promise<void> letGo;
+    hook.letGo = letGo.get_future().share();
+    engine.sequencer->SetHooks(&hook);
+    std::thread holder([&] { engine.sequencer->Thru(0, 0x403C90, 0); });
+    hook.entered.get_future().wait();
+    engine.device->Clear();
+    engine.sequencer->Thru(0, 0x003C80, 0); // returns without waiting for the holder
+    EXPECT_EQ(engine.sequencer->ThruDropped(), 1u);
+    EXPECT_EQ(engine.device->Count(), 0u);
+    letGo.set_value();
+    holder.join();
+    engine.sequencer->SetHooks(nullptr);
+}
+
+TEST_F(ControlInputTest, LearningBindsWhatTheEntryCanHoldInTheMapInUse)
+{
+    ControlMapStore store(engine.context.profile);
+    std::string error;
+    ASSERT_TRUE(store.Write({"MIDI", {ControlEntry::Make(0, 0, 64, 0, ControlAction::Stop)}}, error));
+    MidiInPort far{16, "Far", engine.notifications};
+    far.Connect(nullptr, nullptr, &learner);
+    LoopbackPair farLoop = LoopbackPair::Make("Far", engine.clock);
+    ASSERT_TRUE(farLoop.in->Start(far));
+    const struct {
+        const char* what;
+        MidiOutDevice* from;
+        uint32_t message;
+        ControlAction action;
+        const char* error; // empty: bound
+        std::vector<ControlEntry> map;
+    } cases[] = {
+        {"a pedal replaces what it did",
+         loop.out.get(),
+         0x7F40B0,
+         ControlAction::PlayTap,
+         "",
+         {ControlEntry::Make(0, 0, 64, 0, ControlAction::PlayTap)}},
+        {"a key on channel 3",
+         loop.out.get(),
+         0x643C92,
+         ControlAction::NextCue,
+         "",
+         {ControlEntry::Make(0, 0, 64, 0, ControlAction::PlayTap),
+          ControlEntry::Make(0, 2, 0, 60, ControlAction::NextCue)}},
+        {"note 0 reads as a controller trigger",
+         loop.out.get(),
+         0x640090,
+         ControlAction::Stop,
+         "Note 0 (C-1) can not be bound",
+         {ControlEntry::Make(0, 0, 64, 0, ControlAction::PlayTap),
+          ControlEntry::Make(0, 2, 0, 60, ControlAction::NextCue)}},
+        {"the seventeenth input",
+         farLoop.out.get(),
+         0x7F40B0,
+         ControlAction::Stop,
+         "MIDI input 17 can not be bound",
+         {ControlEntry::Make(0, 0, 64, 0, ControlAction::PlayTap),
+          ControlEntry::Make(0, 2, 0, 60, ControlAction::NextCue)}},
+    };
+    for (const auto& c : cases) {
+        learner.Arm();
+        c.from->SendShort(c.message);
+        const std::optional<ControlLearner::Heard> heard = learner.Take();
+        learner.Disarm();
+        ASSERT_TRUE(heard) << c.what;
+        error.clear();
+        const std::optional<ControlEntry> entry = store.Learn(*heard, c.action, error);
+        EXPECT_EQ(entry.has_value(), std::string(c.error).empty()) << c.what;
+        EXPECT_NE(error.find(c.error), std::string::npos) << c.what << ": " << error;
+        EXPECT_EQ(store.ActiveMap().entries, c.map) << c.what;
+    }
+    farLoop.in->Stop();
+    EXPECT_TRUE(actions.empty()) << "what is learnt triggers nothing";
 }
 
 TEST(ControlMapFile, ExportImportIsByteIdenticalAndADamagedFileKeepsWhatCameBefore)

@@ -157,5 +157,73 @@ TEST_F(KeysCliTest, ControlMapsImportShowExportAndRefuseWhatIsDamaged)
     EXPECT_EQ(ReadFile(Settings()), before) << "nothing stored changed";
 }
 
+// A damaged file is read whole before anything is stored: a whole first map does not slip in.
+TEST_F(KeysCliTest, AControlMapFileDamagedAfterAWholeMapChangesNothing)
+{
+    const std::string pedal = ControlFile("Pedal", 0x00400001);
+    std::ofstream(File("pedal.dat"), std::ios::binary) << pedal;
+    ASSERT_EQ(Run({"control", "import", File("pedal.dat")}).exitCode, 0);
+    const std::string before = ReadFile(Settings());
+    // Two maps: "New" whole, then "Pedal" (stored already, so Yes would replace it) damaged.
+    const std::string whole = std::string("\3New\1\0\0\0\2\0\0\0", 12);
+    const std::string head = std::string("\1\0\0\0\2\0\0\0", 8) + whole + "\5Pedal";
+    const struct {
+        const char* what;
+        std::string file;
+        const char* message;
+    } cases[] = {
+        {"cut inside the entries", head + std::string("\2\0\0\0\1\0\0\0\1\0", 10),
+         "The file ends inside the entries of map \"Pedal\". Nothing was imported."},
+        {"cut inside the count", head + std::string("\2\0", 2),
+         "The file ends inside map 2 of 2. Nothing was imported."},
+        {"over 128 entries", head + std::string("\x81\0\0\0", 4) + std::string(129 * 4, '\1'),
+         "Map \"Pedal\" has 129 entries; a control map holds at most 128. Nothing was imported."},
+    };
+    for (const auto& c : cases) {
+        std::ofstream(File("bad.dat"), std::ios::binary) << c.file;
+        const RunResult run = Run({"control", "import", File("bad.dat"), "--yes"});
+        EXPECT_EQ(run.exitCode, 1) << c.what;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << c.what << ": " << run.err;
+        EXPECT_EQ(run.out, "") << c.what;
+        EXPECT_EQ(ReadFile(Settings()), before) << c.what;
+    }
+}
+
+// A rig without a desktop chooses its maps from the command line.
+TEST_F(KeysCliTest, UseChoosesTheMapInUse)
+{
+    std::ofstream(File("pedal.dat"), std::ios::binary) << ControlFile("Pedal", 0x00400001);
+    ASSERT_EQ(Run({"control", "import", File("pedal.dat")}).exitCode, 0);
+    const struct {
+        std::vector<std::string> args;
+        int exitCode;
+        const char* said; // on stdout, or stderr when it fails
+    } cases[] = {
+        {{"keys", "use", "Nope"}, 2, "there is no accelerator map named 'Nope'"},
+        {{"keys", "list"}, 0, "* Default (62 entries)"},
+        {{"control", "use", "Pedal"}, 0, "The control map in use is now \"Pedal\".\n"},
+        {{"control", "list"}, 0, "* Pedal  1 entries"},
+        {{"control", "use", "Stage"}, 0, "\"Stage\"; no such map is stored yet"},
+        {{"control", "list"}, 0, "the map in use: \"Stage\""},
+        {{"control", "use", ""}, 2, "give the name of a map"},
+    };
+    for (const auto& c : cases) {
+        const RunResult run = Run(c.args);
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.args.back() << run.err;
+        EXPECT_NE((c.exitCode == 0 ? run.out : run.err).find(c.said), std::string::npos)
+            << c.args.back() << ": " << run.out << run.err;
+    }
+    // A copy of "Default" imported under another name becomes the active accelerator map.
+    ASSERT_EQ(Run({"keys", "export", "Default", File("default.dat")}).exitCode, 0);
+    std::string copy = ReadFile(File("default.dat"));
+    copy.replace(8, 8, std::string("\7Concert", 8));
+    std::ofstream(File("concert.dat"), std::ios::binary) << copy;
+    ASSERT_EQ(Run({"keys", "import", File("concert.dat")}).exitCode, 0);
+    RunResult run = Run({"keys", "use", "Concert"});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    run = Run({"keys", "list"});
+    EXPECT_NE(run.out.find("* Concert (62 entries)"), std::string::npos) << run.out;
+}
+
 } // namespace
 } // namespace cantivo
