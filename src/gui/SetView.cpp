@@ -89,11 +89,13 @@ void SetView::Refresh(const SetViewModel* model, bool force)
         for (size_t i = 0; i < rows.size(); ++i)
             Update(items_[i], rows[i], rows[i].kind != SetItem::Kind::Cue && rows[i].position == current);
     }
+    // A new current song takes the cursor, unless the user is on one of its rows already ("Go" on a cue).
+    const bool toCurrent = currentMoved && !(userRow && userPosition == current);
     QTreeWidgetItem* cursor = nullptr;
     for (size_t i = 0; i < rows.size() && cursor == nullptr; ++i) {
         const bool song = rows[i].kind != SetItem::Kind::Cue;
-        if (currentMoved ? song && rows[i].position == current
-                         : userRow && rows[i].position == userPosition && (song ? -1 : rows[i].cue) == userCue)
+        if (toCurrent ? song && rows[i].position == current
+                      : userRow && rows[i].position == userPosition && (song ? -1 : rows[i].cue) == userCue)
             cursor = items_[i];
     }
     if (cursor != nullptr && cursor != currentItem())
