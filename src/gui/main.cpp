@@ -111,7 +111,6 @@ int main(int argc, char** argv)
     const QCommandLineOption screenshots("screenshots", "Where the script's screenshots go.", "DIR", ".");
     parser.addOptions({config, dataDir, capture, port, script, screenshots});
     parser.process(app);
-    const bool catchesSignals = CatchStopSignals();
 
     // One program per user and settings file: a second start hands its files to the first and ends.
     SingleInstance instance(SingleInstance::ServerName(IniProfile::ResolvePath(parser.value(config).toStdString())));
@@ -129,6 +128,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "cantivo: %s; going on without handing files to a running Cantivo\n",
                      instance.Error().c_str());
     }
+
+    // A start that only hands its files over keeps the default end on a signal.
+    const bool catchesSignals = CatchStopSignals();
 
     std::vector<ScriptRunner::Step> steps;
     if (parser.isSet(script)) {
