@@ -268,6 +268,14 @@ ClickSettings COptionsPlayback::Click(bool whileRecording) const
     return click;
 }
 
+DisplayLive DisplayLive::Read(const Profile& profile)
+{
+    DisplayLive live;
+    live.gradients = profile.GetInt(Display, "Gradients", 1) != 0;
+    live.smoothScroll = profile.GetInt(Display, "SmoothScroll", 1) != 0;
+    return live;
+}
+
 void COptionsDisplay::Apply(Profile& profile) const
 {
     profile.WriteInt(Display, "Gradients", values.gradients ? 1 : 0);

@@ -146,6 +146,8 @@ struct DisplayLive {
     bool gradients = true;
     bool smoothScroll = true;
     bool operator==(const DisplayLive&) const = default;
+    // What the program reads at start-up ("DisplayOptions"), before any page changed them.
+    static DisplayLive Read(const Profile& profile);
 };
 
 class COptionsDisplay {

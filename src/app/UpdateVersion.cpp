@@ -109,12 +109,12 @@ UpdateResult ReadVersionReply(std::string_view reply, int32_t ownNumber)
     return result;
 }
 
-std::optional<std::string> UpdateMessage(const UpdateResult& result, bool startedByCommand)
+std::optional<std::string> UpdateMessage(const UpdateResult& result, bool startedByCommand, bool canDownload)
 {
     switch (result.status) {
     case UpdateStatus::Available:
         return "Version " + VersionText(result.published) + " is now available.\n\nRELEASE NOTES:\n" +
-               result.releaseNotes + "\n\nDownload now?";
+               result.releaseNotes + (canDownload ? "\n\nDownload now?" : "");
     case UpdateStatus::UpToDate:
         if (startedByCommand)
             return std::string("Your software is up-to-date.");

@@ -48,6 +48,7 @@ UpdateResult ReadVersionReply(std::string_view reply, int32_t ownNumber);
 // What to tell the user, if anything. At start-up only a newer release is worth a word; the command
 // also confirms an up-to-date program and reports a failed connection. Nothing is said about a failed
 // connection at start-up: a machine that is offline on stage must not greet the performer with a box.
-std::optional<std::string> UpdateMessage(const UpdateResult& result, bool startedByCommand);
+// Without anywhere to download from (`canDownload` false) the news ends without "Download now?".
+std::optional<std::string> UpdateMessage(const UpdateResult& result, bool startedByCommand, bool canDownload = true);
 
 } // namespace cantivo

@@ -29,9 +29,11 @@
 #include "song/TimeCode.h"
 #include "synthdb/SynthLookup.h"
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QDialog>
 #include <QDir>
 #include <QDockWidget>
 #include <QFileDialog>
@@ -48,6 +50,8 @@
 #include <QUrl>
 
 #include <cmath>
+#include <iostream>
+#include <tuple>
 
 namespace cantivo {
 
@@ -98,7 +102,7 @@ const MenuLayout Menus[] = {
       C::MenuFile, C::Exit}},
     {"&Edit",
      {C::Undo, C::Redo, C::MenuEdit, C::Cut, C::Copy, C::Paste, C::Delete, C::SelectAll, C::MenuEdit, C::Properties}},
-    {"&View", {C::ViewLyrics, C::ViewSetTimes, C::BouncingBall}},
+    {"&View", {C::ViewLyrics, C::ViewSetTimes, C::MenuView, C::BouncingBall}},
     {"&Insert", {C::InsertCue}},
     {"&Sequencer",
      {C::Play,
@@ -195,16 +199,28 @@ MainWindow::MainWindow(Session& session, std::ostringstream& messages, EngineRig
     lyricWindow_ = new LyricWidget(nullptr);
     lyricWindow_->setWindowTitle("Cantivo - Lyrics");
     lyricWindow_->resize(800, 500);
+    lyricWindow_->installEventFilter(this);
+    lyricMetricsTimer_.setSingleShot(true);
+    lyricMetricsTimer_.setInterval(500);
+    connect(&lyricMetricsTimer_, &QTimer::timeout, this, [this] {
+        if (lyricWindow_->isVisible())
+            StoreLyricPlacement();
+    });
     BuildMenus();
     BuildTransportBar();
     ApplyAcceleratorMap();
     setTimes_ = new QLabel(this);
     statusBar()->addPermanentWidget(setTimes_);
     statusBar()->showMessage("Ready");
+    display_ = DisplayLive::Read(*session_.Context().profile);
     RestoreWindowMetrics();
     ApplyLyricOptions();
     connect(&turn_, &QTimer::timeout, this, &MainWindow::Turn);
     turn_.start(5);
+    // A drag moves the window many times a second; the placement is written once it comes to rest.
+    metricsTimer_.setSingleShot(true);
+    metricsTimer_.setInterval(500);
+    connect(&metricsTimer_, &QTimer::timeout, this, &MainWindow::StoreWindowMetrics);
 }
 
 MainWindow::~MainWindow()
@@ -213,6 +229,7 @@ MainWindow::~MainWindow()
     rig_.OnInput(nullptr);
     control_.reset();
     show_.reset();
+    lyricWindow_->removeEventFilter(this);
     delete lyricWindow_;
 }
 
@@ -230,14 +247,36 @@ void MainWindow::BuildMenus()
             // The recent lists sit in the File menu, above Exit.
             QAction* exit = actions_[ToNumber(C::Exit)];
             recentSets_ = new QMenu("Recent sets", menu);
+            recentSets_->setObjectName("recentSets");
             recentSongs_ = new QMenu("Recent songs", menu);
+            recentSongs_->setObjectName("recentSongs");
             menu->insertMenu(exit, recentSets_);
             menu->insertMenu(exit, recentSongs_);
             menu->insertSeparator(exit);
         }
     }
+    // The lyric views' follow styles, kept in "LyricView" "Tool"; "Bouncing ball" is the bindable one.
+    QMenu* view = menuBar()->actions()[2]->menu();
+    followStyles_ = new QActionGroup(this);
+    QAction* ball = actions_[ToNumber(C::BouncingBall)];
+    ball->setCheckable(true);
+    followStyles_->addAction(ball);
+    int tool = 1;
+    for (const char* name : {"Highlight syllables", "Highlight lines", "Show object grid"}) {
+        QAction* style = view->addAction(name);
+        style->setObjectName(QString("lyricFollow%1").arg(tool));
+        style->setCheckable(true);
+        followStyles_->addAction(style);
+        connect(style, &QAction::triggered, this, [this, tool] { SetLyricFollow(tool); });
+        ++tool;
+    }
+    for (LyricWidget* lyrics : {lyrics_, lyricWindow_}) {
+        lyrics->setContextMenuPolicy(Qt::ActionsContextMenu);
+        lyrics->addActions(followStyles_->actions());
+    }
     // The lyric pane's own toggle.
-    menuBar()->actions()[2]->menu()->addAction(lyricDock_->toggleViewAction());
+    view->addSeparator();
+    view->addAction(lyricDock_->toggleViewAction());
     RebuildRecentMenus();
 }
 
@@ -325,27 +364,44 @@ void MainWindow::BuildTransportBar()
 void MainWindow::RebuildRecentMenus()
 {
     Profile& profile = *session_.Context().profile;
-    for (auto [menu, list] :
-         {std::pair{recentSets_, RecentSets(profile)}, std::pair{recentSongs_, RecentSongs(profile)}}) {
+    for (auto [menu, list, set] :
+         {std::tuple{recentSets_, RecentSets(profile), true}, std::tuple{recentSongs_, RecentSongs(profile), false}}) {
         menu->clear();
         int number = 1;
         for (const std::string& path : list.Entries()) {
             const QString file = QString::fromStdString(path);
             QAction* action = menu->addAction(QString("&%1 %2").arg(number++).arg(QFileInfo(file).fileName()));
             action->setStatusTip(file);
-            connect(action, &QAction::triggered, this, [this, file] { OpenPath(file); });
+            // Queued: opening rebuilds this menu, which deletes the action that was triggered.
+            connect(
+                action, &QAction::triggered, this, [this, file, set] { OpenRecent(file, set); }, Qt::QueuedConnection);
         }
         menu->setEnabled(!list.Entries().empty());
     }
 }
 
+bool MainWindow::OpenRecent(const QString& path, bool set)
+{
+    if (CLiveDoc::ForgetMissingRecent(session_.Context(), path.toStdString(), set)) {
+        RebuildRecentMenus();
+        return false;
+    }
+    return OpenPath(path);
+}
+
 bool MainWindow::OpenPath(const QString& path)
 {
+    const std::string file = path.toStdString();
+    if (!IsSetPath(file) && !IsSongPath(file)) {
+        session_.Prompts().Show("Cantivo does not recognize that file type.", PromptIcon::Error);
+        return false;
+    }
     if (!SaveModifiedFirst())
         return false;
     messages_.str("");
     auto next = std::make_unique<Show>(session_);
     next->AllowEmptySet(true);
+    next->OfferUnlistedSongs(true);
     int exitCode = 0;
     if (!next->Open("", path.toStdString(), "", exitCode)) {
         ShowMessages(true);
@@ -413,16 +469,29 @@ void MainWindow::OpenOptions(int page)
     OptionsLive live;
     SynthLookup synths(session_.SynthDb());
     live.playback = PlaybackChoices::Read(profile, synths);
+    live.display = display_;
     live.documentsFolder = QDir::homePath().toStdString();
     OptionsSheet sheet(profile, session_.Prompts(), live, page, this);
     if (sheet.exec() != QDialog::Accepted)
         return;
     const OptionsOutcome& outcome = sheet.Outcome();
     const COptions& options = sheet.Options();
-    // What OK changed takes effect at once, without a restart.
+    // What OK changed takes effect at once, except the timer's period, which the play thread keeps for
+    // its life (as the page's "min:"/"max:" values are the device's, read once).
     Sequencer& engine = rig_.Engine();
     if (outcome.Applied(OptionsPage::Playback) || outcome.Applied(OptionsPage::Record))
-        engine.SetClick(options.playback.Click(false));
+        engine.SetClick(options.playback.Click(options.record.click));
+    if (outcome.Applied(OptionsPage::Playback)) {
+        engine.SetOptions(options.playback.SequencerOptions());
+        if (options.playback.timerResolution != engine.TimerPeriodMilliseconds())
+            statusBar()->showMessage(QString("The timer resolution of %1 ms takes effect when Cantivo starts again.")
+                                         .arg(options.playback.timerResolution),
+                                     8000);
+    }
+    if (outcome.Applied(OptionsPage::Display))
+        display_ = options.display.values;
+    if (outcome.Applied(OptionsPage::Save) && show_ != nullptr)
+        show_->RestartAutosave(options.save.AutosaveTimerOn());
     if (outcome.Applied(OptionsPage::Conductor))
         engine.SetFollowTap(FollowTapSettings::Read(profile));
     if (outcome.Applied(OptionsPage::Lyrics) || outcome.Applied(OptionsPage::Macros))
@@ -545,8 +614,79 @@ void MainWindow::ApplyLyricOptions()
     options.stretch = page.placement;
     for (size_t i = 0; i < options.macros.size() && i < stored.macros.texts.size(); ++i)
         options.macros[i] = stored.macros.texts[i];
+    options.tool = session_.Context().profile->GetInt("LyricView", "Tool", 0);
+    const int tool = static_cast<int>(options.Follow());
+    if (tool >= 0 && tool < followStyles_->actions().size())
+        followStyles_->actions()[tool]->setChecked(true);
     lyrics_->SetOptions(options);
     lyricWindow_->SetOptions(options);
+}
+
+void MainWindow::SetLyricFollow(int tool)
+{
+    session_.Context().profile->WriteInt("LyricView", "Tool", tool);
+    ApplyLyricOptions();
+}
+
+void MainWindow::StoreLyricPlacement()
+{
+    Profile& profile = *session_.Context().profile;
+    const bool maximized = lyricWindow_->isMaximized() || lyricWindow_->isFullScreen();
+    const QRect frame = maximized ? lyricWindow_->normalGeometry() : lyricWindow_->geometry();
+    profile.WriteInt("LyricView", "X", frame.x());
+    profile.WriteInt("LyricView", "Y", frame.y());
+    profile.WriteInt("LyricView", "CX", frame.width());
+    profile.WriteInt("LyricView", "CY", frame.height());
+    profile.WriteInt("LyricView", "Maximized", maximized ? 1 : 0);
+}
+
+void MainWindow::ShowLyricWindow()
+{
+    const Profile& profile = *session_.Context().profile;
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    // Nothing stored yet and a second screen (the one facing the singers): the lyrics fill it.
+    if (profile.GetInt("LyricView", "CX", -1) < 0 && screens.size() > 1) {
+        lyricWindow_->setGeometry(screens[1]->availableGeometry());
+        lyricWindow_->showFullScreen();
+        lyricWindow_->raise();
+        return;
+    }
+    QRect frame(profile.GetInt("LyricView", "X", 0), profile.GetInt("LyricView", "Y", 0),
+                std::max(profile.GetInt("LyricView", "CX", 500), 200),
+                std::max(profile.GetInt("LyricView", "CY", 500), 120));
+    // A placement on a screen that is gone comes back onto the main one.
+    const bool onScreen = std::any_of(screens.begin(), screens.end(), [&frame](const QScreen* screen) {
+        return screen->availableGeometry().intersects(frame);
+    });
+    if (!onScreen && QGuiApplication::primaryScreen() != nullptr)
+        frame.moveTopLeft(QGuiApplication::primaryScreen()->availableGeometry().topLeft());
+    lyricWindow_->setGeometry(frame);
+    if (profile.GetInt("LyricView", "Maximized", 0) != 0)
+        lyricWindow_->showMaximized();
+    else
+        lyricWindow_->showNormal();
+    lyricWindow_->raise();
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == lyricWindow_ && lyricMetricsReady_) {
+        switch (event->type()) {
+        case QEvent::Move:
+        case QEvent::Resize:
+        case QEvent::WindowStateChange:
+            lyricMetricsTimer_.start();
+            break;
+        case QEvent::Hide:
+        case QEvent::Close:
+            lyricMetricsTimer_.stop();
+            StoreLyricPlacement();
+            break;
+        default:
+            break;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::CheckForUpdates(bool byCommand)
@@ -555,10 +695,11 @@ void MainWindow::CheckForUpdates(bool byCommand)
     if (!byCommand && !settings.checkAtStartUp)
         return;
     updates_.Start(settings.url, [this, byCommand, settings](const UpdateResult& result) {
-        const std::optional<std::string> text = UpdateMessage(result, byCommand);
+        const bool canDownload = !settings.downloadUrl.empty();
+        const std::optional<std::string> text = UpdateMessage(result, byCommand, canDownload);
         if (!text)
             return;
-        if (result.status == UpdateStatus::Available && !settings.downloadUrl.empty()) {
+        if (result.status == UpdateStatus::Available && canDownload) {
             if (session_.Prompts().Ask(*text, PromptButtons::YesNo, PromptIcon::Question))
                 QDesktopServices::openUrl(QUrl(QString::fromStdString(settings.downloadUrl)));
         } else {
@@ -611,6 +752,7 @@ bool MainWindow::RunWindowCommand(uint16_t command)
             std::string error;
             if (!show_->Document()->SaveAll(error))
                 session_.Prompts().Show(error, PromptIcon::Error);
+            SongChanged();
         }
         return true;
     case C::Exit:
@@ -638,14 +780,12 @@ bool MainWindow::RunWindowCommand(uint16_t command)
             lyricWindow_->hide();
             return true;
         }
-        // With a second screen (the one facing the singers) the lyrics fill it.
-        if (const QList<QScreen*> screens = QGuiApplication::screens(); screens.size() > 1) {
-            lyricWindow_->setGeometry(screens[1]->availableGeometry());
-            lyricWindow_->showFullScreen();
-        } else {
-            lyricWindow_->show();
-        }
-        lyricWindow_->raise();
+        lyricMetricsReady_ = false; // the placement being restored is not a move of the user's
+        ShowLyricWindow();
+        lyricMetricsReady_ = true;
+        return true;
+    case C::BouncingBall:
+        SetLyricFollow(0);
         return true;
     case C::HelpContents:
     case C::Help:
@@ -738,6 +878,7 @@ bool MainWindow::IsEnabled(uint16_t command) const
     case C::About:
     case C::CheckForUpdates:
     case C::Options:
+    case C::BouncingBall:
         return true;
     case C::SaveAll:
         return show_ != nullptr && show_->Document() != nullptr;
@@ -808,7 +949,8 @@ void MainWindow::SongChanged()
 {
     if (show_ == nullptr)
         return;
-    setView_->Refresh(show_->View());
+    // Edits inside a song (cues, the modified mark) are not the set view model's revisions.
+    setView_->Refresh(show_->View(), true);
     shownSong_ = show_->Current();
     lyrics_->ShowSong(shownSong_);
     lyricWindow_->ShowSong(shownSong_);
@@ -854,14 +996,42 @@ void MainWindow::RefreshTransport()
     RefreshEnabling();
 }
 
+void MainWindow::QuitBySignal()
+{
+    if (quitting_)
+        return;
+    quitting_ = true;
+    rig_.Engine().Stop();
+    // Each rejected dialog returns from its exec once this turn of the event loop is over.
+    for (int i = 0; i < 32; ++i) {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr)
+            break;
+        if (auto* dialog = qobject_cast<QDialog*>(modal))
+            dialog->reject();
+        else
+            modal->close();
+        if (QApplication::activeModalWidget() == modal)
+            modal->hide();
+    }
+    if (show_ != nullptr) {
+        show_->WriteRecoveryFiles();
+        if (const CLiveDoc* doc = show_->Document(); doc != nullptr && !doc->IsClosed() && doc->IsModified())
+            std::cerr << "cantivo: stopped by a signal; the changes to the set's list of songs were not saved\n";
+    }
+    close();
+    QApplication::quit();
+}
+
 void MainWindow::closeEvent(QCloseEvent* event)
 {
-    if (!SaveModifiedFirst()) {
+    if (!quitting_ && !SaveModifiedFirst()) {
         event->ignore();
         return;
     }
     // Nothing is left sounding, and the placement is kept for the next start.
     rig_.Engine().Stop();
+    metricsTimer_.stop();
     StoreWindowMetrics();
     lyricWindow_->close();
     event->accept();
@@ -902,13 +1072,15 @@ void MainWindow::RestoreWindowMetrics()
 void MainWindow::moveEvent(QMoveEvent* event)
 {
     QMainWindow::moveEvent(event);
-    StoreWindowMetrics();
+    if (metricsReady_)
+        metricsTimer_.start();
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event)
 {
     QMainWindow::resizeEvent(event);
-    StoreWindowMetrics();
+    if (metricsReady_)
+        metricsTimer_.start();
 }
 
 } // namespace cantivo

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/ControlActions.h"
+#include "app/OptionsPages.h"
 #include "app/TransportCommands.h"
 #include "platform/UpdateCheck.h"
 #include "rig/Show.h"
@@ -13,6 +14,7 @@
 #include <sstream>
 
 class QAction;
+class QActionGroup;
 class QDockWidget;
 class QLabel;
 class QMenu;
@@ -40,6 +42,8 @@ class MainWindow final : public QMainWindow {
     // Opens a set or a song and makes it current; a file that cannot be read is reported and the
     // window goes on with what it had.
     bool OpenPath(const QString& path);
+    // An entry of the recent sets (`set`) or songs: a file that is gone is reported and leaves the list.
+    bool OpenRecent(const QString& path, bool set);
     void RunCommand(uint16_t command);
     bool IsEnabled(uint16_t command) const;
     Show* CurrentShow() const { return show_.get(); }
@@ -48,11 +52,17 @@ class MainWindow final : public QMainWindow {
     void OpenLastAtStartup();
     // The update check: quiet at start-up unless a newer release is out; the command says how it went.
     void CheckForUpdates(bool byCommand);
+    // SIGTERM or SIGINT: the open dialogs are rejected, the engine stops (nothing left sounding), the
+    // modified songs go to their recovery files instead of a question nobody answers, the placement
+    // is written and the program quits.
+    void QuitBySignal();
+    bool Quitting() const { return quitting_; }
 
   protected:
     void closeEvent(QCloseEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void BuildMenus();
@@ -73,6 +83,9 @@ class MainWindow final : public QMainWindow {
     void OpenHelp(const QString& page);
     void OpenOptions(int page);
     void ApplyLyricOptions();
+    void SetLyricFollow(int tool);
+    void ShowLyricWindow();
+    void StoreLyricPlacement();
     void InsertCue();
     void NewSongOrSet();
     void ImportSongs();
@@ -87,6 +100,10 @@ class MainWindow final : public QMainWindow {
     std::unique_ptr<ControlActions> control_;
     std::map<uint16_t, QAction*> actions_;
     QTimer turn_;
+    QTimer metricsTimer_;
+    QTimer lyricMetricsTimer_;
+    QActionGroup* followStyles_ = nullptr;
+    bool lyricMetricsReady_ = false;
     UpdateCheck updates_;
     SetView* setView_ = nullptr;
     LyricWidget* lyrics_ = nullptr;
@@ -102,6 +119,8 @@ class MainWindow final : public QMainWindow {
     const Song* shownSong_ = nullptr;
     std::string shownTitle_;
     bool metricsReady_ = false;
+    bool quitting_ = false;
+    DisplayLive display_; // "DisplayOptions" as read at start-up and changed by the options sheet
 };
 
 } // namespace cantivo

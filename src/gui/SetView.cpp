@@ -10,15 +10,20 @@ namespace {
 constexpr int PositionRole = Qt::UserRole;
 constexpr int CueRole = Qt::UserRole + 1;
 
-bool SameRows(const std::vector<SetItem>& a, const std::vector<SetItem>& b)
+// Rows that stand for the same songs and cues in the same order: the tree is updated in place.
+bool SameShape(const std::vector<SetItem>& a, const std::vector<SetItem>& b)
 {
     if (a.size() != b.size())
         return false;
     for (size_t i = 0; i < a.size(); ++i)
-        if (a[i].kind != b[i].kind || a[i].position != b[i].position || a[i].cue != b[i].cue ||
-            a[i].text != b[i].text || a[i].stateImage != b[i].stateImage || a[i].expanded != b[i].expanded)
+        if (a[i].kind != b[i].kind || a[i].position != b[i].position || a[i].cue != b[i].cue)
             return false;
     return true;
+}
+
+bool SameRow(const SetItem& a, const SetItem& b)
+{
+    return a.text == b.text && a.stateImage == b.stateImage && a.expanded == b.expanded;
 }
 
 // The state images: 2 where playback stands, 3 a song not read yet, 1 the rest.
@@ -56,21 +61,57 @@ SetView::SetView(QWidget* parent) : QTreeWidget(parent)
     });
 }
 
-void SetView::Refresh(const SetViewModel* model)
+void SetView::Refresh(const SetViewModel* model, bool force)
 {
+    if (!force && model == shownModel_ && (model == nullptr || model->Revision() == shownRevision_))
+        return;
+    shownModel_ = model;
+    shownRevision_ = model != nullptr ? model->Revision() : 0;
     std::vector<SetItem> rows = model != nullptr ? model->Items() : std::vector<SetItem>{};
     const int current = model != nullptr ? model->Current() : -1;
-    if (SameRows(rows, shown_) && current == shownCurrent_)
-        return;
+    const bool currentMoved = current != shownCurrent_;
+    if (!currentMoved && SameShape(rows, shown_)) {
+        bool same = true;
+        for (size_t i = 0; i < rows.size() && same; ++i)
+            same = SameRow(rows[i], shown_[i]);
+        if (same)
+            return;
+    }
     refreshing_ = true;
+    // The row the user is on, so that a refresh during playback leaves it where it is.
+    int userPosition = -1, userCue = -1;
+    const bool userRow = CurrentRow(userPosition, userCue);
+    if (SameShape(rows, shown_)) {
+        for (size_t i = 0; i < rows.size(); ++i)
+            Update(items_[i], rows[i], rows[i].kind != SetItem::Kind::Cue && rows[i].position == current);
+    } else {
+        Rebuild(rows);
+        for (size_t i = 0; i < rows.size(); ++i)
+            Update(items_[i], rows[i], rows[i].kind != SetItem::Kind::Cue && rows[i].position == current);
+    }
+    // A new current song takes the cursor, unless the user is on one of its rows already ("Go" on a cue).
+    const bool toCurrent = currentMoved && !(userRow && userPosition == current);
+    QTreeWidgetItem* cursor = nullptr;
+    for (size_t i = 0; i < rows.size() && cursor == nullptr; ++i) {
+        const bool song = rows[i].kind != SetItem::Kind::Cue;
+        if (toCurrent ? song && rows[i].position == current
+                      : userRow && rows[i].position == userPosition && (song ? -1 : rows[i].cue) == userCue)
+            cursor = items_[i];
+    }
+    if (cursor != nullptr && cursor != currentItem())
+        setCurrentItem(cursor);
+    shown_ = std::move(rows);
+    shownCurrent_ = current;
+    refreshing_ = false;
+}
+
+void SetView::Rebuild(const std::vector<SetItem>& rows)
+{
     clear();
+    items_.clear();
     QTreeWidgetItem* song = nullptr;
-    QTreeWidgetItem* currentItem = nullptr;
     for (const SetItem& row : rows) {
         auto* item = new QTreeWidgetItem();
-        // The end-of-set row's image is its own, not a playing marker.
-        const QString mark = row.kind == SetItem::Kind::End ? QStringLiteral("   ") : StateMark(row.stateImage);
-        item->setText(0, mark + QString::fromStdString(row.text));
         item->setData(0, PositionRole, row.position);
         item->setData(0, CueRole, row.cue);
         if (row.kind == SetItem::Kind::Cue && song != nullptr) {
@@ -80,24 +121,25 @@ void SetView::Refresh(const SetViewModel* model)
             song = row.kind == SetItem::Kind::Song ? item : nullptr;
             if (row.kind == SetItem::Kind::End)
                 item->setForeground(0, palette().placeholderText());
-            if (row.position == current)
-                currentItem = item;
         }
+        items_.push_back(item);
     }
-    for (const SetItem& row : rows)
-        if (row.kind == SetItem::Kind::Song && row.expanded)
-            for (int i = 0; i < topLevelItemCount(); ++i)
-                if (topLevelItem(i)->data(0, PositionRole).toInt() == row.position)
-                    topLevelItem(i)->setExpanded(true);
-    if (currentItem != nullptr) {
-        QFont bold = currentItem->font(0);
-        bold.setBold(true);
-        currentItem->setFont(0, bold);
-        setCurrentItem(currentItem);
+}
+
+void SetView::Update(QTreeWidgetItem* item, const SetItem& row, bool current)
+{
+    // The end-of-set row's image is its own, not a playing marker.
+    const QString mark = row.kind == SetItem::Kind::End ? QStringLiteral("   ") : StateMark(row.stateImage);
+    const QString text = mark + QString::fromStdString(row.text);
+    if (item->text(0) != text)
+        item->setText(0, text);
+    if (item->font(0).bold() != current) {
+        QFont font = item->font(0);
+        font.setBold(current);
+        item->setFont(0, font);
     }
-    shown_ = std::move(rows);
-    shownCurrent_ = current;
-    refreshing_ = false;
+    if (row.kind == SetItem::Kind::Song && item->isExpanded() != row.expanded)
+        item->setExpanded(row.expanded);
 }
 
 bool SetView::CurrentRow(int& position, int& cue) const

@@ -16,8 +16,10 @@ class SetView final : public QTreeWidget {
   public:
     explicit SetView(QWidget* parent = nullptr);
 
-    // Redraws when the model's rows changed since the last call.
-    void Refresh(const SetViewModel* model);
+    // Redraws what changed in the model's rows since the last call, in place, keeping the user's
+    // row; the cursor moves only when the current song changes. Without `force` a model whose
+    // revision is unchanged is not read at all (edits inside a song need `force`).
+    void Refresh(const SetViewModel* model, bool force = false);
     // The row under the cursor: its set position and cue (-1: the song itself); false when none.
     bool CurrentRow(int& position, int& cue) const;
 
@@ -29,7 +31,13 @@ class SetView final : public QTreeWidget {
     void keyPressEvent(QKeyEvent* event) override;
 
   private:
+    void Rebuild(const std::vector<SetItem>& rows);
+    void Update(QTreeWidgetItem* item, const SetItem& row, bool current);
+
     std::vector<SetItem> shown_;
+    std::vector<QTreeWidgetItem*> items_; // one per shown row
+    const SetViewModel* shownModel_ = nullptr;
+    uint64_t shownRevision_ = 0;
     int shownCurrent_ = -2;
     bool refreshing_ = false;
 };

@@ -1,7 +1,7 @@
-// cantivo: the desktop program. Start-up in order: the settings, the synth database, the command
-// line's file, the engine and its devices, the play thread, the main window, then the delayed
-// start-up step. Closing the window (or SIGTERM, SIGINT) stops the engine, leaves nothing sounding
-// and writes the settings.
+// cantivo: the desktop program. Start-up in order: the settings, the synth database, the engine and
+// its devices, the play thread, the main window, the command line's files, then the delayed start-up
+// step. Closing the window stops the engine, leaves nothing sounding and writes the settings; SIGTERM
+// and SIGINT do the same without waiting for an answer (modified songs go to their recovery files).
 #include "app/IniProfile.h"
 #include "gui/MainWindow.h"
 #include "gui/QtPrompter.h"
@@ -21,9 +21,12 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
+#include <memory>
 #include <sstream>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -31,12 +34,59 @@
 namespace {
 
 int signalPipe[2] = {-1, -1};
+int signalPipeError = 0;
 
 void OnStopSignal(int)
 {
+    const int saved = errno;
     const char byte = 1;
     (void)!write(signalPipe[1], &byte, 1);
+    errno = saved;
 }
+
+// From the start on, so that a signal during start-up (a question at the command line's open, say)
+// is not the default end that leaves notes sounding. False when there is no pipe to hand it over.
+bool CatchStopSignals()
+{
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalPipe) != 0) {
+        signalPipeError = errno;
+        signalPipe[0] = signalPipe[1] = -1;
+        return false;
+    }
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    return true;
+}
+
+// The message boxes over the main window until a stop signal came; then nobody is there to answer,
+// so every question gets the safe answer (or is declined) and nothing is shown.
+class StopAwarePrompter final : public cantivo::Prompter {
+  public:
+    explicit StopAwarePrompter(cantivo::Prompter& shown) : shown_(shown) {}
+    void Silence() { silenced_ = true; }
+
+    bool Ask(const std::string& text, cantivo::PromptButtons buttons, cantivo::PromptIcon icon) override
+    {
+        return Current().Ask(text, buttons, icon);
+    }
+    void Show(const std::string& text, cantivo::PromptIcon icon) override { Current().Show(text, icon); }
+    cantivo::PromptAnswer AskOrDecline(const std::string& text, cantivo::PromptButtons buttons,
+                                       cantivo::PromptIcon icon) override
+    {
+        return Current().AskOrDecline(text, buttons, icon);
+    }
+
+  private:
+    cantivo::Prompter& Current() { return silenced_ ? silent_ : shown_; }
+
+    cantivo::Prompter& shown_;
+    cantivo::SilentPrompter silent_;
+    bool silenced_ = false;
+};
 
 } // namespace
 
@@ -79,6 +129,9 @@ int main(int argc, char** argv)
                      instance.Error().c_str());
     }
 
+    // A start that only hands its files over keeps the default end on a signal.
+    const bool catchesSignals = CatchStopSignals();
+
     std::vector<ScriptRunner::Step> steps;
     if (parser.isSet(script)) {
         QFile file(parser.value(script));
@@ -97,7 +150,8 @@ int main(int argc, char** argv)
     std::ostringstream messages;
     Session session(std::cout, messages);
     QtPrompter prompter;
-    session.UsePrompter(prompter);
+    StopAwarePrompter prompts(prompter);
+    session.UsePrompter(prompts);
     session.options.configPath = parser.value(config).toStdString();
     session.options.dataDir = parser.value(dataDir).toStdString();
     session.Start();
@@ -131,28 +185,33 @@ int main(int argc, char** argv)
     {
         MainWindow window(session, messages, rig, clock);
         prompter.SetParent(&window);
+
+        // SIGTERM and SIGINT close the window as the user would, but answer no question on the way.
+        std::unique_ptr<QSocketNotifier> stopSignals;
+        if (catchesSignals) {
+            stopSignals = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
+            QObject::connect(stopSignals.get(), &QSocketNotifier::activated, &window, [&window, &prompts] {
+                char bytes[16];
+                while (read(signalPipe[0], bytes, sizeof bytes) > 0) {
+                }
+                prompts.Silence();
+                window.QuitBySignal();
+            });
+        } else {
+            std::cerr << "cantivo: SIGTERM and SIGINT cannot be caught (" << std::strerror(signalPipeError)
+                      << "); they end the program at once\n";
+        }
+
         window.show();
+        // Each file in turn, as a second start hands them over: a set or song replaces what was
+        // open, so the last one that opens stays; one that cannot be read is reported.
         const QStringList files = parser.positionalArguments();
-        if (!files.isEmpty())
-            window.OpenPath(files.front());
-        else
+        for (const QString& file : files)
+            if (!window.Quitting())
+                window.OpenPath(file);
+        if (files.isEmpty())
             QTimer::singleShot(static_cast<int>(Show::DelayedStartupMicroseconds / 1000), &window,
                                [&window] { window.OpenLastAtStartup(); });
-
-        // SIGTERM and SIGINT close the window as the user would.
-        if (socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) == 0) {
-            struct sigaction action {};
-            action.sa_handler = OnStopSignal;
-            sigemptyset(&action.sa_mask);
-            sigaction(SIGINT, &action, nullptr);
-            sigaction(SIGTERM, &action, nullptr);
-        }
-        QSocketNotifier stopSignals(signalPipe[0], QSocketNotifier::Read);
-        QObject::connect(&stopSignals, &QSocketNotifier::activated, &window, [&window] {
-            char byte = 0;
-            (void)!read(signalPipe[0], &byte, 1);
-            window.close();
-        });
 
         instance.SetPathsHandler([&window](const std::vector<std::string>& paths) {
             window.show();
@@ -165,7 +224,8 @@ int main(int argc, char** argv)
 
         ScriptRunner runner(window, std::move(steps), parser.value(screenshots));
         runner.Start();
-        exitCode = QApplication::exec();
+        // A signal during the command line's open has closed the window already.
+        exitCode = window.Quitting() ? 0 : QApplication::exec();
         prompter.SetParent(nullptr);
     }
     rig.Engine().Stop();

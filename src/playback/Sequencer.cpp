@@ -40,7 +40,7 @@ Sequencer::~Sequencer()
 
 void Sequencer::Start(const Profile& profile, int timerPeriodMilliseconds)
 {
-    options_ = static_cast<uint32_t>(profile.GetInt("Sequencer", "Options", 2));
+    SetOptions(static_cast<uint32_t>(profile.GetInt("Sequencer", "Options", 2)));
     advanceReset_ = static_cast<AdvanceReset>(std::clamp(profile.GetInt("PlaybackOptions", "AdvanceReset", 2), 0, 2));
     periodMilliseconds_ = std::clamp(timerPeriodMilliseconds, 1, 100);
     eventFilter_ = static_cast<uint32_t>(profile.GetInt("RecordOptions", "EventFilter", 0xDB00));
@@ -56,6 +56,12 @@ void Sequencer::SetFollowTap(const FollowTapSettings& settings)
     follow_ = FollowEffective::From(settings);
     if (follow_.returnRate == 0 && scheduler_ != nullptr)
         scheduler_->KillTimer(ReturnTimer);
+}
+
+ClickSettings Sequencer::CurrentClick() const
+{
+    std::lock_guard lock(rolling_);
+    return click_;
 }
 
 void Sequencer::SetClick(const ClickSettings& click)
@@ -344,7 +350,7 @@ void Sequencer::PlayTap(int64_t tapTime)
     }
     switch (State()) {
     case SequencerState::Stopped:
-        if ((options_ & 1) != 0) {
+        if ((Options() & 1) != 0) {
             // "Re-assert patches and other controllers": forget what the ports hold so the chase sends it all.
             std::lock_guard lock(rolling_);
             for (int i = 0; i < ports_.OutputCount(); ++i)
@@ -382,7 +388,7 @@ void Sequencer::PlayTap(int64_t tapTime)
             trigger = cues_.TriggerTick();
         }
     }
-    if (kind == CueVamp && (options_ & 2) != 0) {
+    if (kind == CueVamp && (Options() & 2) != 0) {
         LastVamp();
         return;
     }

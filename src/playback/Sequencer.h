@@ -94,6 +94,9 @@ class Sequencer final : public Transport, public SyncInput {
     const FollowEffective& Follow() const { return follow_; }
     void SetSynthResets(const SynthResetLookup* lookup) { resets_ = lookup; }
     void SetClick(const ClickSettings& click);
+    ClickSettings CurrentClick() const;
+    // "Sequencer" "Options" (re-assert, last vamp) while running: read on a tap from any thread.
+    void SetOptions(uint32_t options) { options_.store(options, std::memory_order_relaxed); }
     // Closing: stops (releasing everything), ends the display thread and the timers.
     void Shutdown();
 
@@ -204,7 +207,7 @@ class Sequencer final : public Transport, public SyncInput {
     double BeatPhase() const { return beatPhase_.load(std::memory_order_relaxed); }
     int32_t EndTick() const;
     int TimerPeriodMilliseconds() const { return periodMilliseconds_; }
-    uint32_t Options() const { return options_; }
+    uint32_t Options() const { return options_.load(std::memory_order_relaxed); }
     AdvanceReset AdvanceResetMode() const { return advanceReset_; }
     PortTable& Ports() { return ports_; }
 
@@ -296,8 +299,8 @@ class Sequencer final : public Transport, public SyncInput {
     std::atomic<TimerMode> timerMode_{TimerMode::None};
     std::thread displayThread_;
 
-    // Settings, written at start-up before the play thread runs.
-    uint32_t options_ = 2;
+    // Settings, written at start-up before the play thread runs; the options also later by the UI.
+    std::atomic<uint32_t> options_{2};
     AdvanceReset advanceReset_ = AdvanceReset::ResetPorts;
     int periodMilliseconds_ = 2;
     ClickSettings click_;

@@ -20,6 +20,12 @@ bool IsSetPath(const std::string& path)
     return HasExtension(path, ".set");
 }
 
+bool IsSongPath(const std::string& path)
+{
+    return HasExtension(path, ".mid") || HasExtension(path, ".midi") || HasExtension(path, ".kar") ||
+           HasExtension(path, ".smf") || HasExtension(path, ".rss");
+}
+
 Show::Show(Session& session) : session_(session) {}
 
 Show::~Show()
@@ -39,7 +45,7 @@ bool Show::Open(const std::string& prefix, const std::string& path, const std::s
     if (IsSetPath(path)) {
         set_ = std::make_unique<CLiveDoc>(session_.Context(), files_);
         std::string error;
-        if (!set_->OpenSet(path_, error, false)) {
+        if (!set_->OpenSet(path_, error, offerUnlisted_)) {
             session_.Err() << prefix << error << "\nSorry, the set can not be opened--it may be damaged.\n";
             exitCode = ExitFileUnusable;
             return false;
@@ -158,6 +164,16 @@ std::optional<HaltOutcome> Show::HandleNotifications()
     if (view_ && outcome)
         view_->UpdatePlayingMarker();
     return outcome;
+}
+
+void Show::RestartAutosave(bool on)
+{
+    if (!autosave_)
+        return;
+    if (on)
+        autosave_->Start();
+    else
+        autosave_->Stop();
 }
 
 bool Show::Finished() const

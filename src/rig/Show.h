@@ -33,6 +33,9 @@ class Show {
                             int& exitCode);
     // The desktop opens a set with no song yet (one just made, to be filled); the player refuses it.
     void AllowEmptySet(bool allow) { allowEmptySet_ = allow; }
+    // The desktop asks, song by song, about songs found in the set's folder that the set does not list;
+    // the player runs unattended on a stage and does not.
+    void OfferUnlistedSongs(bool offer) { offerUnlisted_ = offer; }
     // Instead of a file named on the command line: the player's delayed start-up opens the set or song
     // opened last ("AutoOpenPath") 1.5 s after the engine started, when "AutoOpen" is 1, and plays it.
     // False, with the reason in `error`, when there is nothing to open again.
@@ -57,6 +60,16 @@ class Show {
     // The UI loop's turn at the engine's notifications: halts are settled, the end of a song advances
     // through the set. The outcome of the last halt, if there was one.
     std::optional<HaltOutcome> HandleNotifications();
+    // The "Save" options page was accepted: the autosave timer starts again as the settings say, or
+    // (`on` false: backups or autosave unchecked) stops until the next start.
+    void RestartAutosave(bool on);
+    const Autosave* AutosaveTimer() const { return autosave_.get(); }
+    // The modified songs to their recovery files now (see Autosave::WriteNow).
+    void WriteRecoveryFiles()
+    {
+        if (autosave_)
+            autosave_->WriteNow();
+    }
     // True when nothing more will happen by itself: the song (or the set) is over, or waits for a tap.
     bool Finished() const;
     // The set's own commands (next, previous, revert to previous song); false for any other command
@@ -83,9 +96,12 @@ class Show {
     int32_t start_ = 0;
     bool ended_ = false;
     bool allowEmptySet_ = false;
+    bool offerUnlisted_ = false;
 };
 
 // True for a path the set document opens (".set", in any case).
 bool IsSetPath(const std::string& path);
+// True for a path opened as a song (".mid", ".midi", ".kar", ".smf", ".rss", in any case).
+bool IsSongPath(const std::string& path);
 
 } // namespace cantivo

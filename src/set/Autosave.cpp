@@ -44,6 +44,12 @@ void Autosave::Start()
     scheduler_.StartTimer(Timer, Minute, [this] { Tick(); });
 }
 
+void Autosave::Stop()
+{
+    countdown_ = 0;
+    scheduler_.KillTimer(Timer);
+}
+
 void Autosave::Tick()
 {
     scheduler_.KillTimer(Timer);
@@ -56,6 +62,13 @@ void Autosave::Tick()
         scheduler_.StartTimer(Timer, Minute, [this] { Tick(); });
         return;
     }
+    WriteNow();
+    countdown_ = Minutes(profile_);
+    scheduler_.StartTimer(Timer, Minute, [this] { Tick(); });
+}
+
+void Autosave::WriteNow()
+{
     std::vector<Song*> songs;
     if (set_.IsClosed()) {
         if (standAlone_ != nullptr)
@@ -68,8 +81,6 @@ void Autosave::Tick()
     }
     for (Song* song : songs)
         SaveOrForget(*song);
-    countdown_ = Minutes(profile_);
-    scheduler_.StartTimer(Timer, Minute, [this] { Tick(); });
 }
 
 void Autosave::SaveOrForget(Song& song)

@@ -27,10 +27,15 @@ class Autosave {
 
     // At start-up, and when the "Save" options page is accepted: on when "AutoSave" is set.
     void Start();
+    // Until the next Start: the "Save" page was accepted with backups or autosave unchecked.
+    void Stop();
     // The song outside any set, while no set is open.
     void SetStandAloneSong(Song* song) { standAlone_ = song; }
     // The one-minute timer's work.
     void Tick();
+    // Now, whatever the settings say: each modified song to its recovery file (offered back when the
+    // song is next opened), as when the program is stopped with nobody there to answer "Save changes".
+    void WriteNow();
     int Countdown() const { return countdown_; }
 
   private:

@@ -590,17 +590,22 @@ OpenOutcome CLiveDoc::OpenFile(const std::string& path)
 
 OpenOutcome CLiveDoc::OpenRecent(const std::string& path, bool set)
 {
+    return ForgetMissingRecent(context_, path, set) ? OpenOutcome::Failed : OpenFile(path);
+}
+
+bool CLiveDoc::ForgetMissingRecent(const SongContext& context, const std::string& path, bool set)
+{
     std::error_code code;
     if (fs::exists(path, code))
-        return OpenFile(path);
-    context_.prompter->Show(std::string("Sorry, the ") + (set ? "set" : "song") +
-                                " has been moved or deleted--please use the File/Open command to browse your system.",
-                            PromptIcon::Error);
+        return false;
+    context.prompter->Show(std::string("Sorry, the ") + (set ? "set" : "song") +
+                               " has been moved or deleted--please use the File/Open command to browse your system.",
+                           PromptIcon::Error);
     if (set)
-        RecentSets(*context_.profile).Remove(path);
+        RecentSets(*context.profile).Remove(path);
     else
-        RecentSongs(*context_.profile).Remove(path);
-    return OpenOutcome::Failed;
+        RecentSongs(*context.profile).Remove(path);
+    return true;
 }
 
 void CLiveDoc::CloseAll()

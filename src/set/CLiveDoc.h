@@ -129,6 +129,9 @@ class CLiveDoc final : public SongListDocument {
     // An entry of the recent sets or songs: opened when it exists, otherwise taken off its list with
     // "Sorry, the set has been moved or deleted--..." (or the song's message).
     OpenOutcome OpenRecent(const std::string& path, bool set);
+    // The first half of OpenRecent for a program that opens the file its own way: true (after the
+    // message, with the entry taken off its list) when the file is gone.
+    static bool ForgetMissingRecent(const SongContext& context, const std::string& path, bool set);
     // "Close all": the document returns to its closed state and "AutoOpenPath" is emptied.
     void CloseAll();
     // "New...": the list "Choose one of:" (the templates are the songs in `templates`).

@@ -49,10 +49,11 @@ void RecentList::Store()
 {
     for (size_t i = 1; i <= capacity_; ++i) {
         const std::string name = ValueName(valueFormat_, i);
+        // An empty value is no entry; the store's DeleteValue is for binary values of a key.
         if (i <= entries_.size())
             profile_.WriteString(section_, name, entries_[i - 1]);
-        else
-            (void)profile_.DeleteValue(section_, name);
+        else if (!profile_.GetString(section_, name, "").empty())
+            profile_.WriteString(section_, name, "");
     }
 }
 

@@ -80,6 +80,7 @@ std::vector<SetItem> SetViewModel::Items() const
 Song* SetViewModel::Select(int position, int32_t start)
 {
     position = std::clamp(position, 0, set_.SongCount());
+    Changed(); // a song may have been read
     if (position != current_)
         MakeCurrent(position);
     Song* result = nullptr;
@@ -172,18 +173,22 @@ void SetViewModel::UpdatePlayingMarker()
 
 void SetViewModel::UpdateMarkerCue()
 {
-    markerCue_ = -1;
-    if (AtEnd() || !set_.IsRead(set_.SongAt(current_)))
-        return;
-    const Song& song = set_.SongAt(current_);
-    const int32_t position = sequencer_.Position();
-    for (size_t i = 0; i < song.cues.size(); ++i) {
-        const Cue& cue = *song.cues[i];
-        if (!Listed(cue))
-            continue;
-        if (cue.AnchorTime() > position)
-            break;
-        markerCue_ = static_cast<int>(i);
+    int marker = -1;
+    if (!AtEnd() && set_.IsRead(set_.SongAt(current_))) {
+        const Song& song = set_.SongAt(current_);
+        const int32_t position = sequencer_.Position();
+        for (size_t i = 0; i < song.cues.size(); ++i) {
+            const Cue& cue = *song.cues[i];
+            if (!Listed(cue))
+                continue;
+            if (cue.AnchorTime() > position)
+                break;
+            marker = static_cast<int>(i);
+        }
+    }
+    if (marker != markerCue_) {
+        markerCue_ = marker;
+        Changed();
     }
 }
 
@@ -269,6 +274,7 @@ void SetViewModel::SetRebuilt()
     markerCue_ = -1;
     expanded_.assign(static_cast<size_t>(set_.SongCount()), 0);
     RecomputeTimes();
+    Changed();
 }
 
 void SetViewModel::MakeCurrent(int position)
@@ -286,8 +292,11 @@ bool SetViewModel::IsExpanded(int position) const
 
 void SetViewModel::SetExpanded(int position, bool expanded)
 {
-    if (position >= 0 && position < static_cast<int>(expanded_.size()))
+    if (position >= 0 && position < static_cast<int>(expanded_.size()) &&
+        (expanded_[static_cast<size_t>(position)] != 0) != expanded) {
         expanded_[static_cast<size_t>(position)] = expanded ? 1 : 0;
+        Changed();
+    }
 }
 
 void SetViewModel::SongInserted(int position, bool select)
@@ -303,6 +312,7 @@ void SetViewModel::SongInserted(int position, bool select)
         UpdatePlayingMarker();
     }
     RecomputeTimes();
+    Changed();
 }
 
 void SetViewModel::SongRemoved(int position)
@@ -320,12 +330,14 @@ void SetViewModel::SongRemoved(int position)
         --current_;
     }
     RecomputeTimes();
+    Changed();
 }
 
 void SetViewModel::CurrentSongCleared()
 {
     current_ = set_.SongCount();
     markerCue_ = -1;
+    Changed();
 }
 
 } // namespace cantivo

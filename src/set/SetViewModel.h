@@ -50,6 +50,9 @@ class SetViewModel final : public SetObserver, public EndOfSongHandler {
     SetViewModel& operator=(const SetViewModel&) = delete;
 
     std::vector<SetItem> Items() const;
+    // Counts the model's own changes to the rows (selection, marker, expansion, songs in and out), so
+    // a view polls it cheaply; edits inside a song (its cues, its modified mark) are not counted.
+    uint64_t Revision() const { return revision_; }
     // The current position; SongCount() when the end-of-set item is current.
     int Current() const { return current_; }
     int Previous() const { return previous_; }
@@ -110,6 +113,7 @@ class SetViewModel final : public SetObserver, public EndOfSongHandler {
     void ReadNextAhead();
     void MakeCurrent(int position);
     void UpdateMarkerCue();
+    void Changed() { ++revision_; }
 
     CLiveDoc& set_;
     Sequencer& sequencer_;
@@ -124,6 +128,7 @@ class SetViewModel final : public SetObserver, public EndOfSongHandler {
     SongReadAhead* readAhead_ = nullptr;
     double total_ = 0;
     double before_ = 0;
+    uint64_t revision_ = 0;
 };
 
 } // namespace cantivo

@@ -85,6 +85,9 @@ TEST(UpdateVersion, StartUpSpeaksOnlyOfANewerRelease)
     const std::string offer = "Version 2.18.04 is now available.\n\nRELEASE NOTES:\nNotes\n\nDownload now?";
     EXPECT_EQ(UpdateMessage(available, false), offer);
     EXPECT_EQ(UpdateMessage(available, true), offer);
+    // With no download address the news is told, not asked.
+    EXPECT_EQ(UpdateMessage(available, true, false), "Version 2.18.04 is now available.\n\nRELEASE NOTES:\nNotes");
+    EXPECT_EQ(UpdateMessage(upToDate, true, false), "Your software is up-to-date.");
     EXPECT_EQ(UpdateMessage(upToDate, false), std::nullopt);
     EXPECT_EQ(UpdateMessage(upToDate, true), "Your software is up-to-date.");
     EXPECT_EQ(UpdateMessage(offline, false), std::nullopt);

@@ -3,22 +3,29 @@
 // damaged set or song is reported while the window keeps what it had.
 #include "gui/MainWindow.h"
 #include "app/CommandTable.h"
+#include "gui/LyricWidget.h"
 #include "gui/SetView.h"
 #include "playback/MicrosecondClock.h"
 #include "rig/EngineRig.h"
 #include "rig/Session.h"
+#include "set/Autosave.h"
+#include "set/RecentList.h"
 #include "song/Song.h"
+#include "song/SongFileNames.h"
 #include "support/TestContext.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -87,6 +94,15 @@ class MainWindowTest : public QObject {
     void NewMakesASetAndDeleteTakesASongOut();
     void ADamagedFileIsReportedAndTheWindowKeepsItsSet_data();
     void ADamagedFileIsReportedAndTheWindowKeepsItsSet();
+    void TheSetViewKeepsTheUsersRowWhilePlaybackMoves();
+    void OptionsOkStartsFromTheStoreAndAppliesEveryPage();
+    void SongsFoundInTheSetsFolderAreOffered_data();
+    void SongsFoundInTheSetsFolderAreOffered();
+    void AMissingRecentEntryIsReportedAndLeavesItsMenu_data();
+    void AMissingRecentEntryIsReportedAndLeavesItsMenu();
+    void AStopSignalQuitsWithoutAskingAndKeepsChangesRecoverable();
+    void LyricFollowStylesAndTheSingersWindowPlacementAreStored();
+    void ThePlacementIsWrittenWhenTheWindowComesToRestOrCloses();
 };
 
 void MainWindowTest::TheDemoSetPlaysAndMovesOnThroughTheDispatch()
@@ -226,6 +242,8 @@ void MainWindowTest::ADamagedFileIsReportedAndTheWindowKeepsItsSet_data()
     QTest::newRow("song") << "Broken.mid" << QByteArray("MThd\x00\x00\x00\x06garbage", 17)
                           << "the song can not be opened";
     QTest::newRow("missing") << "Gone.mid" << QByteArray() << "no such file";
+    QTest::newRow("unknown type") << "notes.txt" << QByteArray("Intro: C G Am F")
+                                  << "Cantivo does not recognize that file type.";
 }
 
 void MainWindowTest::ADamagedFileIsReportedAndTheWindowKeepsItsSet()
@@ -249,6 +267,225 @@ void MainWindowTest::ADamagedFileIsReportedAndTheWindowKeepsItsSet()
     QVERIFY(r.window->CurrentShow() != nullptr);
     QCOMPARE(r.window->CurrentShow()->View()->Current(), 0);
     QVERIFY(r.window->IsEnabled(ToNumber(CommandId::Play)));
+}
+
+namespace {
+
+// A copy of the demo set's folder under `folder`, so that nothing in the source tree changes.
+QString CopyDemoSet(const QString& folder)
+{
+    QDir().mkpath(folder);
+    for (const QString& name : QDir(QStringLiteral(CANTIVO_SOURCE_DIR "/data/sets/demo")).entryList(QDir::Files))
+        QFile::copy(QStringLiteral(CANTIVO_SOURCE_DIR "/data/sets/demo/") + name, folder + "/" + name);
+    return folder + "/Demo.set";
+}
+
+} // namespace
+
+void MainWindowTest::TheSetViewKeepsTheUsersRowWhilePlaybackMoves()
+{
+    Rig r;
+    QVERIFY(r.window->OpenPath(DemoSet));
+    auto* tree = r.window->findChild<SetView*>("setView");
+    QTest::qWait(20);
+    QTreeWidgetItem* first = tree->topLevelItem(0);
+    QTreeWidgetItem* third = tree->topLevelItem(2);
+    // The performer arrows down to the third song while the first plays on and its marker moves.
+    tree->setCurrentItem(third);
+    r.window->RunCommand(ToNumber(CommandId::Play));
+    r.Run(300);
+    r.window->CurrentShow()->View()->SetExpanded(1, true);
+    QTest::qWait(20);
+    QCOMPARE(tree->currentItem(), third);
+    QCOMPARE(tree->topLevelItem(0), first); // updated in place, not built again
+    QVERIFY(tree->topLevelItem(1)->isExpanded());
+    // A change of the current song moves the cursor to it.
+    r.window->RunCommand(ToNumber(CommandId::NextSong));
+    QTest::qWait(20);
+    int position = -1, cue = -1;
+    QVERIFY(tree->CurrentRow(position, cue));
+    QCOMPARE(position, 1);
+    QCOMPARE(cue, -1);
+    r.window->RunCommand(ToNumber(CommandId::Stop));
+}
+
+void MainWindowTest::OptionsOkStartsFromTheStoreAndAppliesEveryPage()
+{
+    Rig r;
+    Profile& profile = *r.session.Context().profile;
+    profile.WriteInt("DisplayOptions", "Gradients", 0);
+    profile.WriteInt("ClickOptions", "Record", 0);
+    profile.WriteInt("SaveOptions", "Backups", 1);
+    profile.WriteInt("SaveOptions", "AutoSave", 1);
+    profile.WriteInt("SaveOptions", "AutoSaveMin", 5);
+    r.window = std::make_unique<MainWindow>(r.session, r.messages, r.rig, r.clock);
+    QVERIFY(r.window->OpenPath(DemoSet));
+    const Show& show = *r.window->CurrentShow();
+    QCOMPARE(r.rig.Engine().Options() & 2u, 2u);                  // "Last vamp" on by default
+    QCOMPARE(r.rig.Engine().CurrentClick().whileRecording, true); // as the engine started
+
+    // Every page visited; the display boxes show the store; "Last vamp" and backups are unchecked.
+    bool gradientsShown = true, smoothShown = false;
+    AnswerDialog([&](QWidget& sheet) {
+        auto* pages = sheet.findChild<QTabWidget*>("pages");
+        for (int i = 0; i < pages->count(); ++i)
+            pages->setCurrentIndex(i);
+        gradientsShown = sheet.findChild<QCheckBox*>("gradients")->isChecked();
+        smoothShown = sheet.findChild<QCheckBox*>("smoothScroll")->isChecked();
+        sheet.findChild<QCheckBox*>("lastVamp")->setChecked(false);
+        sheet.findChild<QCheckBox*>("backups")->setChecked(false);
+    });
+    r.window->RunCommand(ToNumber(CommandId::Options));
+    QVERIFY(!gradientsShown);
+    QVERIFY(smoothShown);
+    QCOMPARE(profile.GetInt("DisplayOptions", "Gradients", -1), 0);
+    QCOMPARE(profile.GetInt("DisplayOptions", "SmoothScroll", -1), 1);
+    QCOMPARE(r.rig.Engine().Options() & 2u, 0u);
+    QCOMPARE(r.rig.Engine().CurrentClick().whileRecording, false);
+    QCOMPARE(show.AutosaveTimer()->Countdown(), 0); // stopped until the next start
+
+    // Backups on again: the autosave timer runs with the stored minutes.
+    AnswerDialog([](QWidget& sheet) {
+        sheet.findChild<QTabWidget*>("pages")->setCurrentIndex(6);
+        sheet.findChild<QCheckBox*>("backups")->setChecked(true);
+    });
+    r.window->RunCommand(ToNumber(CommandId::Options));
+    QCOMPARE(show.AutosaveTimer()->Countdown(), 5);
+}
+
+void MainWindowTest::SongsFoundInTheSetsFolderAreOffered_data()
+{
+    QTest::addColumn<bool>("answer");
+    QTest::newRow("yes") << true;
+    QTest::newRow("no") << false;
+}
+
+void MainWindowTest::SongsFoundInTheSetsFolderAreOffered()
+{
+    QFETCH(bool, answer);
+    Rig r;
+    const QString set = CopyDemoSet(r.folder.filePath("demo"));
+    QDir().mkpath(r.folder.filePath("demo/more"));
+    QVERIFY(QFile::copy(QStringLiteral(CANTIVO_SOURCE_DIR "/data/sets/demo/1 Opener.mid"),
+                        r.folder.filePath("demo/more/Encore.mid")));
+    r.prompter.answers = {answer};
+    QVERIFY(r.window->OpenPath(set));
+    QCOMPARE(r.prompter.questions.size(), size_t{1});
+    QCOMPARE(r.prompter.questions.front(), std::string("Encore was found in the set's folder--add it to the set?"));
+    QCOMPARE(r.window->CurrentShow()->Document()->SongCount(), answer ? 4 : 3);
+    // A song taken in moves beside the set file.
+    QCOMPARE(QFile::exists(r.folder.filePath("demo/Encore.mid")), answer);
+    QCOMPARE(QFile::exists(r.folder.filePath("demo/more/Encore.mid")), !answer);
+}
+
+void MainWindowTest::AMissingRecentEntryIsReportedAndLeavesItsMenu_data()
+{
+    QTest::addColumn<bool>("set");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("set") << true
+                         << "Sorry, the set has been moved or deleted--please use the File/Open command to browse "
+                            "your system.";
+    QTest::newRow("song") << false
+                          << "Sorry, the song has been moved or deleted--please use the File/Open command to browse "
+                             "your system.";
+}
+
+void MainWindowTest::AMissingRecentEntryIsReportedAndLeavesItsMenu()
+{
+    QFETCH(bool, set);
+    QFETCH(QString, message);
+    Rig r;
+    Profile& profile = *r.session.Context().profile;
+    const QString gone = r.folder.filePath(set ? "Gone.set" : "Gone.mid");
+    (set ? RecentSets(profile) : RecentSongs(profile)).Add(gone.toStdString());
+    QVERIFY(r.window->OpenPath(DemoSet)); // the menus are built again
+    auto* menu = r.window->findChild<QMenu*>(set ? "recentSets" : "recentSongs");
+    QVERIFY(menu != nullptr);
+    QAction* entry = nullptr;
+    for (QAction* action : menu->actions())
+        if (action->statusTip() == gone)
+            entry = action;
+    QVERIFY(entry != nullptr);
+    entry->trigger();
+    QTest::qWait(20);
+    QVERIFY(!r.prompter.messages.empty());
+    QCOMPARE(QString::fromStdString(r.prompter.messages.back()), message);
+    const std::vector<std::string> left = (set ? RecentSets(profile) : RecentSongs(profile)).Entries();
+    QVERIFY(std::find(left.begin(), left.end(), gone.toStdString()) == left.end());
+    for (QAction* action : menu->actions())
+        QVERIFY(action->statusTip() != gone);
+    QCOMPARE(r.window->CurrentShow()->View()->Current(), 0); // the set stays open
+}
+
+void MainWindowTest::AStopSignalQuitsWithoutAskingAndKeepsChangesRecoverable()
+{
+    Rig r;
+    const QString set = CopyDemoSet(r.folder.filePath("demo"));
+    QVERIFY(r.window->OpenPath(set));
+    r.window->show();
+    Song& song = *r.window->CurrentShow()->Current();
+    song.SetModifiedFlag(true);
+    r.window->RunCommand(ToNumber(CommandId::Play));
+    r.Run(100);
+    // The signal comes while the options sheet waits for an answer.
+    QTimer::singleShot(100, r.window.get(), [&r] { r.window->QuitBySignal(); });
+    r.window->RunCommand(ToNumber(CommandId::Options));
+    QVERIFY(QApplication::activeModalWidget() == nullptr);
+    QVERIFY(r.window->Quitting());
+    QVERIFY(!r.window->isVisible());
+    QCOMPARE(r.rig.Engine().State(), SequencerState::Stopped);
+    QVERIFY(r.prompter.questions.empty()); // no "Save changes" question waits
+    QVERIFY(QFile::exists(QString::fromStdString(RecoveryPath(song.pathName))));
+}
+
+void MainWindowTest::LyricFollowStylesAndTheSingersWindowPlacementAreStored()
+{
+    Rig r;
+    Profile& profile = *r.session.Context().profile;
+    profile.WriteInt("LyricView", "Tool", 2);
+    r.window = std::make_unique<MainWindow>(r.session, r.messages, r.rig, r.clock);
+    auto* lyrics = r.window->findChild<LyricWidget*>("lyrics");
+    QCOMPARE(lyrics->Model().Options().Follow(), LyricFollow::HighlightLines);
+    QVERIFY(r.window->findChild<QAction*>("lyricFollow2")->isChecked());
+    r.window->findChild<QAction*>("lyricFollow1")->trigger();
+    QCOMPARE(profile.GetInt("LyricView", "Tool", -1), 1);
+    QCOMPARE(r.window->LyricWindow()->Model().Options().Follow(), LyricFollow::HighlightSyllables);
+    QVERIFY(r.window->IsEnabled(ToNumber(CommandId::BouncingBall)));
+    r.window->RunCommand(ToNumber(CommandId::BouncingBall));
+    QCOMPARE(profile.GetInt("LyricView", "Tool", -1), 0);
+    QCOMPARE(lyrics->Model().Options().Follow(), LyricFollow::BouncingBall);
+
+    // The singers' window keeps where it was put.
+    r.window->RunCommand(ToNumber(CommandId::ViewLyrics));
+    LyricWidget& singers = *r.window->LyricWindow();
+    QVERIFY(singers.isVisible());
+    singers.setGeometry(QRect(30, 40, 600, 400));
+    r.window->RunCommand(ToNumber(CommandId::ViewLyrics));
+    QVERIFY(!singers.isVisible());
+    QCOMPARE(QRect(profile.GetInt("LyricView", "X", -1), profile.GetInt("LyricView", "Y", -1),
+                   profile.GetInt("LyricView", "CX", -1), profile.GetInt("LyricView", "CY", -1)),
+             QRect(30, 40, 600, 400));
+    QCOMPARE(profile.GetInt("LyricView", "Maximized", -1), 0);
+    profile.WriteInt("LyricView", "X", 10);
+    profile.WriteInt("LyricView", "CX", 640);
+    r.window->RunCommand(ToNumber(CommandId::ViewLyrics));
+    QCOMPARE(singers.geometry(), QRect(10, 40, 640, 400));
+    r.window->RunCommand(ToNumber(CommandId::ViewLyrics));
+}
+
+void MainWindowTest::ThePlacementIsWrittenWhenTheWindowComesToRestOrCloses()
+{
+    Rig r;
+    Profile& profile = *r.session.Context().profile;
+    r.window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(r.window.get()));
+    profile.WriteInt("WindowMetrics", "Width", -1);
+    // A drag: many moves and sizes, none of them written while it goes on.
+    for (int width = 700; width <= 760; width += 20)
+        r.window->resize(width, 500);
+    QCOMPARE(profile.GetInt("WindowMetrics", "Width", 0), -1);
+    r.window->close();
+    QCOMPARE(profile.GetInt("WindowMetrics", "Width", 0), 760);
 }
 
 QTEST_MAIN(MainWindowTest)

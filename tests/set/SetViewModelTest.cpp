@@ -188,6 +188,27 @@ TEST_F(ShowTest, NextPreviousRevertAndGoMoveThroughTheSet)
     EXPECT_EQ(items[4].text, "End of set.");
 }
 
+// The set view polls the revision on every turn of the UI loop: it moves when a row would look
+// different, and not otherwise.
+TEST_F(ShowTest, TheRevisionMovesOnlyWhenTheRowsChange)
+{
+    ASSERT_NE(view->Select(1, 0), nullptr);
+    const uint64_t selected = view->Revision();
+    view->UpdatePlayingMarker(); // still before the cue
+    view->SetExpanded(1, true);  // already open
+    EXPECT_EQ(view->Revision(), selected);
+    engine.sequencer->Locate(480);
+    view->UpdatePlayingMarker();
+    EXPECT_EQ(view->MarkerCue(), 0);
+    const uint64_t marked = view->Revision();
+    EXPECT_GT(marked, selected);
+    view->SetExpanded(1, false);
+    EXPECT_GT(view->Revision(), marked);
+    const uint64_t collapsed = view->Revision();
+    ASSERT_TRUE(set.Submit(SetHistory::DeleteSongStep(set.SongAt(2).pathName, 2)));
+    EXPECT_GT(view->Revision(), collapsed);
+}
+
 TEST_F(ShowTest, SetTimesCountARepeatedSongTwice)
 {
     ASSERT_TRUE(set.Submit(SetHistory::InsertSongStep("Paste Song", set.SongAt(0).pathName, 3)));
