@@ -132,20 +132,22 @@ reported() { # NAME MESSAGE: the message was shown (and so said on stderr) once
 # the user's Enter answers it (xdotool); then the window opens and plays the demo set.
 export CANTIVO_CONFIG="$out/broken.ini"
 cat >"$out/answer.sh" <<'DRIVER'
-# On the virtual screen: cantivo ERR ARGS..., with Enter pressed on each message box until the script runs.
+# On the virtual screen: cantivo ERR ARGS..., with Enter pressed on each message box until the script
+# runs; pressed again when a box is still up 3 s later (an Enter that came before the box had the focus).
 err=$1
 shift
 "$@" 2>"$err" &
 cantivo=$!
-answered=0
-for _ in $(seq 240); do
+answered=0 waited=0
+for _ in $(seq 480); do
   grep -q '^script line ' "$err" && break
   shown=$(grep -c '^cantivo: ' "$err" || true)
-  if [ "$shown" -gt "$answered" ]; then
+  if [ "$shown" -gt "$answered" ] || { [ "$answered" -gt 0 ] && [ "$waited" -ge 12 ]; }; then
     sleep 1 # the box is shown after its line is written
     xdotool key Return
-    answered=$((answered + 1))
+    answered=$shown waited=0
   fi
+  waited=$((waited + 1))
   sleep 0.25
 done
 wait "$cantivo"
@@ -186,13 +188,13 @@ cat >"$out/handed-over.txt" <<SCRIPT
 # The second start below hands its file over after this line.
 4000 !screenshot 10-before-hand-over
 # A song that cannot be read is two messages: what is wrong with it, then that it cannot be opened.
-10000 !screenshot 11-handed-over-broken-song
-10500 !close
-11500 !screenshot 12-handed-over-broken-song-message
-12000 !close
-13000 !screenshot 13-after-hand-over
-13500 Stop
-14500 !quit
+12000 !screenshot 11-handed-over-broken-song
+12500 !close
+13500 !screenshot 12-handed-over-broken-song-message
+14000 !close
+15000 !screenshot 13-after-hand-over
+15500 Stop
+16500 !quit
 SCRIPT
 run handed-over --script "$out/handed-over.txt" --screenshots "$out" --capture "$out/handed-over.log" --port Capture \
   --data-dir "$out" "$source/data/sets/demo/Demo.set" &
