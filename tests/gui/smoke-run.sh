@@ -16,6 +16,8 @@ fi
 # Cleared here, not after, so the screenshots stay for a look once the run is over.
 rm -rf "$out"
 mkdir -p "$out/runtime" "$out/broken"
+# Absolute, for the files the script names and for the single-instance socket in the runtime folder.
+out=$(cd "$out" && pwd) source=$(cd "$source" && pwd)
 chmod 700 "$out/runtime"
 export XDG_RUNTIME_DIR="$out/runtime"
 echo "screenshots and logs in $out"
