@@ -14,7 +14,7 @@ struct TopicEntry {
 };
 
 // Every help topic the dialogs name, and the page section that answers it.
-constexpr std::array<TopicEntry, 19> Topics = {{
+constexpr std::array<TopicEntry, 26> Topics = {{
     {"filenew.htm", "sets.html", "new"},
     {"startopts.htm", "options.html", "startup"},
     {"playopts.htm", "options.html", "playback"},
@@ -34,6 +34,14 @@ constexpr std::array<TopicEntry, 19> Topics = {{
     {"conductor.htm", "conductor.html", ""},
     {"sets.htm", "sets.html", ""},
     {"options.htm", "options.html", ""},
+    // The desktop program's own topics, for the dialogs and option pages the help file had none for.
+    {"cues.htm#dialog", "cues.html", "dialog"},
+    {"options.htm#audio", "options.html", "audio"},
+    {"options.htm#macros", "options.html", "macros"},
+    {"sync.htm", "performing.html", "sync"},
+    {"externalcontrol.htm", "performing.html", "foot-switch"},
+    {"synths.htm", "index.html", "synths"},
+    {"sets.htm#delete", "sets.html", "build"},
 }};
 
 std::string Lower(std::string_view text)

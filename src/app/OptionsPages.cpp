@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdlib>
 #include <initializer_list>
 
 namespace cantivo {
@@ -408,12 +409,18 @@ void COptionsSave::ChooseFolder(const std::string& folder)
 void COptionsLyric::Load(OptionsReader& reader)
 {
     fontName = reader.Text(Lyric, "FontName", "Times New Roman");
-    fontHeight = reader.Int(Lyric, "FontHeight", -24);
-    fontWeight = reader.Int(Lyric, "FontWeight", 400);
-    color = reader.Int(Lyric, "Color", 0);
-    backColor = reader.Int(Lyric, "Backcolor", WhiteColor);
-    highlightColor = reader.Int(Lyric, "Color2", 0);
-    highlightBackColor = reader.Int(Lyric, "Backcolor2", 65535);
+    // The height's sign is the font dialog's (negative: the character height), so only its size is bounded.
+    const int32_t storedHeight = reader.Int(Lyric, "FontHeight", -24);
+    const int32_t size =
+        static_cast<int32_t>(std::clamp<int64_t>(std::abs(int64_t{storedHeight}), FontSize.low, FontSize.high));
+    fontHeight = storedHeight < 0 ? -size : size;
+    if (fontHeight != storedHeight)
+        reader.Adjusted(Lyric, "FontHeight", std::to_string(storedHeight), std::to_string(fontHeight));
+    fontWeight = reader.Range(Lyric, "FontWeight", 400, FontWeight.low, FontWeight.high);
+    color = reader.Range(Lyric, "Color", 0, 0, WhiteColor);
+    backColor = reader.Range(Lyric, "Backcolor", WhiteColor, 0, WhiteColor);
+    highlightColor = reader.Range(Lyric, "Color2", 0, 0, WhiteColor);
+    highlightBackColor = reader.Range(Lyric, "Backcolor2", 65535, 0, WhiteColor);
     center = reader.Check(Lyric, "Center", false);
     paginate = reader.Check(Lyric, "Paginate", false);
     graphic = reader.Check(Lyric, "Graphic", false);

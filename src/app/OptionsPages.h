@@ -302,7 +302,10 @@ class COptionsLyric {
     static constexpr const char* GraphicDialogTitle = "Set lyric background...";
     static constexpr const char* GraphicFilter = "Bitmap files (*.bmp)|*.bmp||";
     static constexpr std::array<const char*, 3> Placements{"Tile", "Center", "Stretch"};
-    static constexpr int32_t WhiteColor = 16777215;
+    static constexpr int32_t WhiteColor = 16777215; // also the largest colour: 0x00BBGGRR
+    // A font the lyric view can draw and a singer can read: 4 to 400 pixels, Thin (100) to Black (900).
+    static constexpr FieldRange FontSize{"Font height", 4, 400};
+    static constexpr FieldRange FontWeight{"Font weight", 100, 900};
 
     std::string fontName = "Times New Roman";
     int32_t fontHeight = -24;

@@ -1,6 +1,7 @@
 #include "gui/AccelMapEditor.h"
 
 #include "app/CommandTable.h"
+#include "gui/HelpButton.h"
 #include "song/Prompter.h"
 
 #include <QCheckBox>
@@ -159,6 +160,7 @@ AccelMapEditor::AccelMapEditor(AccelMapStore& store, Prompter& prompter, QWidget
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     buttons->setObjectName("buttons");
     layout->addWidget(buttons);
+    AddHelpButton(*buttons, [] { return std::string("::/Accelerators.htm"); });
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 

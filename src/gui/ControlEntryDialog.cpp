@@ -1,5 +1,6 @@
 #include "gui/ControlEntryDialog.h"
 
+#include "gui/HelpButton.h"
 #include "playback/MidiInPort.h"
 
 #include <QComboBox>
@@ -106,6 +107,7 @@ ControlEntryDialog::ControlEntryDialog(const ControlEntry& entry, std::vector<st
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     buttons->setObjectName("buttons");
     layout->addWidget(buttons);
+    AddHelpButton(*buttons, [] { return std::string("::/ExternalControl.htm"); });
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(this, &QDialog::finished, this, &ControlEntryDialog::StopLearning);

@@ -2,6 +2,7 @@
 
 #include "app/ControlMapStore.h"
 #include "gui/ControlEntryDialog.h"
+#include "gui/HelpButton.h"
 #include "song/Prompter.h"
 #include "synthdb/Synthesizer.h"
 
@@ -84,6 +85,7 @@ ControlMapDialog::ControlMapDialog(ControlMapStore& store, Prompter& prompter, s
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     buttons->setObjectName("buttons");
     layout->addWidget(buttons);
+    AddHelpButton(*buttons, [] { return std::string("::/ExternalControl.htm"); });
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 

@@ -1,5 +1,6 @@
 #include "gui/CueDialog.h"
 
+#include "gui/HelpButton.h"
 #include "song/Prompter.h"
 
 #include <QComboBox>
@@ -44,6 +45,7 @@ CueDialog::CueDialog(CueDialogModel& model, Prompter& prompter, QWidget* parent)
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     buttons->setObjectName("buttons");
     form->addRow(buttons);
+    AddHelpButton(*buttons, [] { return std::string("::/Cues.htm#DIALOG"); });
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 

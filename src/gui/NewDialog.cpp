@@ -1,5 +1,7 @@
 #include "gui/NewDialog.h"
 
+#include "gui/HelpButton.h"
+
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QDialogButtonBox>
@@ -55,6 +57,7 @@ NewDialog::NewDialog(const std::vector<std::string>& choices, int initialChoice,
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
+    AddHelpButton(*buttons, [] { return std::string("::/FileNew.htm"); });
     name_->setFocus();
 }
 
@@ -87,6 +90,7 @@ std::optional<DeleteChoice> AskDeleteChoice(const std::string& title, DeleteChoi
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
     layout->addWidget(buttons);
+    AddHelpButton(*buttons, [] { return std::string("::/Sets.htm#DELETE"); });
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
     return trash->isChecked() ? DeleteChoice::RemoveAndTrash : DeleteChoice::RemoveFromSet;

@@ -1,5 +1,6 @@
 #include "gui/OptionsSheet.h"
 
+#include "gui/HelpButton.h"
 #include "song/Profile.h"
 #include "song/Prompter.h"
 
@@ -251,6 +252,13 @@ OptionsSheet::OptionsSheet(Profile& profile, Prompter& prompter, const OptionsLi
     layout->addWidget(buttons);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    // Each page its own topic; the pages the help file had none for lead to their section of the options page.
+    AddHelpButton(*buttons, [this] {
+        const auto page = static_cast<OptionsPage>(tabs_->currentIndex());
+        if (const std::string topic = COptions::PageHelp(page); !topic.empty())
+            return topic;
+        return std::string("::/Options.htm#") + COptions::PageTitle(page);
+    });
     Refresh();
 }
 
@@ -462,8 +470,9 @@ QWidget* OptionsSheet::LyricsPage()
         page.fontName = picked.family().toStdString();
         // A negative height is the character height in pixels.
         const int pixels = picked.pixelSize() > 0 ? picked.pixelSize() : qRound(picked.pointSizeF() * 96 / 72);
-        page.fontHeight = -pixels;
-        page.fontWeight = picked.weight();
+        // Held to what the page loads again without a complaint.
+        page.fontHeight = -std::clamp(pixels, page.FontSize.low, page.FontSize.high);
+        page.fontWeight = std::clamp(static_cast<int32_t>(picked.weight()), page.FontWeight.low, page.FontWeight.high);
         Refresh();
     });
 

@@ -3,6 +3,9 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include <algorithm>
+#include <cstdio>
+
 namespace cantivo {
 
 namespace {
@@ -44,6 +47,10 @@ bool QtPrompter::Ask(const std::string& text, PromptButtons buttons, PromptIcon 
 
 void QtPrompter::Show(const std::string& text, PromptIcon icon)
 {
+    // Also on stderr, one line each, so that what a run reported can be read after it (smoke runs, logs).
+    std::string line = text;
+    std::replace(line.begin(), line.end(), '\n', ' ');
+    std::fprintf(stderr, "cantivo: %s\n", line.c_str());
     RunBox(parent_, text, QMessageBox::Ok, icon, QMessageBox::Ok);
 }
 

@@ -1,5 +1,6 @@
 #include "gui/SyncDialog.h"
 
+#include "gui/HelpButton.h"
 #include "song/Profile.h"
 #include "song/Prompter.h"
 
@@ -68,6 +69,7 @@ SyncDialog::SyncDialog(Profile& profile, Prompter& prompter, std::vector<std::st
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     buttons->setObjectName("buttons");
     layout->addWidget(buttons);
+    AddHelpButton(*buttons, [] { return std::string("::/Sync.htm"); });
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 

@@ -1,5 +1,6 @@
 #include "gui/SynthDatabaseDialog.h"
 
+#include "gui/HelpButton.h"
 #include "song/Prompter.h"
 
 #include <QCheckBox>
@@ -90,6 +91,7 @@ SynthDatabaseDialog::SynthDatabaseDialog(SynthDatabase& database, Prompter& prom
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     buttons->setObjectName("buttons");
     layout->addWidget(buttons);
+    AddHelpButton(*buttons, [] { return std::string("::/Synths.htm"); });
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(apply_, &QPushButton::clicked, this, [this] { (void)ApplyFields(); });

@@ -32,6 +32,13 @@ const struct {
     {"::/Edit.htm#QUANTIZE", "index.html", "editing"},
     {"::/Tempos.htm#SERIES", "conductor.html", "tap-tempo"},
     {"::/Tempos.htm#INSERT", "conductor.html", "tap-tempo"},
+    {"::/Cues.htm#DIALOG", "cues.html", "dialog"},
+    {"::/Options.htm#AUDIO", "options.html", "audio"},
+    {"::/Options.htm#MACROS", "options.html", "macros"},
+    {"::/Sync.htm", "performing.html", "sync"},
+    {"::/ExternalControl.htm", "performing.html", "foot-switch"},
+    {"::/Synths.htm", "index.html", "synths"},
+    {"::/Sets.htm#DELETE", "sets.html", "build"},
 };
 
 std::string ReadPage(const std::string& page)

@@ -5,22 +5,31 @@
 #include "gui/ControlEntryDialog.h"
 #include "gui/ControlMapDialog.h"
 #include "gui/CueDialog.h"
+#include "gui/HelpButton.h"
+#include "gui/NewDialog.h"
+#include "gui/OptionsSheet.h"
 #include "gui/SyncDialog.h"
+#include "gui/SynthDatabaseDialog.h"
 #include "playback/MidiInPort.h"
 #include "song/Song.h"
 #include "support/TestContext.h"
+#include "synthdb/SynthDatabase.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
+
+#include <algorithm>
 
 using namespace cantivo;
 using cantivo::test::TestContext;
@@ -78,6 +87,9 @@ class DialogsTest : public QObject {
     void AccelEditorAddsAKeyToANewMap();
     void AccelEditorRefusesWhatCannotBeBound_data();
     void AccelEditorRefusesWhatCannotBeBound();
+    void AccelEditorExportsAndImportsTheMaps();
+    void HelpOpensTheSectionForEachDialog();
+    void OptionsHelpFollowsThePage();
 };
 
 void DialogsTest::CueDialogChecksOnOk_data()
@@ -455,6 +467,161 @@ void DialogsTest::AccelEditorRefusesWhatCannotBeBound()
     QCOMPARE(editor.Model().SelectedMap()->entries.size(), before + (added ? 1 : 0));
     if (!added)
         QCOMPARE(context.prompter.messages, std::vector<std::string>{message.toStdString()});
+}
+
+void DialogsTest::AccelEditorExportsAndImportsTheMaps()
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath("maps.dat");
+    const AccelEntry ctrlF9{static_cast<uint8_t>(AccelVirtualKey | AccelCtrl), 0x78, ToNumber(CommandId::NextMeasure)};
+    {
+        TestContext context;
+        AccelMapStore store(context.profile);
+        (void)store.Activate();
+        AccelMapEditor editor(store, context.prompter);
+        Child<QComboBox>(editor, "mapName")->setEditText("Live");
+        editor.SaveNewMap();
+        editor.SelectFunction(ToNumber(CommandId::NextMeasure));
+        QVERIFY(Child<KeyCaptureEdit>(editor, "keyCapture")->Capture(QKeyCombination(Qt::ControlModifier, Qt::Key_F9)));
+        QVERIFY(editor.AddCapturedKey());
+        editor.ExportFile(path);
+        // A folder cannot be written to: said, and the file written before stays.
+        editor.ExportFile(folder.path());
+        QCOMPARE(context.prompter.messages.size(), size_t{1});
+        QVERIFY(QFileInfo(path).size() > 0);
+    }
+
+    TestContext context;
+    AccelMapStore store(context.profile);
+    (void)store.Activate();
+    AccelMapEditor editor(store, context.prompter);
+    // "Live" is new here and comes in without a question; "Default" is kept when the answer is No.
+    context.prompter.answers = {false};
+    editor.ImportFile(path);
+    QCOMPARE(context.prompter.questions, std::vector<std::string>{AccelOverwriteQuestion("Default")});
+    auto* names = Child<QComboBox>(editor, "mapName");
+    QVERIFY(names->findText("Live") >= 0);
+    QVERIFY(!store.Load("Live")); // nothing reaches the store before OK
+
+    // Again: "Live" is there now, and No keeps it as it is.
+    context.prompter.answers = {false, false};
+    context.prompter.questions.clear();
+    editor.ImportFile(path);
+    std::vector<std::string> asked = context.prompter.questions;
+    std::sort(asked.begin(), asked.end());
+    QCOMPARE(asked, (std::vector<std::string>{AccelOverwriteQuestion("Default"), AccelOverwriteQuestion("Live")}));
+    QCOMPARE(std::count_if(editor.Model().Maps().begin(), editor.Model().Maps().end(),
+                           [](const AccelMap& map) { return map.name == "Live"; }),
+             1);
+
+    // A file that is not there or not a map file is said and changes nothing.
+    const size_t maps = editor.Model().Maps().size();
+    editor.ImportFile(folder.filePath("missing.dat"));
+    QFile damaged(folder.filePath("damaged.dat"));
+    QVERIFY(damaged.open(QIODevice::WriteOnly));
+    damaged.write("not a map file");
+    damaged.close();
+    editor.ImportFile(damaged.fileName());
+    QCOMPARE(context.prompter.messages.size(), size_t{2});
+    QCOMPARE(editor.Model().Maps().size(), maps);
+
+    editor.accept();
+    QCOMPARE(editor.result(), int(QDialog::Accepted));
+    const std::optional<AccelMap> live = store.Load("Live");
+    QVERIFY(live);
+    QCOMPARE(FindAccelCommand(live->entries, ctrlF9.flags, ctrlF9.key), std::optional<uint16_t>(ctrlF9.command));
+}
+
+namespace {
+
+// The file and the section a help address names, when the file holds that section; else why not.
+QString MissingSection(const QUrl& url)
+{
+    if (!url.isLocalFile())
+        return "not a file: " + url.toString();
+    QFile page(url.toLocalFile());
+    if (!page.open(QIODevice::ReadOnly))
+        return "no page " + url.toLocalFile();
+    const QByteArray html = page.readAll();
+    if (url.hasFragment() && !html.contains(QStringLiteral("id=\"%1\"").arg(url.fragment()).toUtf8()))
+        return "no section " + url.toString();
+    return {};
+}
+
+// Clicks the dialog's Help and returns what it asked to open; the browser is never started.
+QList<QUrl> ClickHelp(QWidget& dialog)
+{
+    QList<QUrl> opened;
+    SetHelpOpener([&opened](const QUrl& url) {
+        opened.push_back(url);
+        return true;
+    });
+    Child<QPushButton>(dialog, "help")->click();
+    SetHelpOpener({});
+    return opened;
+}
+
+} // namespace
+
+void DialogsTest::HelpOpensTheSectionForEachDialog()
+{
+    TestContext context;
+    CueSong cueSong;
+    CueDialogModel cueModel = CueDialogModel::ForInsertion(cueSong.song);
+    AccelMapStore accelStore(context.profile);
+    (void)accelStore.Activate();
+    ControlMapStore controlStore(context.profile);
+    std::string warning;
+    std::unique_ptr<SynthDatabase> synths = SynthDatabase::Open({":memory:", ""}, warning);
+    QVERIFY(synths);
+
+    const std::vector<std::pair<const char*, std::function<std::unique_ptr<QDialog>()>>> dialogs = {
+        {"cues.html#dialog", [&] { return std::make_unique<CueDialog>(cueModel, context.prompter); }},
+        {"performing.html#sync",
+         [&] {
+             return std::make_unique<SyncDialog>(context.profile, context.prompter, std::vector<std::string>{},
+                                                 std::vector<std::string>{});
+         }},
+        {"performing.html#foot-switch",
+         [&] {
+             return std::make_unique<ControlMapDialog>(controlStore, context.prompter, std::vector<std::string>{},
+                                                       nullptr);
+         }},
+        {"performing.html#foot-switch",
+         [&] { return std::make_unique<ControlEntryDialog>(ControlEntry{}, std::vector<std::string>{}, nullptr); }},
+        {"performing.html#keys", [&] { return std::make_unique<AccelMapEditor>(accelStore, context.prompter); }},
+        {"index.html#synths", [&] { return std::make_unique<SynthDatabaseDialog>(*synths, context.prompter); }},
+        {"sets.html#new",
+         [&] { return std::make_unique<NewDialog>(std::vector<std::string>{"Empty Set"}, 0, "/tmp", false); }},
+    };
+    for (const auto& [want, make] : dialogs) {
+        const std::unique_ptr<QDialog> dialog = make();
+        const QList<QUrl> opened = ClickHelp(*dialog);
+        QCOMPARE(opened.size(), 1);
+        QCOMPARE(MissingSection(opened[0]), QString());
+        QVERIFY2(opened[0].toString().endsWith(QString("/help/") + want), qPrintable(opened[0].toString()));
+    }
+}
+
+void DialogsTest::OptionsHelpFollowsThePage()
+{
+    test::MemoryProfile profile;
+    test::ScriptedPrompter prompter;
+    OptionsSheet sheet(profile, prompter, OptionsLive{});
+    auto* tabs = Child<QTabWidget>(sheet, "pages");
+    const char* sections[] = {"options.html#startup", "options.html#playback", "options.html#display",
+                              "options.html#record",  "options.html#staff",    "options.html#audio",
+                              "options.html#save",    "options.html#lyrics",   "conductor.html#settings",
+                              "options.html#set",     "options.html#macros"};
+    QCOMPARE(tabs->count(), int(std::size(sections)));
+    for (int page = 0; page < tabs->count(); ++page) {
+        tabs->setCurrentIndex(page);
+        const QList<QUrl> opened = ClickHelp(sheet);
+        QCOMPARE(opened.size(), 1);
+        QCOMPARE(MissingSection(opened[0]), QString());
+        QVERIFY2(opened[0].toString().endsWith(QString("/help/") + sections[page]), qPrintable(opened[0].toString()));
+    }
+    QVERIFY(prompter.messages.empty());
 }
 
 QTEST_MAIN(DialogsTest)
