@@ -204,11 +204,14 @@ int main(int argc, char** argv)
 
         window.show();
         // Each file in turn, as a second start hands them over: a set or song replaces what was
-        // open, so the last one that opens stays; one that cannot be read is reported.
+        // open, so the last one that opens stays; one that cannot be read is reported. They open
+        // once the loop runs, so a script's steps and a signal reach the message box one may bring.
         const QStringList files = parser.positionalArguments();
-        for (const QString& file : files)
-            if (!window.Quitting())
-                window.OpenPath(file);
+        QTimer::singleShot(0, &window, [&window, files] {
+            for (const QString& file : files)
+                if (!window.Quitting())
+                    window.OpenPath(file);
+        });
         if (files.isEmpty())
             QTimer::singleShot(static_cast<int>(Show::DelayedStartupMicroseconds / 1000), &window,
                                [&window] { window.OpenLastAtStartup(); });
@@ -224,7 +227,6 @@ int main(int argc, char** argv)
 
         ScriptRunner runner(window, std::move(steps), parser.value(screenshots));
         runner.Start();
-        // A signal during the command line's open has closed the window already.
         exitCode = window.Quitting() ? 0 : QApplication::exec();
         prompter.SetParent(nullptr);
     }

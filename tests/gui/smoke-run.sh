@@ -130,56 +130,32 @@ reported() { # NAME MESSAGE: the message was shown (and so said on stderr) once
   [ "$count" -eq 1 ] || fail "$1: \"$2\" reported $count times"
 }
 
-# From the command line: the message box stands over the window before any script step can run, so
-# the user's Enter answers it (xdotool); then the window opens and plays the demo set.
+# From the command line: the file opens once the program's loop runs, so its message box stands over
+# the window while the script goes on; closing it leaves the window usable, and it plays the demo set.
+# A song that cannot be read is two boxes (what is wrong, then that it cannot be opened); the second
+# "!close" finds nothing in front for the set.
 export CANTIVO_CONFIG="$out/broken.ini"
-cat >"$out/answer.sh" <<'DRIVER'
-# On the virtual screen: cantivo ERR ARGS..., with Enter pressed on each message box until the script
-# runs; pressed again when a box is still up 3 s later (an Enter that came before the box had the focus).
-err=$1
-shift
-"$@" 2>"$err" &
-cantivo=$!
-answered=0 waited=0
-for _ in $(seq 480); do
-  grep -q '^script line ' "$err" && break
-  shown=$(grep -c '^cantivo: ' "$err" || true)
-  if [ "$shown" -gt "$answered" ] || { [ "$answered" -gt 0 ] && [ "$waited" -ge 12 ]; }; then
-    sleep 1 # the box is shown after its line is written
-    xdotool key Return
-    answered=$shown waited=0
-  fi
-  waited=$((waited + 1))
-  sleep 0.25
-done
-wait "$cantivo"
-DRIVER
-if command -v xdotool >/dev/null; then
-  for kind in set song; do
-    file=$broken_set message=$set_message
-    [ "$kind" = set ] || file=$broken_song message=$song_message
-    cat >"$out/broken-$kind.txt" <<SCRIPT
-1000 !screenshot 7-after-command-line-broken-$kind
-2000 !open $source/data/sets/demo/Demo.set
-3000 Play
-5000 !screenshot 8-playing-after-broken-$kind
-5500 Stop
-6500 !quit
+for kind in set song; do
+  file=$broken_set message=$set_message
+  [ "$kind" = set ] || file=$broken_song message=$song_message
+  cat >"$out/broken-$kind.txt" <<SCRIPT
+1000 !screenshot 7-command-line-broken-$kind
+1500 !close
+2500 !close
+3500 !open $source/data/sets/demo/Demo.set
+4500 Play
+6500 !screenshot 8-playing-after-broken-$kind
+7000 Stop
+8000 !quit
 SCRIPT
-    status=0
-    timeout 150 xvfb-run -a -s "-screen 0 1600x900x24" bash "$out/answer.sh" "$out/broken-$kind.stderr" "$cantivo" \
-      --script "$out/broken-$kind.txt" --screenshots "$out" --capture "$out/broken-$kind.log" --port Capture \
-      --data-dir "$out" "$file" >"$out/broken-$kind.stdout" || status=$?
-    echo "$status" >"$out/broken-$kind.status"
-    exited "broken-$kind"
-    reported "broken-$kind" "$message"
-    quiet "broken-$kind" -e "^cantivo: .*$message" -e "^cantivo: $file "
-    shots "7-after-command-line-broken-$kind" "8-playing-after-broken-$kind"
-    nothing_sounding "$out/broken-$kind.log" || failed=1
-  done
-else
-  echo "xdotool is missing (scripts/bootstrap installs it): a damaged file on the command line is not tried"
-fi
+  run "broken-$kind" --script "$out/broken-$kind.txt" --screenshots "$out" --capture "$out/broken-$kind.log" \
+    --port Capture --data-dir "$out" "$file"
+  exited "broken-$kind"
+  reported "broken-$kind" "$message"
+  quiet "broken-$kind" -e "^cantivo: .*$message" -e "^cantivo: $file "
+  shots "7-command-line-broken-$kind" "8-playing-after-broken-$kind"
+  nothing_sounding "$out/broken-$kind.log" || failed=1
+done
 
 # From the menu and from a second start while the first plays: each is reported, the first goes on.
 cat >"$out/handed-over.txt" <<SCRIPT
