@@ -6,9 +6,9 @@
 
 namespace cantivo {
 
-ControlActions::ControlActions(Sequencer& sequencer, Scheduler& scheduler, TransportCommands& commands,
-                               std::function<bool(CommandId)> setCommands)
-    : sequencer_(sequencer), scheduler_(scheduler), commands_(commands), setCommands_(std::move(setCommands))
+ControlActions::ControlActions(Sequencer& sequencer, Scheduler& scheduler,
+                               std::function<CommandOutcome(uint16_t)> dispatch)
+    : sequencer_(sequencer), scheduler_(scheduler), dispatch_(std::move(dispatch))
 {
 }
 
@@ -46,9 +46,8 @@ void ControlActions::Handle(const EngineNotification& notification)
 
 void ControlActions::Command(CommandId command)
 {
-    if (setCommands_ && setCommands_(command))
-        return;
-    (void)commands_.Run(ToNumber(command));
+    if (dispatch_)
+        (void)dispatch_(ToNumber(command));
 }
 
 void ControlActions::Run(ControlAction action, uint32_t message)

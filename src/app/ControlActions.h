@@ -11,7 +11,7 @@ namespace cantivo {
 
 class Scheduler;
 class Sequencer;
-class TransportCommands;
+enum class CommandOutcome;
 
 // The UI loop's side of the control map: each `MsgControlAction` runs its action as the command it
 // stands for, and an action that repeats runs again while its trigger is held: 875 ms after the press,
@@ -21,10 +21,8 @@ class ControlActions {
     static constexpr int RepeatTimer = 111;
     static constexpr int64_t RepeatPeriod = 125'000;
 
-    // `setCommands` runs the set's commands ("Next song", "Previous song") and says whether it did;
-    // it may be empty where no set is open.
-    ControlActions(Sequencer& sequencer, Scheduler& scheduler, TransportCommands& commands,
-                   std::function<bool(CommandId)> setCommands);
+    // `dispatch` runs a command as the keys and menus do (the set's commands among them).
+    ControlActions(Sequencer& sequencer, Scheduler& scheduler, std::function<CommandOutcome(uint16_t)> dispatch);
     ~ControlActions();
     ControlActions(const ControlActions&) = delete;
     ControlActions& operator=(const ControlActions&) = delete;
@@ -40,8 +38,7 @@ class ControlActions {
 
     Sequencer& sequencer_;
     Scheduler& scheduler_;
-    TransportCommands& commands_;
-    std::function<bool(CommandId)> setCommands_;
+    std::function<CommandOutcome(uint16_t)> dispatch_;
     std::function<bool()> held_;
     ControlAction repeating_ = ControlAction::None;
     uint32_t message_ = 0;

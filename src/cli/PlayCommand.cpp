@@ -1,4 +1,5 @@
 #include "cli/Commands.h"
+#include "rig/CommandDispatch.h"
 #include "rig/EngineRig.h"
 #include "rig/Session.h"
 
@@ -6,7 +7,6 @@
 #include "app/CommandTable.h"
 #include "app/ControlActions.h"
 #include "app/ControlMapStore.h"
-#include "app/TransportCommands.h"
 #include "cli/RawTerminal.h"
 #include "cli/SongText.h"
 #include "cli/TerminalKeys.h"
@@ -46,7 +46,7 @@ struct PlayArguments {
     std::vector<int> thru;
 };
 
-// The set's own commands, which the show runs rather than the transport.
+// The set as `l` lists it: each song with its number, the current one marked.
 std::string SetListText(const Show& show)
 {
     std::string text;
@@ -187,10 +187,9 @@ int RunPlay(Session& session, const PlayArguments& arguments)
     engine.PlayTap();
 
     engine.SetSelectedTracks(arguments.thru);
-    TransportCommands commands(engine);
+    CommandDispatch commands(show, engine);
     // The control map's actions, through the same dispatch as the keys.
-    ControlActions control(engine, scheduler, commands,
-                           [&show](CommandId id) { return show.RunSetCommand(ToNumber(id)); });
+    ControlActions control(engine, scheduler, [&commands](uint16_t command) { return commands.Run(command); });
     control.SetHeldProbe([&rig] { return rig.ControlHeld(); });
     rig.OnInput([&](const EngineNotification& notification) {
         if (notification.message == EngineMessage::MsgSongSelect && show.View() != nullptr)
@@ -221,8 +220,6 @@ int RunPlay(Session& session, const PlayArguments& arguments)
         if (const std::optional<KeyAction> action = keys.Poll(static_cast<int>(wait / 1000))) {
             switch (action->kind) {
             case KeyActionKind::Command:
-                if (show.RunSetCommand(action->command))
-                    break;
                 if (commands.Run(action->command) == CommandOutcome::Disabled && terminal)
                     err << "\r\x1b[K\"" << FunctionName(action->command) << "\" is not available now.\n";
                 break;

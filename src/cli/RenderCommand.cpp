@@ -1,11 +1,11 @@
 #include "cli/Commands.h"
+#include "rig/CommandDispatch.h"
 #include "rig/EngineRig.h"
 #include "rig/Session.h"
 #include "rig/Show.h"
 
 #include "app/CommandTable.h"
 #include "app/RenderScript.h"
-#include "app/TransportCommands.h"
 #include "platform/SynthRenderer.h"
 #include "playback/Scheduler.h"
 #include "song/Song.h"
@@ -59,7 +59,7 @@ int RunRender(Session& session, const RenderArguments& arguments)
             return ExitUsage;
         }
         for (const ScriptLine& line : script.lines) {
-            if (!TransportCommands::Handles(line.command)) {
+            if (!CommandDispatch::Handles(line.command)) {
                 const CommandInfo* info = FindCommand(line.command);
                 err << "cantivo-cli render: script line " << line.lineNumber << ": \""
                     << (info ? std::string(info->shortName) : std::to_string(line.command))
@@ -106,7 +106,7 @@ int RunRender(Session& session, const RenderArguments& arguments)
         showLength = view->TotalSeconds() * 1e6;
     else
         showLength = show.Current()->songLength;
-    TransportCommands commands(engine);
+    CommandDispatch commands(show, engine);
     SynthRenderer& synth = *rig.Renderer();
     const bool terminal = isatty(STDERR_FILENO) != 0;
     const int64_t lastLine = script.lines.empty() ? 0 : script.lines.back().milliseconds * 1000;
@@ -121,7 +121,7 @@ int RunRender(Session& session, const RenderArguments& arguments)
         const int64_t now = clock.NowMicroseconds();
         // The UI loop's turn: the script's commands that are due, the timers, then the engine's notifications.
         while (nextLine < script.lines.size() && begin + script.lines[nextLine].milliseconds * 1000 <= now) {
-            commands.Run(script.lines[nextLine].command);
+            (void)commands.Run(script.lines[nextLine].command);
             ++nextLine;
         }
         scheduler.RunDue();

@@ -19,6 +19,7 @@
 #include "gui/SyncDialog.h"
 #include "gui/SynthDatabaseDialog.h"
 #include "playback/MicrosecondClock.h"
+#include "rig/CommandDispatch.h"
 #include "rig/EngineRig.h"
 #include "rig/Session.h"
 #include "set/CLiveDoc.h"
@@ -413,8 +414,11 @@ bool MainWindow::OpenPath(const QString& path)
     control_.reset();
     show_ = std::move(next);
     ClockScheduler& scheduler = show_->Begin(rig_, clock_);
-    control_ = std::make_unique<ControlActions>(rig_.Engine(), scheduler, commands_,
-                                                [this](CommandId id) { return show_->RunSetCommand(ToNumber(id)); });
+    // A control map's action runs as its menu item would, with the same enabling and the same updates.
+    control_ = std::make_unique<ControlActions>(rig_.Engine(), scheduler, [this](uint16_t command) {
+        RunCommand(command);
+        return CommandOutcome::Done;
+    });
     control_->SetHeldProbe([this] { return rig_.ControlHeld(); });
     rig_.OnInput([this](const EngineNotification& notification) {
         if (notification.message == EngineMessage::MsgSongSelect && show_->View() != nullptr)
@@ -724,12 +728,10 @@ void MainWindow::RunCommand(uint16_t command)
         statusBar()->showMessage(QString("\"%1\" is not available now.").arg(FunctionName(command).c_str()), 3000);
         return;
     }
-    if (show_ != nullptr && show_->RunSetCommand(command)) {
-        SongChanged();
-        return;
-    }
-    if (TransportCommands::Handles(command)) {
-        (void)commands_.Run(command);
+    if (show_ != nullptr && CommandDispatch::Handles(command)) {
+        (void)CommandDispatch(*show_, rig_.Engine()).Run(command);
+        if (Show::IsSetCommand(command))
+            SongChanged();
         return;
     }
     RunWindowCommand(command);

@@ -194,6 +194,12 @@ std::string Show::PlaceText() const
     return std::to_string(view_->Current() + 1) + "/" + std::to_string(set_->SongCount()) + " " + name;
 }
 
+bool Show::IsSetCommand(uint16_t command)
+{
+    const auto id = static_cast<CommandId>(command);
+    return id == CommandId::NextSong || id == CommandId::PreviousSong || id == CommandId::RevertToPreviousSong;
+}
+
 bool Show::RunSetCommand(uint16_t command)
 {
     if (view_ == nullptr)

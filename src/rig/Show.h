@@ -75,6 +75,7 @@ class Show {
     // The set's own commands (next, previous, revert to previous song); false for any other command
     // or without a set.
     bool RunSetCommand(uint16_t command);
+    static bool IsSetCommand(uint16_t command);
     // "3/12 Title" for a set, "" for a song.
     std::string PlaceText() const;
 

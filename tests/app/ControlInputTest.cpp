@@ -65,11 +65,13 @@ class ControlInputTest : public ::testing::Test {
     ClockScheduler scheduler{engine.clock};
     TransportCommands commands{*engine.sequencer};
     std::vector<CommandId> setCommands;
-    ControlActions control{*engine.sequencer, scheduler, commands, [this](CommandId id) {
-                               const bool set = id == CommandId::NextSong || id == CommandId::PreviousSong;
-                               if (set)
-                                   setCommands.push_back(id);
-                               return set;
+    // The set's commands are recorded; the rest go to the transport, as the programs' dispatch does.
+    ControlActions control{*engine.sequencer, scheduler, [this](uint16_t command) {
+                               const auto id = static_cast<CommandId>(command);
+                               if (id != CommandId::NextSong && id != CommandId::PreviousSong)
+                                   return commands.Run(command);
+                               setCommands.push_back(id);
+                               return CommandOutcome::Done;
                            }};
     NotificationQueue& queue = engine.notifications;
     MidiInPort input{0, "Pedal", engine.notifications};

@@ -415,6 +415,16 @@ TEST_F(EngineCliTest, ARenderOfASetAdvancesFromSongToSongAsTheSettingsSay)
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(NoteOns(ReadLog(log), 60).size(), 4u);
     EXPECT_NE(result.err.find("the set waits at song 2/2"), std::string::npos) << result.err;
+
+    // The script moves through the set with the set's own commands, as the keys do.
+    std::ofstream(folder / "settings.ini") << "[PlaybackOptions]\nAutoAdvance=0\n";
+    result = Run({"render", (folder / "show.set").string(), (folder / "show.wav").string(), "--capture", log.string(),
+                  "--script", Script("0 Play\n2000 Stop\n2500 Next song\n3000 Play\n5000 Stop\n").string()});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const auto moved = NoteOns(ReadLog(log), 60);
+    ASSERT_EQ(moved.size(), 8u) << result.err; // the first measure of each song
+    EXPECT_NEAR(static_cast<double>(moved[4] - moved[0]), 3'000'000.0, 10'000);
+    EXPECT_EQ(LeftSounding(ReadLog(log)), (std::pair<size_t, size_t>{0, 0}));
 }
 
 TEST_F(EngineCliTest, TheDemoSetRendersThroughEveryHoldWithItsScript)
