@@ -262,6 +262,13 @@ int RunPlay(Session& session, const PlayArguments& arguments)
         err << "cantivo-cli play: " << logError << "\n";
         return ExitFileUnusable;
     }
+    // Nobody watches a log on a stage rig: what the input path had to let go is said at the end.
+    if (const uint64_t dropped = engine.ThruDropped(); dropped > 0)
+        err << "cantivo-cli play: " << dropped
+            << " MIDI input message(s) were not played thru: they came while a song was changing or moving.\n";
+    if (const uint64_t dropped = rig.Notifications().Dropped(); dropped > 0)
+        err << "cantivo-cli play: " << dropped
+            << " notice(s) from the engine or the MIDI inputs were dropped because the program fell behind.\n";
     if (stopSignal.load() != 0)
         err << "Stopped.\n";
     return ExitSuccess;
