@@ -26,7 +26,11 @@ void ControlLearner::Hear(const Heard& heard)
                             static_cast<uint64_t>(heard.channel & 0x0F) << 16 |
                             static_cast<uint64_t>((heard.key + 1) & 0xFF) << 8 |
                             static_cast<uint64_t>((heard.controller + 1) & 0xFF);
-    heard_.store(packed, std::memory_order_release);
+    // The first message since the UI last looked is the one learnt: a key's own controller
+    // messages right after its Note On must not take its place.
+    uint64_t waiting = heard_.load(std::memory_order_acquire);
+    if ((waiting >> 63) == 0)
+        heard_.compare_exchange_strong(waiting, packed, std::memory_order_acq_rel);
 }
 
 std::optional<ControlLearner::Heard> ControlLearner::Take()

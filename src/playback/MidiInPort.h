@@ -32,7 +32,7 @@ class ControlLearner {
     bool Armed() const { return armed_.load(std::memory_order_acquire); }
     // From an input thread.
     void Hear(const Heard& heard);
-    // The last message heard since the last call, if any.
+    // The first message heard since the last call, if any.
     std::optional<Heard> Take();
 
   private:
