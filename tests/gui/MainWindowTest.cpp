@@ -239,7 +239,7 @@ void MainWindowTest::ADamagedFileIsReportedAndTheWindowKeepsItsSet_data()
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("message");
     QTest::newRow("set") << "Broken.set" << QByteArray("\x05\x00\x00\x00\x65", 5) << "the set can not be opened";
-    QTest::newRow("song") << "Broken.mid" << QByteArray("MThd\x00\x00\x00\x06garbage", 17)
+    QTest::newRow("song") << "Broken.mid" << QByteArray("MThd\x00\x00\x00\x06garbage", 15)
                           << "the song can not be opened";
     QTest::newRow("missing") << "Gone.mid" << QByteArray() << "no such file";
     QTest::newRow("unknown type") << "notes.txt" << QByteArray("Intro: C G Am F")
