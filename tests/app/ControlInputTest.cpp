@@ -479,6 +479,8 @@ TEST_F(ControlInputTest, LearningBindsWhatTheEntryCanHoldInTheMapInUse)
     far.Connect(nullptr, nullptr, &learner);
     LoopbackPair farLoop = LoopbackPair::Make("Far", engine.clock);
     ASSERT_TRUE(farLoop.in->Start(far));
+    const ControlEntry pedal = ControlEntry::Make(0, 0, 64, 0, ControlAction::PlayTap);
+    const ControlEntry key = ControlEntry::Make(0, 2, 0, 60, ControlAction::NextCue);
     const struct {
         const char* what;
         MidiOutDevice* from;
@@ -487,33 +489,20 @@ TEST_F(ControlInputTest, LearningBindsWhatTheEntryCanHoldInTheMapInUse)
         const char* error; // empty: bound
         std::vector<ControlEntry> map;
     } cases[] = {
-        {"a pedal replaces what it did",
-         loop.out.get(),
-         0x7F40B0,
-         ControlAction::PlayTap,
-         "",
-         {ControlEntry::Make(0, 0, 64, 0, ControlAction::PlayTap)}},
-        {"a key on channel 3",
-         loop.out.get(),
-         0x643C92,
-         ControlAction::NextCue,
-         "",
-         {ControlEntry::Make(0, 0, 64, 0, ControlAction::PlayTap),
-          ControlEntry::Make(0, 2, 0, 60, ControlAction::NextCue)}},
+        {"a pedal replaces what it did", loop.out.get(), 0x7F40B0, ControlAction::PlayTap, "", {pedal}},
+        {"a key on channel 3", loop.out.get(), 0x643C92, ControlAction::NextCue, "", {pedal, key}},
         {"note 0 reads as a controller trigger",
          loop.out.get(),
          0x640090,
          ControlAction::Stop,
          "Note 0 (C-1) can not be bound",
-         {ControlEntry::Make(0, 0, 64, 0, ControlAction::PlayTap),
-          ControlEntry::Make(0, 2, 0, 60, ControlAction::NextCue)}},
+         {pedal, key}},
         {"the seventeenth input",
          farLoop.out.get(),
          0x7F40B0,
          ControlAction::Stop,
          "MIDI input 17 can not be bound",
-         {ControlEntry::Make(0, 0, 64, 0, ControlAction::PlayTap),
-          ControlEntry::Make(0, 2, 0, 60, ControlAction::NextCue)}},
+         {pedal, key}},
     };
     for (const auto& c : cases) {
         learner.Arm();

@@ -40,6 +40,16 @@ void Hear(MidiInPort& input, int64_t time, uint32_t message)
     input.OnMidiIn(time, std::span(bytes, status == 0xF2 ? 3 : status == 0xF1 || status == 0xF3 ? 2 : 1));
 }
 
+// A master's Start, then `clocks` clocks at 120 bpm, each followed by its 20.8 ms of the engine's time.
+void HearStartAndClocks(Engine& engine, MidiInPort& input, int clocks)
+{
+    Hear(input, engine.clock.NowMicroseconds(), 0xFA);
+    for (int clock = 0; clock < clocks; ++clock) {
+        Hear(input, engine.clock.NowMicroseconds(), 0xF8);
+        engine.RunFor(20'833);
+    }
+}
+
 size_t Count(const std::vector<uint32_t>& messages, uint32_t status)
 {
     return static_cast<size_t>(
@@ -322,11 +332,7 @@ TEST(Sync, ClocksCountTwentyFourPerQuarterAtEveryTimebase)
         slave.sequencer->SetSync({2, 0, 0, 3, false});
         MidiInPort input(0, "Clock", slave.notifications);
         input.Connect(slave.sequencer.get(), slave.sequencer.get(), nullptr);
-        Hear(input, slave.clock.NowMicroseconds(), 0xFA);
-        for (int clock = 0; clock < 480; ++clock) {
-            Hear(input, slave.clock.NowMicroseconds(), 0xF8);
-            slave.RunFor(20'833);
-        }
+        HearStartAndClocks(slave, input, 480);
         EXPECT_EQ(slave.sequencer->Position(), 479 * timebase / 24) << "the slave, at the last clock heard";
     }
 }
@@ -343,11 +349,7 @@ TEST(SyncSlave, AClockThatFallsSilentLeavesThePlayThreadAtItsPeriod)
     engine.sequencer->SetSync({2, 0, 0, 3, true});
     MidiInPort input(0, "Clock", engine.notifications);
     input.Connect(engine.sequencer.get(), engine.sequencer.get(), nullptr);
-    Hear(input, engine.clock.NowMicroseconds(), 0xFA);
-    for (int clock = 0; clock < 48; ++clock) {
-        Hear(input, engine.clock.NowMicroseconds(), 0xF8);
-        engine.RunFor(20'833);
-    }
+    HearStartAndClocks(engine, input, 48);
     // The master pauses: over the 150 ms until the clock counts as lost, the play thread wakes at its
     // 2 ms period (and once for the one clock the song may still go), never a microsecond apart.
     int wakes = 0;
